@@ -1,0 +1,85 @@
+// CLog: the one process-wide diagnostic log.
+//
+// Each line passes a level filter (low byte of the line's level against the
+// low byte of the configured level) and a module mask, and is written with
+// its own open-append-close, so the file is complete at any moment. The file
+// rotates to "<path>.old" once it is larger than 8 MiB. A line that cannot be
+// written is recorded in the registry (sub-key Log: LogFileFailure and
+// LastLogMessage) instead.
+//
+// Thread safety: any thread may log. The path, level and mask are set at
+// start-up before other threads run; later changes are still safe (atomics
+// and a mutex guard them) but lines in flight may use either setting.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/win_types.h"
+
+inline constexpr DWORD LEVEL_NONE = 0;
+inline constexpr DWORD LEVEL_CRITICAL = 1;
+inline constexpr DWORD LEVEL_ERROR = 2;
+inline constexpr DWORD LEVEL_WARNING = 3;
+inline constexpr DWORD LEVEL_INFO = 4;
+inline constexpr DWORD LEVEL_VERBOSE = 5;
+
+inline constexpr DWORD MODULE_DATABASE = 1;
+inline constexpr DWORD MODULE_INDEXER = 2;
+inline constexpr DWORD MODULE_CLIENT_SERVER = 4;
+inline constexpr DWORD MODULE_TRANSMIT = 6;
+inline constexpr DWORD MODULE_PLAY_MONITOR = 8;
+inline constexpr DWORD MODULE_FOLDER_MON = 16;
+inline constexpr DWORD MODULE_CONNECTION = 32;
+inline constexpr DWORD MODULE_ITUNES = 64;
+inline constexpr DWORD MODULE_PLAYLISTS = 128;
+inline constexpr DWORD MODULE_XML_PARSER = 256;
+inline constexpr DWORD MODULE_REGISTRY = 512;
+inline constexpr DWORD MODULE_GRACENOTE = 1024;
+inline constexpr DWORD MODULE_APPLICATION = 0x600;
+inline constexpr DWORD MODULE_LOG = 4096;
+inline constexpr DWORD MODULE_EVERYTHING = 0xFFFFFFFF;
+
+// Files above this size are rotated before the next line.
+inline constexpr long long kLogRotateBytes = 8388608;
+
+class CLog {
+ public:
+  explicit CLog(platform::Clock& clock = platform::SystemClock()) : clock_(clock) {}
+  CLog(const CLog&) = delete;
+  CLog& operator=(const CLog&) = delete;
+
+  void Log(std::string_view message, DWORD level, DWORD module);
+  // Appends ": <detail>" to the message when a detail is given.
+  void LogDetail(std::string_view message, const char* detail, DWORD level, DWORD module);
+  void LogDetail(std::string_view message, std::string_view detail, DWORD level, DWORD module);
+
+  // Takes `path` only if a trial open for appending works. An empty path
+  // succeeds and changes nothing.
+  BOOL SetLogFile(const std::string& path);
+  // Store the value and write it back to the Settings values LogLevel (low
+  // byte) and LogModule.
+  void SetLogLevel(DWORD level);
+  void SetLogModuleMask(DWORD mask);
+
+  std::string LogFile() const;
+  DWORD LogLevel() const { return level_; }
+  DWORD LogModuleMask() const { return mask_; }
+
+ private:
+  platform::Clock& clock_;
+  mutable std::mutex path_mutex_;
+  std::string path_;
+  std::atomic<DWORD> level_{LEVEL_INFO};
+  std::atomic<DWORD> mask_{MODULE_EVERYTHING};
+};
+
+// The one process-wide log.
+CLog& AppLog();
+
+// The printed names: 9 characters for levels, 14 for modules.
+const char* LevelName(DWORD level);
+const char* ModuleName(DWORD module);

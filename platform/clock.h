@@ -1,0 +1,61 @@
+// Time as the program sees it: wall time, a monotonic millisecond tick and
+// sleeping. Everything that waits, measures or stamps goes through a Clock
+// so that tests can substitute FakeClock and move time by hand.
+//
+// SystemClock() is safe from any thread. A FakeClock is safe from any thread
+// too; its sleeps return at once after advancing the fake time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Seconds since the epoch (UTC), as time().
+  virtual std::time_t WallTime() const = 0;
+  // Milliseconds of a monotonic clock; only differences mean anything.
+  virtual std::uint64_t TickMs() const = 0;
+  virtual void SleepMs(std::uint32_t ms) = 0;
+};
+
+// The real clock: time(), steady_clock, nanosleep.
+Clock& SystemClock();
+
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(std::time_t wall = 1700000000, std::uint64_t tick = 1000000)
+      : wall_ms_(static_cast<std::int64_t>(wall) * 1000), tick_(tick) {}
+
+  std::time_t WallTime() const override { return static_cast<std::time_t>(wall_ms_ / 1000); }
+  std::uint64_t TickMs() const override { return tick_; }
+  void SleepMs(std::uint32_t ms) override { Advance(ms); }
+
+  void Advance(std::uint64_t ms) {
+    tick_ += ms;
+    wall_ms_ += static_cast<std::int64_t>(ms);
+  }
+  void SetWallTime(std::time_t wall) { wall_ms_ = static_cast<std::int64_t>(wall) * 1000; }
+
+ private:
+  std::atomic<std::int64_t> wall_ms_;
+  std::atomic<std::uint64_t> tick_;
+};
+
+// The local calendar time of `t` (localtime_r).
+std::tm LocalTime(std::time_t t);
+
+// The program's "now" for stored times: the UTC calendar fields of `t`
+// (gmtime_r) converted back as if they were local time (mktime with
+// tm_isdst = -1). The database and the server rely on this exact
+// convention, so it is not "fixed" here.
+std::int64_t NowAsStoredTime(std::time_t t);
+
+// strftime of the local time of `t`.
+std::string FormatLocalTime(std::time_t t, const char* format);
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+// The per-user folders of the program and the folder of its own binary.
+// Values are read from the environment on every call (tests point the XDG
+// variables at temporary folders). Safe from any thread.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// $HOME, else the passwd entry's home directory.
+std::string HomeDir();
+// $XDG_CONFIG_HOME/kiv, default ~/.config/kiv: holds the registry file.
+std::string ConfigDir();
+// $XDG_DATA_HOME/kiv, default ~/.local/share/kiv: log, database, downloads.
+std::string DataDir();
+// $XDG_RUNTIME_DIR when set and usable, else DataDir(): single-instance lock
+// and socket.
+std::string RuntimeDir();
+// The user's music folder: XDG_MUSIC_DIR from $XDG_CONFIG_HOME/user-dirs.dirs,
+// default ~/Music.
+std::string MusicDir();
+// The directory of /proc/self/exe: only for files shipped with the program.
+std::string ProgramDir();
+
+// Creates `path` and any missing parents with mode 0700. True when the
+// folder exists afterwards; otherwise false with the last error set.
+bool EnsureDir(const std::string& path);
+
+// Parses the value of XDG_MUSIC_DIR out of a user-dirs.dirs text
+// ("$HOME/..." expanded with `home`); empty when absent.
+std::string ParseUserDirsMusic(const std::string& text, const std::string& home);
+
+}  // namespace platform

@@ -1,0 +1,144 @@
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one code point at `i`, advancing it; returns kReplacement and
+// advances by one byte on an invalid sequence.
+char32_t DecodeUtf8(std::string_view s, std::size_t& i, bool& ok) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  unsigned char c = byte(i);
+  if (c < 0x80) {
+    ++i;
+    return c;
+  }
+  int extra;
+  char32_t cp;
+  char32_t min;
+  if ((c & 0xE0) == 0xC0) {
+    extra = 1, cp = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2, cp = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3, cp = c & 0x07, min = 0x10000;
+  } else {
+    ok = false;
+    ++i;
+    return kReplacement;
+  }
+  if (i + static_cast<std::size_t>(extra) >= s.size()) {
+    ok = false;
+    ++i;
+    return kReplacement;
+  }
+  for (int k = 1; k <= extra; ++k) {
+    unsigned char cc = byte(i + k);
+    if ((cc & 0xC0) != 0x80) {
+      ok = false;
+      ++i;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ok = false;
+    ++i;
+    return kReplacement;
+  }
+  i += static_cast<std::size_t>(extra) + 1;
+  return cp;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8, bool* valid) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  bool ok = true;
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t cp = DecodeUtf8(utf8, i, ok);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  if (valid) *valid = ok;
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    char32_t c = utf16[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = kReplacement;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  bool ok = true;
+  for (std::size_t i = 0; i < utf8.size();) units += DecodeUtf8(utf8, i, ok) >= 0x10000 ? 2 : 1;
+  return units;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  bool ok = true;
+  for (std::size_t i = 0; i < text.size() && ok;) DecodeUtf8(text, i, ok);
+  return ok;
+}
+
+std::string_view Utf8Prefix(std::string_view utf8, std::size_t max_bytes) {
+  if (utf8.size() <= max_bytes) return utf8;
+  std::size_t end = max_bytes;
+  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+  return utf8.substr(0, end);
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string_view TrimWhite(std::string_view text) {
+  constexpr std::string_view kWhite = " \t\r\n\v\f";
+  std::size_t start = text.find_first_not_of(kWhite);
+  if (start == std::string_view::npos) return {};
+  std::size_t end = text.find_last_not_of(kWhite);
+  return text.substr(start, end - start + 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+TEST(ClockTest, FakeClockMovesOnlyByHand) {
+  FakeClock clock(1000, 50);
+  EXPECT_EQ(clock.TickMs(), 50u);
+  clock.SleepMs(2500);
+  EXPECT_EQ(clock.TickMs(), 2550u);
+  EXPECT_EQ(clock.WallTime(), 1002);
+}
+
+TEST(ClockTest, StoredTimeFeedsUtcFieldsToLocalConversion) {
+  ::setenv("TZ", "CET-1", 1);
+  ::tzset();
+  // 12:00 UTC read as 12:00 local CET is 11:00 UTC: one hour earlier.
+  EXPECT_EQ(NowAsStoredTime(1700000000), 1700000000 - 3600);
+  EXPECT_EQ(FormatLocalTime(0, "%Y-%m-%d %H"), "1970-01-01 01");
+  ::unsetenv("TZ");
+  ::tzset();
+}
+
+}  // namespace
+}  // namespace platform

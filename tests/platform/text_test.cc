@@ -1,0 +1,46 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace platform {
+namespace {
+
+TEST(TextTest, RoundTripsAstralAndBmpText) {
+  std::string utf8 = "K\xC3\xA4se \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x8E\xB5";
+  std::u16string utf16 = Utf8ToUtf16(utf8);
+  EXPECT_EQ(utf16.size(), 10u);  // the note needs a surrogate pair
+  EXPECT_EQ(Utf16Length(utf8), utf16.size());
+  EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+}
+
+TEST(TextTest, InvalidUtf8BecomesReplacementAndIsReported) {
+  bool valid = true;
+  std::u16string out = Utf8ToUtf16("a\xFF" "b\xE6\x97", &valid);
+  EXPECT_FALSE(valid);
+  EXPECT_EQ(out, u"a\uFFFDb\uFFFD\uFFFD");
+  EXPECT_FALSE(IsValidUtf8("\xC0\x80"));  // overlong
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // encoded surrogate
+  EXPECT_TRUE(IsValidUtf8(""));
+}
+
+TEST(TextTest, UnpairedSurrogateBecomesReplacement) {
+  std::u16string lone = u"x";
+  lone += static_cast<char16_t>(0xD800);
+  EXPECT_EQ(Utf16ToUtf8(lone), "x\xEF\xBF\xBD");
+}
+
+TEST(TextTest, PrefixNeverCutsACharacter) {
+  std::string s = "ab\xE6\x97\xA5";
+  EXPECT_EQ(Utf8Prefix(s, 4), "ab");
+  EXPECT_EQ(Utf8Prefix(s, 5), s);
+  EXPECT_EQ(Utf8Prefix(s, 0), "");
+}
+
+TEST(TextTest, TrimAndLower) {
+  EXPECT_EQ(TrimWhite(" \t a b \r\n"), "a b");
+  EXPECT_EQ(TrimWhite("   "), "");
+  EXPECT_EQ(AsciiLower("VLC.EXE"), "vlc.exe");
+}
+
+}  // namespace
+}  // namespace platform
