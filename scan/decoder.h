@@ -1,0 +1,39 @@
+// DecodeToSink: decodes one media file with FFmpeg, resamples it to
+// 44100 Hz, 16-bit, stereo interleaved PCM with libswresample, and pushes it
+// into a sample sink in blocks of at most kDecodeBlockBytes. The
+// identification service uses it to fingerprint files.
+//
+// Thread safety: any thread may decode at the same time as others; the
+// caller holds a CTagReaderRef for the duration of the call.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/win_types.h"
+
+// The consumer that DecodeToSink drives: Begin once, then Write per block
+// (at most kDecodeBlockBytes), then Finish when Write answered 1.
+class ISampleSink {
+ public:
+  virtual ~ISampleSink() = default;
+  // Told the format of every following block: 44100, 16, 2.
+  virtual HRESULT Begin(DWORD sample_rate, DWORD bits_per_sample, DWORD channels) = 0;
+  // Negative: error, stop. 1: enough data, finish. Anything else: go on.
+  virtual HRESULT Write(const void* buffer, DWORD bytes) = 0;
+  // Receives DecodeToSink's `output` unchanged.
+  virtual HRESULT Finish(void* output) = 0;
+};
+
+inline constexpr std::size_t kDecodeBlockBytes = 20000;
+
+// Decodes the file at `path` to 44100 Hz, 16-bit, stereo interleaved PCM and
+// pushes it into `sink`. `cancel` (may be null) is checked after every
+// block; once non-zero the call ends with E_ABORT. Returns the sink's last
+// status (Finish's when Write answered 1, the last Write's or Begin's when
+// the file ended first), E_ABORT, or E_FAIL when the reader is not
+// initialised or the file cannot be opened or decoded.
+HRESULT DecodeToSink(const std::string& path, ISampleSink* sink, void* output,
+                     const std::atomic<std::int32_t>* cancel);
