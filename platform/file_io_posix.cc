@@ -1,0 +1,112 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/file_io.h"
+
+namespace platform {
+namespace {
+
+// Opens for appending without blocking on a FIFO and refuses anything that
+// is not a regular file. Returns the descriptor or -errno.
+int OpenAppend(const std::string& path) {
+  if (path.empty()) return -ENOENT;
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd < 0) return -errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -EINVAL;
+  }
+  return fd;
+}
+
+int WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+}  // namespace
+
+AppendResult AppendToFile(const std::string& path, std::string_view data) {
+  AppendResult result;
+  int fd = OpenAppend(path);
+  if (fd < 0) {
+    result.open_error = -fd;
+    return result;
+  }
+  result.write_error = WriteAll(fd, data);
+  if (::close(fd) != 0 && result.write_error == 0 && errno != EINTR) result.write_error = errno;
+  return result;
+}
+
+int TryOpenForAppend(const std::string& path) {
+  int fd = OpenAppend(path);
+  if (fd < 0) return -fd;
+  ::close(fd);
+  return 0;
+}
+
+bool FileSize(const std::string& path, std::int64_t* size) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  *size = static_cast<std::int64_t>(st.st_size);
+  return true;
+}
+
+int CopyFileOverwrite(const std::string& from, const std::string& to) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out < 0) {
+    int err = errno;
+    ::close(in);
+    return err;
+  }
+  int err = 0;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    err = WriteAll(out, std::string_view(buf, static_cast<size_t>(n)));
+    if (err != 0) break;
+  }
+  ::close(in);
+  if (::close(out) != 0 && err == 0 && errno != EINTR) err = errno;
+  return err;
+}
+
+int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string ErrnoText(int err) {
+  char buf[256];
+  // GNU strerror_r returns the text, which may or may not be in `buf`.
+  return std::string(::strerror_r(err, buf, sizeof buf));
+}
+
+}  // namespace platform

@@ -1,0 +1,74 @@
+// SingleInstance: makes sure one copy of the program runs per user session
+// and lets a later copy hand a command to the running one.
+//
+// The first copy holds an exclusive flock on "<dir>/kiv.lock" for its whole
+// life and listens on the Unix socket "<dir>/kiv.sock" beside it. A later
+// copy fails to take the lock, connects to the socket and sends a command
+// number as a line of decimal text. Because the lock is released by the
+// kernel when a process dies, a crashed first copy never blocks a new start;
+// a stale socket file is replaced by the next first copy.
+//
+// Acquire, Listen, SendCommand and Release belong to one thread (start-up).
+// The command callback runs on the listener's own thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/wake_event.h"
+
+namespace platform {
+
+class SingleInstance {
+ public:
+  enum class State { kNotTried, kFirst, kAnotherRunning, kFailed };
+
+  // No system calls here; `dir` is usually RuntimeDir().
+  explicit SingleInstance(std::string dir);
+  ~SingleInstance();  // Release()
+  SingleInstance(const SingleInstance&) = delete;
+  SingleInstance& operator=(const SingleInstance&) = delete;
+
+  // Takes the lock. kFailed when the lock file cannot be opened or locked
+  // for another reason than a running copy; error() has the errno.
+  State Acquire();
+  State state() const { return state_; }
+  int error() const { return error_; }
+  std::string LockPath() const { return dir_ + "/kiv.lock"; }
+  std::string SocketPath() const { return dir_ + "/kiv.sock"; }
+
+  // First copy only: listens on the socket; every command received calls
+  // `on_command` on the listener thread. False (error() set) when the socket
+  // cannot be created; the lock is still held.
+  bool Listen(std::function<void(std::uint32_t command)> on_command);
+
+  // Later copy: sends `command` to the running copy. Retries for up to
+  // `timeout_ms` while the first copy is still setting up its socket. False
+  // (error() set) when nobody accepted it.
+  bool SendCommand(std::uint32_t command, int timeout_ms = 2000);
+
+  // Stops listening, removes the socket file (first copy only) and releases
+  // the lock.
+  void Release();
+
+ private:
+  void Serve();
+  void HandleClient(int client);
+
+  std::string dir_;
+  State state_ = State::kNotTried;
+  int error_ = 0;
+  int lock_fd_ = -1;
+  int listen_fd_ = -1;
+  std::function<void(std::uint32_t)> on_command_;
+  WakeEvent stop_;
+  std::thread listener_;
+};
+
+// Parses one command line ("1624\n"); false when it is not a decimal
+// number that fits in 32 bits.
+bool ParseInstanceCommand(const std::string& text, std::uint32_t* command);
+
+}  // namespace platform

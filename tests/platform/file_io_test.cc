@@ -1,0 +1,63 @@
+#include "platform/file_io.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "tests/support/temp_env.h"
+
+namespace platform {
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempEnv;
+using testing_support::WriteFile;
+
+TEST(FileIoTest, AppendCreatesPrivateFileAndAppends) {
+  TempEnv env;
+  std::string path = env.Path("a.log");
+  ASSERT_TRUE(AppendToFile(path, "one\r\n").ok());
+  ASSERT_TRUE(AppendToFile(path, "two\r\n").ok());
+  EXPECT_EQ(ReadFile(path), "one\r\ntwo\r\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::int64_t size = 0;
+  ASSERT_TRUE(FileSize(path, &size));
+  EXPECT_EQ(size, 10);
+}
+
+TEST(FileIoTest, AppendReportsTheOpenErrorAndRefusesNonRegularFiles) {
+  TempEnv env;
+  AppendResult missing = AppendToFile(env.Path("no/such/folder/a.log"), "x");
+  EXPECT_EQ(missing.open_error, ENOENT);
+  EXPECT_EQ(AppendToFile(env.root(), "x").open_error, EISDIR);
+  EXPECT_EQ(AppendToFile("/dev/null", "x").open_error, EINVAL);
+  EXPECT_EQ(TryOpenForAppend("/dev/null"), EINVAL);
+  // A FIFO without a reader must not block the caller.
+  std::string fifo = env.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_NE(TryOpenForAppend(fifo), 0);
+  EXPECT_EQ(TryOpenForAppend(env.Path("new.log")), 0);
+  EXPECT_TRUE(PathExists(env.Path("new.log")));
+}
+
+TEST(FileIoTest, CopyOverwritesAndRemoveDeletes) {
+  TempEnv env;
+  WriteFile(env.Path("src"), std::string(200000, 'a'));
+  WriteFile(env.Path("dst"), "old contents that are longer than nothing");
+  EXPECT_EQ(CopyFileOverwrite(env.Path("src"), env.Path("dst")), 0);
+  EXPECT_EQ(ReadFile(env.Path("dst")), std::string(200000, 'a'));
+  EXPECT_EQ(RemoveFile(env.Path("dst")), 0);
+  EXPECT_FALSE(PathExists(env.Path("dst")));
+  EXPECT_EQ(RemoveFile(env.Path("dst")), ENOENT);
+  EXPECT_EQ(CopyFileOverwrite(env.Path("missing"), env.Path("dst")), ENOENT);
+  EXPECT_TRUE(IsDirectory(env.root()));
+  EXPECT_FALSE(IsDirectory(env.Path("src")));
+  EXPECT_FALSE(IsDirectory(""));
+}
+
+}  // namespace
+}  // namespace platform
