@@ -20,6 +20,8 @@
 #include "platform/clock.h"
 #include "platform/win_types.h"
 
+class CRegSettings;
+
 inline constexpr DWORD LEVEL_NONE = 0;
 inline constexpr DWORD LEVEL_CRITICAL = 1;
 inline constexpr DWORD LEVEL_ERROR = 2;
@@ -48,7 +50,10 @@ inline constexpr long long kLogRotateBytes = 8388608;
 
 class CLog {
  public:
-  explicit CLog(platform::Clock& clock = platform::SystemClock()) : clock_(clock) {}
+  // `settings` receives the failure record and the written-back level and
+  // mask; by default the process-wide AppSettings().
+  explicit CLog(platform::Clock& clock = platform::SystemClock());
+  CLog(platform::Clock& clock, CRegSettings& settings);
   CLog(const CLog&) = delete;
   CLog& operator=(const CLog&) = delete;
 
@@ -58,7 +63,9 @@ class CLog {
   void LogDetail(std::string_view message, std::string_view detail, DWORD level, DWORD module);
 
   // Takes `path` only if a trial open for appending works. An empty path
-  // succeeds and changes nothing.
+  // succeeds and changes nothing. Only a regular file (or a name that can be
+  // created as one) is taken: a device or FIFO is refused. On failure the
+  // last error is set from the open's errno.
   BOOL SetLogFile(const std::string& path);
   // Store the value and write it back to the Settings values LogLevel (low
   // byte) and LogModule.
@@ -70,7 +77,11 @@ class CLog {
   DWORD LogModuleMask() const { return mask_; }
 
  private:
+  // Writes the failure text and the whole line to the Log registry values.
+  void RecordFailure(const std::string& failure, const std::string& line);
+
   platform::Clock& clock_;
+  CRegSettings& settings_;
   mutable std::mutex path_mutex_;
   std::string path_;
   std::atomic<DWORD> level_{LEVEL_INFO};
@@ -79,6 +90,9 @@ class CLog {
 
 // The one process-wide log.
 CLog& AppLog();
+
+// One formatted log line, CR LF included.
+std::string FormatLogLine(std::time_t when, std::string_view message, DWORD level, DWORD module);
 
 // The printed names: 9 characters for levels, 14 for modules.
 const char* LevelName(DWORD level);

@@ -1,0 +1,181 @@
+#include "app/log.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "app/format.h"
+#include "app/reg_settings.h"
+#include "platform/file_io.h"
+#include "platform/last_error.h"
+
+namespace {
+
+constexpr const char* kOldSuffix = ".old";
+constexpr const char* kValueLogFileFailure = "LogFileFailure";
+constexpr const char* kValueLastLogMessage = "LastLogMessage";
+constexpr const char* kValueLogLevel = "LogLevel";
+constexpr const char* kValueLogModule = "LogModule";
+
+}  // namespace
+
+const char* LevelName(DWORD level) {
+  switch (level & 0xFF) {
+    case LEVEL_NONE:
+      return "NONE     ";
+    case LEVEL_CRITICAL:
+      return "CRITICAL ";
+    case LEVEL_ERROR:
+      return "ERROR    ";
+    case LEVEL_WARNING:
+      return "WARNING  ";
+    case LEVEL_INFO:
+      return "INFO     ";
+    case LEVEL_VERBOSE:
+      return "VERBOSE  ";
+    default:
+      return "UNKNOWN  ";
+  }
+}
+
+const char* ModuleName(DWORD module) {
+  switch (module) {
+    case MODULE_DATABASE:
+      return "DATABASE      ";
+    case MODULE_INDEXER:
+      return "INDEXER       ";
+    case MODULE_CLIENT_SERVER:
+      return "CLIENT/SERVER ";
+    case MODULE_TRANSMIT:
+      return "TRANSMIT      ";
+    case MODULE_PLAY_MONITOR:
+      return "PLAY MONITOR  ";
+    case MODULE_FOLDER_MON:
+      return "FOLDER MON    ";
+    case MODULE_CONNECTION:
+      return "CONNECTION    ";
+    case MODULE_ITUNES:
+      return "ITUNES        ";
+    case MODULE_PLAYLISTS:
+      return "PLAYLISTS     ";
+    case MODULE_XML_PARSER:
+      return "XML PARSER    ";
+    case MODULE_REGISTRY:
+      return "REGISTRY      ";
+    case MODULE_GRACENOTE:
+      return "GRACENOTE     ";
+    case MODULE_APPLICATION:
+      return "APPLICATION   ";
+    case MODULE_LOG:
+      return "LOG           ";
+    case MODULE_EVERYTHING:
+      return "EVERYTHING    ";
+    default:
+      return "UNKNOWN       ";
+  }
+}
+
+std::string FormatLogLine(std::time_t when, std::string_view message, DWORD level, DWORD module) {
+  std::tm tm = platform::LocalTime(when);
+  std::string stamp = StrFormat("%d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::string line;
+  line.reserve(stamp.size() + message.size() + 32);
+  line.append(stamp).append(" ").append(LevelName(level)).append("\t");
+  line.append(ModuleName(module)).append("\t").append(message).append("\r\n");
+  return line;
+}
+
+CLog::CLog(platform::Clock& clock) : CLog(clock, AppSettings()) {}
+
+CLog::CLog(platform::Clock& clock, CRegSettings& settings) : clock_(clock), settings_(settings) {}
+
+std::string CLog::LogFile() const {
+  std::lock_guard<std::mutex> lock(path_mutex_);
+  return path_;
+}
+
+void CLog::Log(std::string_view message, DWORD level, DWORD module) {
+  if ((level & 0xFF) > (level_.load() & 0xFF)) return;
+  if ((module & mask_.load()) == 0) return;
+
+  const std::string path = LogFile();
+
+  // Rotation: a file above the limit is moved aside before this line, so the
+  // new file starts with it. Failures only mean the file keeps growing.
+  std::int64_t size = 0;
+  if (!path.empty() && platform::FileSize(path, &size) && size > kLogRotateBytes) {
+    const std::string old_path = path + kOldSuffix;
+    platform::RemoveFile(old_path);
+    platform::CopyFileOverwrite(path, old_path);
+    platform::RemoveFile(path);
+  }
+
+  std::string text(message);
+  text.erase(
+      std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
+      text.end());
+  const std::string line = FormatLogLine(clock_.WallTime(), text, level, module);
+
+  std::string failure;
+  if (path.empty()) {
+    failure = "The log filename is not specified, I have nowhere to log!";
+  } else {
+    platform::AppendResult result = platform::AppendToFile(path, line);
+    if (result.ok()) return;
+    // A failed write after a good open is recorded too, rather than lost
+    // without trace.
+    failure = result.open_error != 0
+                  ? StrFormat("Unable to open log file: ERR(%d)", result.open_error)
+                  : StrFormat("Unable to write log file: ERR(%d)", result.write_error);
+  }
+  RecordFailure(failure, line);
+}
+
+void CLog::RecordFailure(const std::string& failure, const std::string& line) {
+  // Registry failures are ignored: there is nowhere left to report them.
+  settings_.WriteString(kSubKeyLog, kValueLogFileFailure, failure);
+  settings_.WriteString(kSubKeyLog, kValueLastLogMessage, line);
+}
+
+void CLog::LogDetail(std::string_view message, const char* detail, DWORD level, DWORD module) {
+  if (!detail) {
+    Log(message, level, module);
+    return;
+  }
+  LogDetail(message, std::string_view(detail), level, module);
+}
+
+void CLog::LogDetail(std::string_view message, std::string_view detail, DWORD level, DWORD module) {
+  std::string text(message);
+  text.append(": ").append(detail);
+  Log(text, level, module);
+}
+
+BOOL CLog::SetLogFile(const std::string& path) {
+  if (path.empty()) return TRUE;
+  int err = platform::TryOpenForAppend(path);
+  if (err != 0) {
+    platform::SetLastErrorEx(platform::ErrorFromErrno(err));
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(path_mutex_);
+  path_ = path;
+  return TRUE;
+}
+
+void CLog::SetLogLevel(DWORD level) {
+  level_ = level;
+  if (!settings_.WriteDword(kSubKeySettings, kValueLogLevel, level & 0xFF))
+    Log("Unable to save new log level to the registry", LEVEL_ERROR, MODULE_LOG);
+}
+
+void CLog::SetLogModuleMask(DWORD mask) {
+  mask_ = mask;
+  if (!settings_.WriteDword(kSubKeySettings, kValueLogModule, mask))
+    Log("Unable to save new log mask to the registry", LEVEL_ERROR, MODULE_LOG);
+}
+
+CLog& AppLog() {
+  static CLog log;
+  return log;
+}

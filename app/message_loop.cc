@@ -1,0 +1,161 @@
+#include "app/message_loop.h"
+
+#include <limits>
+#include <utility>
+
+MessageLoop::MessageLoop(platform::Clock& clock) : clock_(clock) {}
+
+void MessageLoop::SetHandler(Handler handler) { handler_ = std::move(handler); }
+
+void MessageLoop::PostMessage(UINT id, WPARAM wParam, LPARAM lParam, std::string payload) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(Message{id, wParam, lParam, std::move(payload)});
+  }
+  wake_.Signal();
+}
+
+void MessageLoop::SetTimer(WPARAM id, std::uint32_t ms) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    timers_[id] = Timer{clock_.TickMs() + ms, next_generation_++};
+  }
+  wake_.Signal();
+}
+
+BOOL MessageLoop::KillTimer(WPARAM id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timers_.erase(id) ? TRUE : FALSE;
+}
+
+bool MessageLoop::HasTimer(WPARAM id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timers_.count(id) != 0;
+}
+
+void MessageLoop::Quit(int exit_code) {
+  exit_code_ = exit_code;
+  quit_ = true;
+  wake_.Signal();
+}
+
+void MessageLoop::Wake() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    woken_ = true;
+  }
+  wake_.Signal();
+}
+
+int MessageLoop::Run() {
+  while (!quit_) {
+    ProcessPending();
+    if (quit_) break;
+    WaitForInput(-1);
+  }
+  quit_ = false;
+  return exit_code_;
+}
+
+void MessageLoop::Dispatch(Message& message) {
+  if (handler_) handler_(message);
+}
+
+std::size_t MessageLoop::ProcessPending() {
+  wake_.Clear();
+  std::size_t budget;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    budget = queue_.size();
+  }
+  std::size_t dispatched = 0;
+  while (dispatched < budget && !quit_) {
+    Message message;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // A nested pass inside a handler may have taken the rest.
+      if (queue_.empty()) break;
+      message = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    Dispatch(message);
+    ++dispatched;
+  }
+
+  const std::uint64_t now = clock_.TickMs();
+  std::uint64_t generation_limit;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    generation_limit = next_generation_;
+  }
+  WPARAM id;
+  while (!quit_ && PopDueTimer(now, generation_limit, &id)) {
+    Message message{WM_TIMER, id, 0, {}};
+    Dispatch(message);
+    ++dispatched;
+  }
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!queue_.empty() || MsUntilNextTimerLocked(clock_.TickMs()) == 0) wake_.Signal();
+  return dispatched;
+}
+
+bool MessageLoop::PopDueTimer(std::uint64_t now, std::uint64_t generation_limit, WPARAM* id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto best = timers_.end();
+  for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+    const Timer& t = it->second;
+    if (t.due > now || t.generation >= generation_limit) continue;
+    if (best == timers_.end() || t.due < best->second.due ||
+        (t.due == best->second.due && t.generation < best->second.generation))
+      best = it;
+  }
+  if (best == timers_.end()) return false;
+  *id = best->first;
+  timers_.erase(best);
+  return true;
+}
+
+std::int64_t MessageLoop::MsUntilNextTimerLocked(std::uint64_t now) const {
+  if (timers_.empty()) return -1;
+  std::uint64_t earliest = std::numeric_limits<std::uint64_t>::max();
+  for (const auto& [id, timer] : timers_) earliest = std::min(earliest, timer.due);
+  return earliest <= now ? 0 : static_cast<std::int64_t>(earliest - now);
+}
+
+std::int64_t MessageLoop::MsUntilNextTimer() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return MsUntilNextTimerLocked(clock_.TickMs());
+}
+
+std::size_t MessageLoop::PendingCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
+}
+
+bool MessageLoop::WaitForInput(int timeout_ms) {
+  platform::Clock& real = platform::SystemClock();
+  const std::uint64_t start = real.TickMs();
+  for (;;) {
+    std::int64_t timer_ms;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!queue_.empty() || woken_ || quit_) {
+        woken_ = false;
+        return true;
+      }
+      timer_ms = MsUntilNextTimerLocked(clock_.TickMs());
+    }
+    if (timer_ms == 0) return true;
+    std::int64_t wait = timer_ms;
+    if (timeout_ms >= 0) {
+      std::int64_t left =
+          static_cast<std::int64_t>(timeout_ms) - static_cast<std::int64_t>(real.TickMs() - start);
+      if (left <= 0) return false;
+      if (wait < 0 || left < wait) wait = left;
+    }
+    if (wait > std::numeric_limits<int>::max()) wait = std::numeric_limits<int>::max();
+    wake_.Wait(static_cast<int>(wait));
+    wake_.Clear();
+  }
+}

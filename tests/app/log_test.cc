@@ -1,0 +1,227 @@
+#include "app/log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "app/reg_settings.h"
+#include "tests/support/temp_env.h"
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempEnv;
+using testing_support::WriteFile;
+
+// 2023-11-14 22:13:20 UTC.
+constexpr std::time_t kWhen = 1700000000;
+
+class LogTest : public ::testing::Test {
+ protected:
+  LogTest() : clock_(kWhen), log_(clock_, settings_) {
+    ::setenv("TZ", "UTC0", 1);
+    ::tzset();
+    settings_.SetCompanyName("KIV");
+    settings_.SetApplicationName("Windows Client");
+    path_ = env_.Path("kivclient.log");
+    EXPECT_TRUE(log_.SetLogFile(path_));
+  }
+  ~LogTest() override {
+    ::unsetenv("TZ");
+    ::tzset();
+  }
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path_));
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+  }
+  std::string Registry(const char* name) const {
+    std::string value;
+    settings_.ReadString(kSubKeyLog, name, value);
+    return value;
+  }
+
+  TempEnv env_;
+  platform::FakeClock clock_;
+  CRegSettings settings_;
+  CLog log_;
+  std::string path_;
+};
+
+TEST_F(LogTest, WritesOneFormattedLinePerCall) {
+  log_.Log("GetEntry: Seek failed to move to offset 12", LEVEL_INFO, MODULE_DATABASE);
+  clock_.Advance(61000);
+  log_.LogDetail("AgentIndexer: added new file to db", "/music/a.mp3", LEVEL_ERROR, MODULE_INDEXER);
+  log_.LogDetail("no detail", nullptr, LEVEL_WARNING, MODULE_APPLICATION);
+  EXPECT_EQ(ReadFile(path_),
+            "2023-11-14 22:13:20 INFO     \tDATABASE      \tGetEntry: Seek failed to move to "
+            "offset 12\r\n"
+            "2023-11-14 22:14:21 ERROR    \tINDEXER       \tAgentIndexer: added new file to db: "
+            "/music/a.mp3\r\n"
+            "2023-11-14 22:14:21 WARNING  \tAPPLICATION   \tno detail\r\n");
+  EXPECT_EQ(Registry("LastLogMessage"), "");
+}
+
+TEST_F(LogTest, NamesArePaddedAndChosenByLowByteAndExactModule) {
+  EXPECT_STREQ(LevelName(0x105), "VERBOSE  ");
+  EXPECT_STREQ(LevelName(LEVEL_NONE), "NONE     ");
+  EXPECT_STREQ(LevelName(6), "UNKNOWN  ");
+  EXPECT_STREQ(ModuleName(MODULE_TRANSMIT), "TRANSMIT      ");
+  EXPECT_STREQ(ModuleName(MODULE_CLIENT_SERVER), "CLIENT/SERVER ");
+  EXPECT_STREQ(ModuleName(MODULE_EVERYTHING), "EVERYTHING    ");
+  EXPECT_STREQ(ModuleName(3), "UNKNOWN       ");
+}
+
+TEST_F(LogTest, LevelFilterComparesLowBytes) {
+  log_.SetLogLevel(LEVEL_NONE);
+  log_.Log("zero", LEVEL_NONE, MODULE_LOG);
+  log_.Log("one", LEVEL_CRITICAL, MODULE_LOG);
+  log_.Log("0x100 is level zero", 0x100, MODULE_LOG);
+  log_.SetLogLevel(0x205);  // low byte 5
+  log_.Log("five", LEVEL_VERBOSE, MODULE_LOG);
+  log_.Log("six", 6, MODULE_LOG);
+  log_.SetLogLevel(6);
+  log_.Log("six again", 6, MODULE_LOG);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[0].find("\tzero\r"), std::string::npos);
+  EXPECT_NE(lines[1].find("0x100 is level zero"), std::string::npos);
+  EXPECT_NE(lines[2].find("\tfive\r"), std::string::npos);
+  EXPECT_NE(lines[3].find("UNKNOWN  \tLOG"), std::string::npos);
+}
+
+TEST_F(LogTest, ModuleMaskPassesLinesSharingABit) {
+  log_.SetLogModuleMask(MODULE_DATABASE);
+  log_.Log("transmit under mask 1", LEVEL_INFO, MODULE_TRANSMIT);
+  log_.Log("database under mask 1", LEVEL_INFO, MODULE_DATABASE);
+  log_.SetLogModuleMask(MODULE_INDEXER);
+  log_.Log("indexer under mask 2", LEVEL_INFO, MODULE_INDEXER);
+  log_.Log("transmit under mask 2", LEVEL_INFO, MODULE_TRANSMIT);
+  log_.Log("client/server under mask 2", LEVEL_INFO, MODULE_CLIENT_SERVER);
+  log_.SetLogModuleMask(MODULE_REGISTRY);
+  log_.Log("registry under mask 512", LEVEL_INFO, MODULE_REGISTRY);
+  log_.Log("application under mask 512", LEVEL_INFO, MODULE_APPLICATION);
+  log_.Log("gracenote under mask 512", LEVEL_INFO, MODULE_GRACENOTE);
+  std::string text = ReadFile(path_);
+  EXPECT_EQ(Lines().size(), 5u);
+  EXPECT_EQ(text.find("transmit under mask 1"), std::string::npos);
+  EXPECT_NE(text.find("database under mask 1"), std::string::npos);
+  EXPECT_NE(text.find("transmit under mask 2"), std::string::npos);
+  EXPECT_EQ(text.find("client/server under mask 2"), std::string::npos);
+  EXPECT_NE(text.find("application under mask 512"), std::string::npos);
+  EXPECT_EQ(text.find("gracenote"), std::string::npos);
+}
+
+TEST_F(LogTest, LineBreaksAreRemovedFromTheMessage) {
+  log_.Log("first\r\nsecond\nthird\r", LEVEL_INFO, MODULE_LOG);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("\tfirstsecondthird\r"), std::string::npos);
+}
+
+TEST_F(LogTest, RotatesOnlyAboveEightMebibytes) {
+  WriteFile(path_, std::string(kLogRotateBytes, 'x'));
+  log_.Log("kept in the full file", LEVEL_INFO, MODULE_LOG);
+  EXPECT_FALSE(std::filesystem::exists(path_ + ".old"));
+  EXPECT_GT(std::filesystem::file_size(path_), static_cast<std::uintmax_t>(kLogRotateBytes));
+
+  WriteFile(path_ + ".old", "an older rotation");
+  WriteFile(path_, std::string(kLogRotateBytes + 1, 'y'));
+  log_.Log("first line of the new file", LEVEL_INFO, MODULE_LOG);
+  EXPECT_EQ(ReadFile(path_ + ".old"), std::string(kLogRotateBytes + 1, 'y'));
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("first line of the new file"), std::string::npos);
+}
+
+TEST_F(LogTest, PathInMissingFolderIsRefusedAndEveryLineIsRecordedInTheRegistry) {
+  CLog log(clock_, settings_);
+  EXPECT_FALSE(log.SetLogFile(env_.Path("missing/folder/kivclient.log")));
+  EXPECT_EQ(log.LogFile(), "");
+  log.Log("first", LEVEL_INFO, MODULE_APPLICATION);
+  EXPECT_EQ(Registry("LogFileFailure"),
+            "The log filename is not specified, I have nowhere to log!");
+  EXPECT_EQ(Registry("LastLogMessage"), "2023-11-14 22:13:20 INFO     \tAPPLICATION   \tfirst\r\n");
+  clock_.Advance(1000);
+  log.Log("second", LEVEL_ERROR, MODULE_LOG);
+  EXPECT_EQ(Registry("LastLogMessage"),
+            "2023-11-14 22:13:21 ERROR    \tLOG           \tsecond\r\n");
+  EXPECT_FALSE(std::filesystem::exists(env_.Path("missing")));
+}
+
+TEST_F(LogTest, FolderVanishingLaterRecordsTheOpenError) {
+  std::string dir = env_.Path("logs");
+  std::filesystem::create_directory(dir);
+  CLog log(clock_, settings_);
+  ASSERT_TRUE(log.SetLogFile(dir + "/kivclient.log"));
+  std::filesystem::remove_all(dir);
+  for (const char* message : {"one", "two"}) {
+    settings_.DeleteValue(kSubKeyLog, "LogFileFailure");
+    log.Log(message, LEVEL_INFO, MODULE_LOG);
+    EXPECT_EQ(Registry("LogFileFailure"), "Unable to open log file: ERR(2)");
+    EXPECT_NE(Registry("LastLogMessage").find(std::string("\t") + message + "\r\n"),
+              std::string::npos);
+  }
+}
+
+TEST_F(LogTest, DevicesAreNotTakenAsLogFiles) {
+  EXPECT_FALSE(log_.SetLogFile("/dev/null"));
+  EXPECT_EQ(log_.LogFile(), path_);
+  EXPECT_TRUE(log_.SetLogFile(""));  // empty: success, nothing changes
+  EXPECT_EQ(log_.LogFile(), path_);
+}
+
+TEST_F(LogTest, LevelAndMaskAreWrittenBack) {
+  log_.SetLogLevel(0x1203);
+  log_.SetLogModuleMask(0x600);
+  DWORD level = 0, mask = 0;
+  EXPECT_TRUE(settings_.ReadDword(kSubKeySettings, "LogLevel", level));
+  EXPECT_TRUE(settings_.ReadDword(kSubKeySettings, "LogModule", mask));
+  EXPECT_EQ(level, 3u);
+  EXPECT_EQ(log_.LogLevel(), 0x1203u);
+  EXPECT_EQ(mask, 0x600u);
+  EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(LogTest, FailedWriteBackIsLogged) {
+  CRegSettings nameless;  // no company or application: every write fails
+  CLog log(clock_, nameless);
+  ASSERT_TRUE(log.SetLogFile(path_));
+  log.SetLogLevel(LEVEL_VERBOSE);
+  log.SetLogModuleMask(MODULE_EVERYTHING);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(
+      lines[0].find("ERROR    \tLOG           \tUnable to save new log level to the registry"),
+      std::string::npos);
+  EXPECT_NE(lines[1].find("Unable to save new log mask to the registry"), std::string::npos);
+}
+
+TEST_F(LogTest, LinesFromManyThreadsStayWhole) {
+  constexpr int kThreads = 4;
+  constexpr int kEach = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < kEach; ++i)
+        log_.Log(
+            "thread " + std::to_string(t) + " line " + std::to_string(i) + std::string(100, '.'),
+            LEVEL_INFO, MODULE_LOG);
+    });
+  for (auto& th : threads) th.join();
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kEach));
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.rfind("2023-11-14 22:13:20 INFO     \tLOG           \tthread ", 0), 0u);
+    EXPECT_EQ(line.substr(line.size() - 4), "...\r");
+  }
+}
+
+}  // namespace

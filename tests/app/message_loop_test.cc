@@ -1,0 +1,174 @@
+#include "app/message_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Records what the loop dispatched, as (id, wParam) pairs.
+struct Recorder {
+  std::vector<std::pair<UINT, WPARAM>> seen;
+  std::vector<std::string> payloads;
+  MessageLoop::Handler Handler() {
+    return [this](Message& m) {
+      seen.emplace_back(m.id, m.wParam);
+      payloads.push_back(std::move(m.payload));
+    };
+  }
+};
+
+using Seen = std::vector<std::pair<UINT, WPARAM>>;
+
+TEST(MessageLoopTest, DispatchesInPostOrderWithPayloads) {
+  platform::FakeClock clock;
+  MessageLoop loop(clock);
+  Recorder rec;
+  loop.SetHandler(rec.Handler());
+  loop.PostMessage(WM_APP + 1, 1, 0, "first");
+  loop.PostMessage(WM_APP + 2, 2);
+  loop.PostMessage(WM_APP + 1, 3, -1, "third");
+  EXPECT_EQ(loop.ProcessPending(), 3u);
+  EXPECT_EQ(rec.seen, (Seen{{WM_APP + 1, 1}, {WM_APP + 2, 2}, {WM_APP + 1, 3}}));
+  EXPECT_EQ(rec.payloads, (std::vector<std::string>{"first", "", "third"}));
+  EXPECT_EQ(loop.ProcessPending(), 0u);
+}
+
+TEST(MessageLoopTest, TimersFireOnceWhenTheClockReachesThem) {
+  platform::FakeClock clock;
+  MessageLoop loop(clock);
+  Recorder rec;
+  loop.SetHandler(rec.Handler());
+  loop.SetTimer(32968, 10000);
+  loop.SetTimer(32971, 5000);
+  EXPECT_EQ(loop.MsUntilNextTimer(), 5000);
+  clock.Advance(4999);
+  loop.ProcessPending();
+  EXPECT_TRUE(rec.seen.empty());
+  clock.Advance(6000);
+  EXPECT_EQ(loop.MsUntilNextTimer(), 0);
+  loop.ProcessPending();
+  // Earliest deadline first, each exactly once.
+  EXPECT_EQ(rec.seen, (Seen{{WM_TIMER, 32971}, {WM_TIMER, 32968}}));
+  clock.Advance(100000);
+  loop.ProcessPending();
+  EXPECT_EQ(rec.seen.size(), 2u);
+  EXPECT_EQ(loop.MsUntilNextTimer(), -1);
+}
+
+TEST(MessageLoopTest, SetTimerReplacesAndKillTimerRemoves) {
+  platform::FakeClock clock;
+  MessageLoop loop(clock);
+  Recorder rec;
+  loop.SetHandler(rec.Handler());
+  loop.SetTimer(7, 1000);
+  clock.Advance(900);
+  loop.SetTimer(7, 1000);  // the new deadline counts from now
+  clock.Advance(200);
+  loop.ProcessPending();
+  EXPECT_TRUE(rec.seen.empty());
+  clock.Advance(800);
+  loop.ProcessPending();
+  EXPECT_EQ(rec.seen, (Seen{{WM_TIMER, 7}}));
+
+  loop.SetTimer(8, 10);
+  EXPECT_TRUE(loop.HasTimer(8));
+  EXPECT_EQ(loop.KillTimer(8), TRUE);
+  EXPECT_EQ(loop.KillTimer(8), FALSE);
+  clock.Advance(50);
+  loop.ProcessPending();
+  EXPECT_EQ(rec.seen.size(), 1u);
+}
+
+TEST(MessageLoopTest, HandlerReArmingAZeroTimerDoesNotSpinOnePass) {
+  platform::FakeClock clock;
+  MessageLoop loop(clock);
+  int fired = 0;
+  loop.SetHandler([&](Message& m) {
+    if (m.id == WM_TIMER) {
+      ++fired;
+      loop.SetTimer(m.wParam, 0);
+    } else {
+      loop.PostMessage(m.id);  // re-posts itself
+    }
+  });
+  loop.SetTimer(1, 0);
+  loop.PostMessage(WM_APP);
+  EXPECT_EQ(loop.ProcessPending(), 2u);
+  EXPECT_EQ(fired, 1);
+  EXPECT_TRUE(loop.WaitForInput(0));  // work remains for the next pass
+}
+
+TEST(MessageLoopTest, PostsFromOtherThreadsAllArriveAndQuitEndsRun) {
+  MessageLoop loop;
+  constexpr int kThreads = 4;
+  constexpr int kEach = 500;
+  std::vector<std::vector<WPARAM>> per_thread(kThreads);
+  int total = 0;
+  loop.SetHandler([&](Message& m) {
+    per_thread[m.lParam].push_back(m.wParam);
+    if (++total == kThreads * kEach) loop.Quit(3);
+  });
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&loop, t] {
+      for (int i = 0; i < kEach; ++i) loop.PostMessage(WM_APP, i, t);
+    });
+  EXPECT_EQ(loop.Run(), 3);
+  for (auto& th : threads) th.join();
+  // Each sender's messages keep their order.
+  for (const auto& seq : per_thread) {
+    ASSERT_EQ(seq.size(), static_cast<size_t>(kEach));
+    for (int i = 0; i < kEach; ++i) EXPECT_EQ(seq[i], static_cast<WPARAM>(i));
+  }
+}
+
+TEST(MessageLoopTest, RunWaitsForARealTimerAndQuitFromAnotherThread) {
+  MessageLoop loop;
+  Recorder rec;
+  loop.SetHandler([&](Message& m) {
+    rec.seen.emplace_back(m.id, m.wParam);
+    if (m.id == WM_TIMER) loop.Quit(0);
+  });
+  loop.SetTimer(5, 20);
+  EXPECT_EQ(loop.Run(), 0);
+  EXPECT_EQ(rec.seen, (Seen{{WM_TIMER, 5}}));
+
+  std::thread quitter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    loop.Quit(9);
+  });
+  EXPECT_EQ(loop.Run(), 9);
+  quitter.join();
+}
+
+TEST(MessageLoopTest, WaitForInputReturnsOnWakeInputOrTimeout) {
+  MessageLoop loop;
+  EXPECT_FALSE(loop.WaitForInput(10));
+  std::thread waker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    loop.Wake();
+  });
+  EXPECT_TRUE(loop.WaitForInput(5000));
+  waker.join();
+  EXPECT_FALSE(loop.WaitForInput(0));  // a wake-up is consumed once
+  loop.PostMessage(WM_APP);
+  EXPECT_TRUE(loop.WaitForInput(5000));
+  EXPECT_EQ(loop.PendingCount(), 1u);
+}
+
+TEST(MessageLoopTest, NestedPassInsideAHandlerTakesTheRest) {
+  platform::FakeClock clock;
+  MessageLoop loop(clock);
+  std::vector<WPARAM> order;
+  loop.SetHandler([&](Message& m) {
+    order.push_back(m.wParam);
+    if (m.wParam == 1) loop.ProcessPending();  // a modal wait pumping the queue
+  });
+  for (WPARAM i = 1; i <= 3; ++i) loop.PostMessage(WM_APP, i);
+  loop.ProcessPending();
+  EXPECT_EQ(order, (std::vector<WPARAM>{1, 2, 3}));
+}
+
+}  // namespace
