@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "platform/registry.h"
 #include "platform/win_types.h"
 
 // Sub-keys used by the program.
@@ -38,6 +40,10 @@ class CRegSettings {
   void SetApplicationName(std::string_view name);
   const std::string& CompanyName() const { return company_; }
   const std::string& ApplicationName() const { return application_; }
+
+  // Uses another registry file instead of ConfigDir()/registry.reg (tests,
+  // benchmarks). Like the names, set before other threads use the object.
+  void SetRegistryFile(std::string path) { registry_ = platform::Registry(std::move(path)); }
 
   // Reads at most 2048 bytes of UTF-16 data (1023 characters and the
   // terminator). `out` receives the buffer whether or not the read worked,
@@ -68,6 +74,7 @@ class CRegSettings {
  private:
   std::string company_;
   std::string application_;
+  platform::Registry registry_;
 };
 
 // The one process-wide settings object.
