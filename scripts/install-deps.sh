@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Vornic needs to build, run and test.
+# Safe to run again; works as root or through sudo.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libxmlrpc-c++8-dev libexpat1-dev libtinyxml2-dev libtag1-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libchromaprint-dev
+  qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libsystemd-dev
+  xvfb xauth ffmpeg
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=(env DEBIAN_FRONTEND=noninteractive)
+else
+  as_root=(sudo env DEBIAN_FRONTEND=noninteractive)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ! "${as_root[@]}" apt-get update; then
+  # Without fresh lists an already complete installation is still usable.
+  if [ "${#missing[@]}" -eq 0 ]; then
+    echo "install-deps: apt-get update failed; every package is already installed" >&2
+    exit 0
+  fi
+  echo "install-deps: apt-get update failed" >&2
+  exit 1
+fi
+"${as_root[@]}" apt-get install -y "${packages[@]}"

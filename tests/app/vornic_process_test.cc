@@ -1,0 +1,212 @@
+// Runs the real vornic binary in a temporary home: start, second start,
+// SIGTERM, and start-up with damaged or unusable settings.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "app/reg_settings.h"
+#include "platform/folders.h"
+#include "tests/support/temp_env.h"
+
+extern char** environ;
+
+namespace {
+
+using testing_support::ReadFile;
+using testing_support::TempEnv;
+using testing_support::WriteFile;
+
+constexpr auto kPatience = std::chrono::seconds(30);
+
+// One child process running vornic with standard error sent to a file.
+class Vornic {
+ public:
+  Vornic(const TempEnv& env, std::vector<std::string> args) : err_path_(NextErrPath(env)) {
+    args.insert(args.begin(), VORNIC_BINARY);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    EXPECT_EQ(::posix_spawn(&pid_, VORNIC_BINARY, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Vornic() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  void Signal(int signo) { ::kill(pid_, signo); }
+  // The exit code, or -1 when it did not exit normally in time.
+  int Wait() {
+    auto end = std::chrono::steady_clock::now() + kPatience;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+  std::string Stderr() const { return ReadFile(err_path_); }
+
+ private:
+  static std::string NextErrPath(const TempEnv& env) {
+    static int count = 0;
+    return env.Path("stderr-" + std::to_string(++count));
+  }
+
+  std::string err_path_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+bool WaitUntil(const std::function<bool()>& done) {
+  auto end = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < end) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+constexpr const char* kStarted = "******** KIVClient 1.0.3.105 Started ********";
+constexpr const char* kStopped = "******** KIVClient 1.0.3.105 Stopped ********";
+constexpr const char* kReady = "Application Startup Completed, entering background mode";
+
+class VornicProcessTest : public ::testing::Test {
+ protected:
+  VornicProcessTest() {
+    settings_.SetCompanyName("KIV");
+    settings_.SetApplicationName("Windows Client");
+  }
+  std::string LogText() const { return ReadFile(platform::DataDir() + "/kivclient.log"); }
+  std::string RegString(const char* subkey, const char* name) const {
+    std::string value;
+    settings_.ReadString(subkey, name, value);
+    return value;
+  }
+
+  TempEnv env_;
+  CRegSettings settings_;
+};
+
+TEST_F(VornicProcessTest, SecondStartIsRefusedAndSigtermStopsTheFirst) {
+  Vornic first(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }))
+      << LogText() << first.Stderr();
+
+  Vornic second(env_, {"--headless"});
+  EXPECT_EQ(second.Wait(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find("command 1624") != std::string::npos; }));
+  std::string log = LogText();
+  EXPECT_NE(log.find("ERROR    \tAPPLICATION   \tAnother instance of the KIV client is currently "
+                     "running.  Only one instance of the KIV Client is permitted to run at once."),
+            std::string::npos);
+  EXPECT_EQ(Count(log, kStarted), 2u);
+  EXPECT_EQ(Count(log, kStopped), 1u);
+  EXPECT_EQ(Count(log, kReady), 1u);
+
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
+  log = LogText();
+  EXPECT_EQ(Count(log, kStopped), 2u);
+  EXPECT_NE(log.find("Application Shutdown Completed, cleaning up"), std::string::npos);
+  // The stop banner's two lines are the last ones.
+  const std::string last_two = std::string(kStopped) + "\r\n";
+  const std::size_t stop_at = log.rfind(kStopped);
+  ASSERT_NE(stop_at, std::string::npos);
+  const std::string rest = log.substr(stop_at + last_two.size());
+  EXPECT_EQ(Count(rest, "\n"), 1u) << log;
+  EXPECT_NE(rest.find("\t" + std::string(44, '*') + "\r\n"), std::string::npos);
+  DWORD level = 0, mask = 0;
+  EXPECT_TRUE(settings_.ReadDword(kSubKeySettings, "LogLevel", level));
+  EXPECT_TRUE(settings_.ReadDword(kSubKeySettings, "LogModule", mask));
+  EXPECT_EQ(level, 5u);
+  EXPECT_EQ(mask, 0xFFFFFFFFu);
+  EXPECT_FALSE(std::filesystem::exists(platform::RuntimeDir() + "/kiv.sock"));
+}
+
+TEST_F(VornicProcessTest, SigintAlsoRunsTheShutdown) {
+  Vornic vornic(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }));
+  vornic.Signal(SIGINT);
+  EXPECT_EQ(vornic.Wait(), 0);
+  EXPECT_NE(LogText().find("Received SIGINT, shutting down"), std::string::npos);
+  EXPECT_EQ(Count(LogText(), kStopped), 1u);
+}
+
+TEST_F(VornicProcessTest, DamagedRegistryIsReportedAndKept) {
+  const std::string reg = platform::ConfigDir() + "/registry.reg";
+  std::filesystem::create_directories(platform::ConfigDir());
+  const std::string damaged = "this is not registry text\n[HKEY_CURRENT_USER\\Software\n";
+  WriteFile(reg, damaged);
+  Vornic vornic(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }))
+      << vornic.Stderr();
+  vornic.Signal(SIGTERM);
+  EXPECT_EQ(vornic.Wait(), 0);
+  EXPECT_NE(LogText().find("ERROR    \tREGISTRY      \t"), std::string::npos) << LogText();
+  EXPECT_EQ(ReadFile(reg + ".bad"), damaged);
+}
+
+TEST_F(VornicProcessTest, UnusableLogPathsAreReportedAndTheSettingIsKept) {
+  std::vector<std::string> values = {env_.Path("missing/folder/kiv.log"), "/dev/null"};
+  if (::geteuid() != 0) {
+    // Root writes anywhere, so a read-only folder only counts for others.
+    std::filesystem::create_directories(env_.Path("readonly"));
+    std::filesystem::permissions(env_.Path("readonly"), std::filesystem::perms::owner_read |
+                                                            std::filesystem::perms::owner_exec);
+    values.push_back(env_.Path("readonly"));
+  }
+  for (const std::string& value : values) {
+    SCOPED_TRACE(value);
+    ASSERT_TRUE(settings_.WriteString(kSubKeySettings, "LogFileName", value));
+    settings_.DeleteValue(kSubKeyLog, "LastLogMessage");
+    Vornic vornic(env_, {"--headless"});
+    ASSERT_TRUE(WaitUntil([&] {
+      return RegString(kSubKeyLog, "LastLogMessage").find(kReady) != std::string::npos;
+    })) << vornic.Stderr();
+    vornic.Signal(SIGTERM);
+    EXPECT_EQ(vornic.Wait(), 0);
+    EXPECT_NE(vornic.Stderr().find("unable to use the log file"), std::string::npos);
+    EXPECT_EQ(RegString(kSubKeyLog, "LogFileFailure"),
+              "The log filename is not specified, I have nowhere to log!");
+    EXPECT_NE(RegString(kSubKeyLog, "LastLogMessage").find(std::string(44, '*') + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(RegString(kSubKeySettings, "LogFileName"), value);
+  }
+  EXPECT_FALSE(std::filesystem::exists(env_.Path("missing")));
+}
+
+TEST_F(VornicProcessTest, VersionAndHelpPrintAndStartNothing) {
+  Vornic version(env_, {"--version"});
+  EXPECT_EQ(version.Wait(), 0);
+  Vornic help(env_, {"--help"});
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_FALSE(std::filesystem::exists(platform::DataDir() + "/kivclient.log"));
+}
+
+}  // namespace
