@@ -1,0 +1,125 @@
+// ReadTags on real files of every format the test-media tool writes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/text.h"
+#include "scan/tag_reader.h"
+#include "tests/scan/media_cache.h"
+#include "tests/support/temp_env.h"
+
+namespace {
+
+using scan_test::CachedMedia;
+using scan_test::SampleTags;
+using scan_test::TaggedSpec;
+using test_media::TagSupport;
+
+std::string Text(const char16_t* field) { return platform::Utf16ToUtf8(field); }
+
+struct ReadResult {
+  HRESULT hr;
+  MediaTagSet tags;
+};
+
+ReadResult Read(const std::string& path, DWORD cch = kMediaTagChars) {
+  ReadResult result;
+  std::memset(&result.tags, 0, sizeof(result.tags));
+  result.tags.cbSize = kMediaTagSetSize;
+  result.tags.cchField = cch;
+  result.hr = ReadTags(path, &result.tags);
+  return result;
+}
+
+class TagReaderMediaTest : public ::testing::Test {
+ protected:
+  CTagReaderRef ref_;
+  testing_support::TempEnv env_;
+};
+
+TEST_F(TagReaderMediaTest, ReadsTheTagsOfEveryFormat) {
+  test_media::MediaTags expected = SampleTags();
+  for (const test_media::FormatInfo& format : test_media::TestMediaFormats()) {
+    SCOPED_TRACE(format.extension);
+    ASSERT_TRUE(IsSupportedFile("x." + format.extension));
+    std::string path = CachedMedia(TaggedSpec(format.extension));
+    ASSERT_FALSE(path.empty());
+    ReadResult read = Read(path);
+    ASSERT_EQ(read.hr, S_OK);
+    if (format.tags == TagSupport::kNone) continue;
+    EXPECT_EQ(Text(read.tags.title), expected.title);
+    EXPECT_EQ(Text(read.tags.artist), expected.artist);
+    EXPECT_EQ(Text(read.tags.album), expected.album);
+    EXPECT_EQ(Text(read.tags.genre), expected.genre);
+    if (format.tags == TagSupport::kPartial) continue;
+    EXPECT_EQ(Text(read.tags.year), expected.date);
+    EXPECT_EQ(Text(read.tags.comment), expected.comment);
+    EXPECT_EQ(Text(read.tags.track), expected.track);
+    EXPECT_EQ(Text(read.tags.gnid), format.gnid ? expected.gnid : "");
+  }
+}
+
+TEST_F(TagReaderMediaTest, GnidComesOnlyThroughTheMp4Route) {
+  std::string m4a = CachedMedia(TaggedSpec("m4a"));
+  ASSERT_FALSE(m4a.empty());
+  // The same MP4 file named .mp3 takes the common-tag route: same tags,
+  // no gnid.
+  std::string renamed = env_.Path("song.mp3");
+  std::filesystem::copy_file(m4a, renamed);
+  ReadResult read = Read(renamed);
+  ASSERT_EQ(read.hr, S_OK);
+  EXPECT_EQ(Text(read.tags.title), SampleTags().title);
+  EXPECT_EQ(Text(read.tags.gnid), "");
+  // With no dot at all the MP4 route is taken.
+  std::string bare = env_.Path("song");
+  std::filesystem::copy_file(m4a, bare);
+  read = Read(bare);
+  ASSERT_EQ(read.hr, S_OK);
+  EXPECT_EQ(Text(read.tags.gnid), SampleTags().gnid);
+}
+
+TEST_F(TagReaderMediaTest, ContentDecidesWhenTheExtensionLies) {
+  // An Ogg Vorbis file named .mp3 and an MP3 named .flac.
+  std::string ogg = CachedMedia(TaggedSpec("ogg"));
+  std::string mp3 = CachedMedia(TaggedSpec("mp3"));
+  ASSERT_FALSE(ogg.empty() || mp3.empty());
+  std::filesystem::copy_file(ogg, env_.Path("vorbis.mp3"));
+  std::filesystem::copy_file(mp3, env_.Path("mpeg.flac"));
+  for (const char* name : {"vorbis.mp3", "mpeg.flac"}) {
+    SCOPED_TRACE(name);
+    ReadResult read = Read(env_.Path(name));
+    ASSERT_EQ(read.hr, S_OK);
+    EXPECT_EQ(Text(read.tags.artist), SampleTags().artist);
+  }
+}
+
+TEST_F(TagReaderMediaTest, LongValuesAreCutToTheCallersCapacity) {
+  test_media::MediaSpec spec = TaggedSpec("flac");
+  spec.tags.title = std::string(300, 'x') + "\xE6\x97\xA5";
+  spec.tags.comment = "ab\xF0\x9F\x8E\xB5";
+  std::string path = CachedMedia(spec);
+  ASSERT_FALSE(path.empty());
+  ReadResult read = Read(path);
+  ASSERT_EQ(read.hr, S_OK);
+  EXPECT_EQ(Text(read.tags.title), std::string(255, 'x'));
+  read = Read(path, 4);
+  ASSERT_EQ(read.hr, S_OK);
+  EXPECT_EQ(Text(read.tags.title), "xxx");
+  EXPECT_EQ(Text(read.tags.comment), "ab");  // the pair did not fit whole
+}
+
+TEST_F(TagReaderMediaTest, UntaggedFileGivesEmptyFields) {
+  test_media::MediaSpec spec;
+  spec.format = "mp3";
+  std::string path = CachedMedia(spec);
+  ASSERT_FALSE(path.empty());
+  ReadResult read = Read(path);
+  ASSERT_EQ(read.hr, S_OK);
+  for (const char16_t* field :
+       {read.tags.title, read.tags.artist, read.tags.year, read.tags.track, read.tags.gnid}) {
+    EXPECT_EQ(field[0], 0);
+  }
+}
+
+}  // namespace
