@@ -1,0 +1,23 @@
+// Thread facilities of the agents: the calling thread's numeric id (as the
+// log shows it) and the idle scheduling class that background jobs run in,
+// so they only use processor time nobody else wants.
+//
+// Every function acts on the calling thread and may be called from any
+// thread.
+#pragma once
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+// The kernel's id of the calling thread (gettid), as the log prints it.
+DWORD CurrentThreadId();
+
+// Puts the calling thread into the idle scheduling class (SCHED_IDLE).
+// FALSE (last error set) when the system refuses.
+BOOL SetCurrentThreadIdlePriority();
+
+// True when the calling thread runs in the idle scheduling class.
+bool CurrentThreadHasIdlePriority();
+
+}  // namespace platform
