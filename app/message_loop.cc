@@ -100,6 +100,25 @@ std::size_t MessageLoop::ProcessPending() {
   return dispatched;
 }
 
+bool MessageLoop::PeekMessageId(UINT* id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (queue_.empty()) return false;
+  *id = queue_.front().id;
+  return true;
+}
+
+bool MessageLoop::DispatchOne() {
+  Message message;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.empty()) return false;
+    message = std::move(queue_.front());
+    queue_.pop_front();
+  }
+  Dispatch(message);
+  return true;
+}
+
 bool MessageLoop::PopDueTimer(std::uint64_t now, std::uint64_t generation_limit, WPARAM* id) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto best = timers_.end();

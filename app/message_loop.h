@@ -80,6 +80,13 @@ class MessageLoop {
   int Run();
   // One pass (see above). Returns the number of messages dispatched.
   std::size_t ProcessPending();
+  // The id of the oldest queued message, without removing it; false when
+  // the queue is empty. Timers are not looked at.
+  bool PeekMessageId(UINT* id) const;
+  // Removes and dispatches the oldest queued message; false when the queue
+  // was empty. Lets a long-running handler (an agent's job between two
+  // units of work) take its thread's messages one at a time.
+  bool DispatchOne();
   // Waits until a message is queued, a timer is due, Wake or Quit was
   // called, or `timeout_ms` of real time passed (-1: no limit). True when
   // there is input (or a wake-up); false on time-out. Does not dispatch.
