@@ -1,0 +1,78 @@
+#include "db/db_format.h"
+
+#include <cstring>
+
+#include "db/db_log.h"
+#include "platform/text.h"
+
+DBHeader MakeDBHeader() {
+  DBHeader header;
+  std::memset(&header, 0, sizeof header);
+  std::memcpy(header.magic, "KIVDB", 5);
+  header.version = kDbHeaderVersion;
+  header.header_size = kDbHeaderSize;
+  header.record_size = kDbRecordSize;
+  return header;
+}
+
+DBEntry MakeFreshEntry(std::int64_t now) {
+  DBEntry entry;
+  std::memset(&entry, 0, sizeof entry);
+  std::memcpy(entry.magic, "KIV", 3);
+  entry.version = kDbEntryVersion;
+  entry.record_size = kDbRecordSize;
+  entry.created = now;
+  entry.modified = now;
+  return entry;
+}
+
+bool ValidEntry(const DBEntry* entry) {
+  if (!entry) return false;
+  if (entry->record_size != kDbRecordSize) {
+    kivdb::DbLog(LEVEL_ERROR, "ValidEntry failed due to record size (%u instead of %u)",
+                 entry->record_size, kDbRecordSize);
+    return false;
+  }
+  if (std::memcmp(entry->magic, "KIV", 3) != 0) {
+    kivdb::DbLog(LEVEL_ERROR, "ValidEntry failed due to magic (%c %c %c)", entry->magic[0],
+                 entry->magic[1], entry->magic[2]);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+std::size_t PathUnits(const DBEntry& entry) {
+  std::size_t n = 0;
+  while (n < kDbPathUnits && entry.path[n] != 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::string EntryPath(const DBEntry& entry) {
+  return platform::Utf16ToUtf8(std::u16string_view(entry.path, PathUnits(entry)));
+}
+
+bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPathUnits; }
+
+bool SetEntryPath(DBEntry& entry, std::string_view path) {
+  if (path.find('\0') != std::string_view::npos) return false;
+  bool valid = true;
+  std::u16string wide = platform::Utf8ToUtf16(path, &valid);
+  if (!valid || wide.size() >= kDbPathUnits) return false;
+  std::memset(entry.path, 0, sizeof entry.path);
+  std::memcpy(entry.path, wide.data(), wide.size() * sizeof(char16_t));
+  return true;
+}
+
+std::string EntryText(const char* field, std::size_t size) {
+  return std::string(field, ::strnlen(field, size));
+}
+
+void SetEntryText(char* field, std::size_t size, std::string_view text) {
+  std::string_view fit = platform::Utf8Prefix(text, size);
+  std::memset(field, 0, size);
+  std::memcpy(field, fit.data(), fit.size());
+}

@@ -1,0 +1,67 @@
+// The database engine's process-wide state, shared by every KivDB object:
+// the header image, the index from path key to record position, the free
+// list and the counters. Internal to db/.
+//
+// Thread safety: everything but the atomics is guarded by `lock`. The
+// atomics mirror the counts for readers that take no lock (the status page).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "db/db_events.h"
+#include "db/db_format.h"
+#include "platform/clock.h"
+
+namespace kivdb {
+
+struct DbState {
+  std::recursive_mutex lock;
+  bool initialised = false;
+  // True once the index is loaded: from then on the header image in memory
+  // is the authority and opening a handle no longer replaces it.
+  bool loaded = false;
+  std::string path;
+  DBHeader header = MakeDBHeader();
+  std::unordered_map<std::string, std::uint32_t> index;
+  std::deque<std::uint32_t> free_list;  // oldest freed slot first
+  // Length of the file as the engine's own writes left it.
+  std::uint64_t length = 0;
+  platform::Clock* clock = &platform::SystemClock();
+
+  std::atomic<bool> ready{false};
+  std::atomic<DWORD> valid_count{0};
+  std::atomic<DWORD> empty_count{0};
+  std::atomic<DWORD> identified_count{0};
+  std::atomic<DWORD> kiv_id_count{0};
+  std::atomic<std::int64_t> last_add_time{0};
+  std::atomic<std::int64_t> last_delete_time{0};
+  std::atomic<int> instance_count{0};
+  std::atomic<DbEventSink*> sink{nullptr};
+
+  // The program's "now" for record times.
+  std::int64_t Now() const { return platform::NowAsStoredTime(clock->WallTime()); }
+  // Copies the header image's counts to the lock-free mirrors.
+  void PublishCounts() {
+    valid_count = header.valid_count;
+    empty_count = header.empty_count;
+  }
+  void NotifyCountsChanged() {
+    if (DbEventSink* s = sink.load()) s->OnCountsChanged();
+  }
+  void ShowMessage(std::string_view text) {
+    if (DbEventSink* s = sink.load()) s->ShowMessage(text);
+  }
+};
+
+DbState& State();
+
+// Logs "DB cursor not on record boundary" when `pos` is not a record
+// boundary of the file as the engine knows it.
+bool CheckBoundary(std::uint64_t pos);
+
+}  // namespace kivdb

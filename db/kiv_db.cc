@@ -1,0 +1,254 @@
+// KivDB: opening a handle, the header, look-ups, reads and iteration.
+#include "db/kiv_db.h"
+
+#include <cstring>
+
+#include "app/format.h"
+#include "db/db_log.h"
+#include "db/db_state.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+
+using kivdb::DbLog;
+using kivdb::DbLogDetail;
+using kivdb::State;
+
+namespace kivdb {
+
+DbState& State() {
+  static DbState state;
+  return state;
+}
+
+bool CheckBoundary(std::uint64_t pos) {
+  std::uint64_t length = State().length;
+  if (IsRecordBoundary(pos, length)) return true;
+  DbLog(LEVEL_ERROR, "DB cursor not on record boundary: pos=%llu, dbsize=%llu",
+        static_cast<unsigned long long>(pos), static_cast<unsigned long long>(length));
+  return false;
+}
+
+}  // namespace kivdb
+
+KivDB::KivDB() {
+  std::lock_guard guard(State().lock);
+  ++State().instance_count;
+  _openDB();
+}
+
+KivDB::~KivDB() {
+  std::lock_guard guard(State().lock);
+  CloseFile();
+  --State().instance_count;
+}
+
+void KivDB::CloseFile() {
+  if (!file_.is_open()) return;
+  if (State().initialised) WriteHeader();
+  file_.Flush();
+  file_.Close();
+}
+
+DWORD KivDB::ValidCount() { return State().ready ? State().valid_count.load() : 0; }
+DWORD KivDB::EmptyCount() { return State().ready ? State().empty_count.load() : 0; }
+DWORD KivDB::IdentifiedCount() { return State().identified_count; }
+DWORD KivDB::KivIdCount() { return State().kiv_id_count; }
+std::int64_t KivDB::LastAddTime() { return State().last_add_time; }
+std::int64_t KivDB::LastDeleteTime() { return State().last_delete_time; }
+int KivDB::InstanceCount() { return State().instance_count; }
+bool KivDB::IsInitialised() { return State().ready; }
+void KivDB::SetEventSink(DbEventSink* sink) { State().sink = sink; }
+
+std::string KivDB::DatabasePath() {
+  std::lock_guard guard(State().lock);
+  return State().path;
+}
+
+BOOL KivDB::IsReady() {
+  std::lock_guard guard(State().lock);
+  if (!State().initialised) {
+    DbLog(LEVEL_ERROR, "Call to DB failed: DB not initialized");
+    return FALSE;
+  }
+  if (!file_.is_open()) {
+    DbLog(LEVEL_ERROR, "Call to DB failed: DB file failed to open");
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL KivDB::_openDB() {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (file_.is_open()) return TRUE;
+  const std::string& path = state.path;
+  if (!file_.OpenReadWrite(path)) {
+    std::string text = StrFormat("Unable to create or open local db file: %s, %s", path.c_str(),
+                                 platform::ErrnoText(file_.last_errno()).c_str());
+    DbLog(LEVEL_ERROR, "%s", text.c_str());
+    state.ShowMessage(text);
+    return FALSE;
+  }
+  std::int64_t size = file_.Size();
+  if (size == 0) {
+    if (!WriteHeader()) {
+      std::string text = StrFormat("Unable to write header for local db file: %s, (%d)",
+                                   path.c_str(), file_.last_errno());
+      DbLog(LEVEL_ERROR, "%s", text.c_str());
+      state.ShowMessage(text);
+      file_.Close();
+      return FALSE;
+    }
+    return TRUE;
+  }
+  DBHeader header;
+  std::size_t got = 0;
+  bool read = size > 0 && file_.ReadAt(0, &header, sizeof header, &got);
+  bool ok = false;
+  if (!read || got < sizeof header) {
+    DbLog(LEVEL_ERROR, "The number of bytes read from file (%d) do not equal the header size(%d)",
+          static_cast<int>(got), static_cast<int>(kDbHeaderSize));
+  } else if (std::memcmp(header.magic, "KIVDB", 5) != 0) {
+    DbLog(LEVEL_ERROR, "DB header magic value invalid. Bad DB!");
+  } else if (header.header_size != kDbHeaderSize) {
+    DbLog(LEVEL_ERROR, "DB header size invalid. Bad DB!");
+  } else {
+    ok = true;
+  }
+  if (!ok) {
+    DbLog(LEVEL_ERROR, "Unable to read in local db file: %s, (%d)", path.c_str(),
+          file_.last_errno());
+    file_.Close();  // without writing: a file that is not ours stays untouched
+    return FALSE;
+  }
+  // Once the index is loaded the image in memory is newer than any header
+  // that a failed write may have left on disk.
+  if (!state.loaded) {
+    state.header = header;
+    state.PublishCounts();
+  }
+  return TRUE;
+}
+
+BOOL KivDB::WriteHeader() {
+  auto& state = State();
+  if (!file_.WriteAt(0, &state.header, sizeof state.header)) {
+    DbLog(LEVEL_ERROR, "Unable to write file header in local db: %s, %i", state.path.c_str(),
+          file_.last_errno());
+    return FALSE;
+  }
+  return TRUE;
+}
+
+bool KivDB::ReadRecord(std::uint32_t pos, DBEntry* entry, std::size_t* got, bool* failed) {
+  bool read = file_.ReadAt(pos, entry, sizeof *entry, got);
+  if (failed) *failed = !read;
+  return read && *got == sizeof *entry;
+}
+
+std::uint32_t KivDB::LookupEntry(const std::string& path) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady() || path.empty()) return 0;
+  auto it = state.index.find(platform::PathKey(path));
+  if (it == state.index.end()) return 0;
+  if (!kivdb::CheckBoundary(it->second)) {
+    DbLog(LEVEL_CRITICAL, "LookupEntry: index came up with insane position (offset %u)",
+          it->second);
+    return 0;
+  }
+  return it->second;
+}
+
+BOOL KivDB::GetEntry(const std::string& path, DBEntry* entry) {
+  if (path.empty() || !entry) return FALSE;
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  std::uint32_t pos = LookupEntry(path);
+  if (pos == 0) {
+    DbLogDetail(LEVEL_INFO, path, "GetEntry: Entry not found in local db for file");
+    return FALSE;
+  }
+  std::size_t got = 0;
+  if (!ReadRecord(pos, entry, &got)) {
+    DbLog(LEVEL_ERROR, "Error while reading %s for filename %s System Error=%d, bytes read=%d",
+          state.path.c_str(), path.c_str(), file_.last_errno(), static_cast<int>(got));
+    return FALSE;
+  }
+  if (!ValidEntry(entry)) {
+    DbLog(LEVEL_CRITICAL, "GetEntry: Entry for: %s at file position: %u is invalid!", path.c_str(),
+          pos);
+    return FALSE;
+  }
+  DbLog(LEVEL_INFO, "Found entry for: %s at file position: %u", path.c_str(), pos);
+  return TRUE;
+}
+
+std::uint32_t KivDB::GetFirstEntry(DBEntry* entry, BOOL include_invalid) {
+  std::lock_guard guard(State().lock);
+  if (!IsReady()) return 0;
+  cursor_ = kDbHeaderSize;
+  return GetNextEntry(entry, include_invalid);
+}
+
+std::uint32_t KivDB::GetNextEntry(DBEntry* entry, BOOL include_invalid) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return 0;
+  if (!kivdb::CheckBoundary(cursor_)) {
+    DbLog(LEVEL_CRITICAL, "GetNextEntry: possible DB corruption");
+    return 0;
+  }
+  for (;;) {
+    DBEntry record;
+    std::size_t got = 0;
+    bool failed = false;
+    std::uint32_t pos = cursor_;
+    if (!ReadRecord(pos, &record, &got, &failed)) {
+      if (got > 0 || failed) {
+        DbLog(LEVEL_ERROR,
+              "Unable to read entire record from db file while loading index, wanted %d but "
+              "could only read %d",
+              static_cast<int>(kDbRecordSize), static_cast<int>(got));
+      } else {
+        DbLog(LEVEL_VERBOSE, "End of file reached while generating index and scanning %s",
+              state.path.c_str());
+      }
+      return 0;
+    }
+    cursor_ = pos + kDbRecordSize;
+    if (!ValidEntry(&record)) {
+      DbLog(LEVEL_CRITICAL, "Invalid record found at offset %u", pos);
+      return 0;
+    }
+    if ((record.flags & DBFLAG_VALID) || include_invalid) {
+      if (entry) *entry = record;
+      return pos;
+    }
+    if (!kivdb::CheckBoundary(cursor_)) {
+      DbLog(LEVEL_CRITICAL, "GetNextEntry: possible DB corruption");
+      return 0;
+    }
+  }
+}
+
+BOOL KivDB::Flush() {
+  std::lock_guard guard(State().lock);
+  if (!IsReady()) return FALSE;
+  if (!file_.Flush()) {
+    DbLog(LEVEL_ERROR, "Flush: unable to flush local db file: %s, %i", State().path.c_str(),
+          file_.last_errno());
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::int64_t KivDB::GetLength() {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady() || state.path.empty()) return -1;
+  platform::FileInfo info;
+  if (!platform::StatFile(state.path, &info)) return -1;
+  return static_cast<std::int64_t>(info.size);
+}

@@ -1,0 +1,122 @@
+// KivDB: one user's connection to the local media database kivclient.db.
+//
+// The file, its header image, the index from path to record position and
+// the list of free slots are process-wide: Initialise builds them at
+// start-up (loading the index and repairing the file when its header
+// disagrees with its records) and Shutdown drops them. Every user (each
+// agent, the user interface) creates its own KivDB, which opens its own
+// handle on the file and keeps its own iteration cursor, and destroys it
+// when done.
+//
+// Thread safety: one process-wide recursive lock serialises every
+// operation, so any number of threads may each use their own KivDB at the
+// same time. A single KivDB object belongs to one thread at a time. The
+// static count accessors take no lock and may be called from any thread.
+//
+// Operations return a success flag (or a position, 0 = none) and log every
+// failure; none throws. Paths are UTF-8 and keyed through PathKey.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "db/db_events.h"
+#include "db/db_format.h"
+#include "platform/clock.h"
+#include "platform/file_handle.h"
+#include "platform/file_info.h"
+#include "platform/win_types.h"
+
+class KivDB {
+ public:
+  // Opens this object's handle (_openDB). An object whose open failed stays
+  // usable as an object, but every operation fails its readiness check.
+  KivDB();
+  // Writes the header image, flushes and closes the handle.
+  ~KivDB();
+  KivDB(const KivDB&) = delete;
+  KivDB& operator=(const KivDB&) = delete;
+
+  // Sets the database path (the DBPath setting when it names an existing
+  // folder, else kivclient.db in the data folder), opens or creates the
+  // file and loads the index, repairing the file when needed. `clock`
+  // supplies "now" for record times and must outlive the engine. Called
+  // once by start-up, before other threads use the database.
+  static BOOL Initialise(platform::Clock& clock = platform::SystemClock());
+  // Drops the index and the free list. Objects still alive fail every
+  // later operation.
+  static void Shutdown();
+
+  // Counts for the status page: 0 when the engine is not initialised.
+  static DWORD ValidCount();
+  static DWORD EmptyCount();
+  static DWORD IdentifiedCount();
+  static DWORD KivIdCount();
+  // Stored time ("now" convention) of the last successful add / delete.
+  static std::int64_t LastAddTime();
+  static std::int64_t LastDeleteTime();
+  static int InstanceCount();
+  static bool IsInitialised();
+  // Full path of the database file (empty before Initialise).
+  static std::string DatabasePath();
+  // Receiver of count changes and message-box texts; null for none. The
+  // sink must outlive its registration.
+  static void SetEventSink(DbEventSink* sink);
+
+  // Readiness: the engine is initialised and this object's file is open.
+  // Logs why not.
+  BOOL IsReady();
+  // Opens the file for this object if it is not open yet.
+  BOOL _openDB();
+
+  // Position of the record of `path`, or 0.
+  std::uint32_t LookupEntry(const std::string& path);
+  // Reads the record of `path` into `entry`.
+  BOOL GetEntry(const std::string& path, DBEntry* entry);
+  // Iteration over the records in file order: the next valid record (any
+  // record with `include_invalid`) from this object's cursor on. Returns
+  // its position, or 0 at the end or on a damaged record. `entry` may be
+  // null.
+  std::uint32_t GetFirstEntry(DBEntry* entry, BOOL include_invalid);
+  std::uint32_t GetNextEntry(DBEntry* entry, BOOL include_invalid);
+
+  // Adds a record (DBFLAG_VALID is set in `entry`); reuses the oldest free
+  // slot before growing the file. Refuses duplicates and files below
+  // kDbMinFileSize bytes.
+  BOOL AddEntry(DBEntry* entry);
+  // Builds a fresh record from the file's properties and adds it.
+  BOOL AddEntry(const std::string& path);
+  // Overwrites the record of entry->path; with `touch` its modified time
+  // becomes now.
+  BOOL UpdateEntry(DBEntry* entry, BOOL touch);
+  // Refreshes size and file times from a file found by a directory search,
+  // or deletes the record of a file that has become too small.
+  BOOL UpdateEntry(const platform::FileInfo& file);
+  // Empties the record of `path`; a path without a record succeeds.
+  BOOL DeleteEntry(const std::string& path);
+  // Fills the tag fields of `entry` from the file at its path: empty fields
+  // only, or every field the file has a value for with `overwrite`.
+  // S_OK when the tags could be read, else E_FAIL.
+  HRESULT GetTagEntry(DBEntry* entry, BOOL overwrite);
+
+  // Pushes this object's writes to the storage device.
+  BOOL Flush();
+  // Length of the database file, or -1.
+  std::int64_t GetLength();
+
+ private:
+  // Writes the process-wide header image at position 0.
+  BOOL WriteHeader();
+  // Closes the handle after writing the header image and flushing.
+  void CloseFile();
+  // Reads the record at `pos` into `entry`; false on a short read or a
+  // read error (`*failed`, when given, tells which). The caller logs.
+  bool ReadRecord(std::uint32_t pos, DBEntry* entry, std::size_t* got, bool* failed = nullptr);
+  BOOL LoadIndex();
+  BOOL Repair();
+  // Counter update from the record on disk to the one replacing it.
+  void UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry);
+
+  platform::FileHandle file_;
+  std::uint32_t cursor_ = 0;
+};

@@ -1,0 +1,216 @@
+// KivDB: start-up (Initialise, LoadIndex, the repair) and Shutdown.
+#include <algorithm>
+
+#include "app/reg_settings.h"
+#include "db/db_log.h"
+#include "db/db_state.h"
+#include "db/kiv_db.h"
+#include "db/record_scanner.h"
+#include "platform/file_io.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+
+using kivdb::DbLog;
+using kivdb::DbLogDetail;
+using kivdb::State;
+
+namespace {
+
+// A load that still disagrees with its header after this many repairs
+// fails instead of repairing for ever.
+constexpr int kMaxRepairs = 2;
+
+// The database file: kivclient.db in the DBPath folder when that setting
+// names an existing folder, else in the data folder.
+std::string DatabaseFilePath() {
+  std::string dir;
+  if (AppSettings().ReadString(kSubKeySettings, "DBPath", dir) && !dir.empty()) {
+    platform::FileInfo info;
+    if (platform::StatFile(dir, &info) && info.is_directory)
+      return dir.back() == '/' ? dir + kDbFileName : dir + "/" + kDbFileName;
+  }
+  std::string data = platform::DataDir();
+  platform::EnsureDir(data);
+  return data + "/" + kDbFileName;
+}
+
+}  // namespace
+
+BOOL KivDB::Initialise(platform::Clock& clock) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  state.initialised = true;
+  state.loaded = false;
+  state.ready = false;
+  state.clock = &clock;
+  state.header = MakeDBHeader();
+  state.identified_count = 0;
+  state.kiv_id_count = 0;
+  state.PublishCounts();
+  state.path = DatabaseFilePath();
+  DbLogDetail(LEVEL_INFO, state.path, "Setting database file");
+  BOOL loaded;
+  {
+    KivDB loader;
+    loaded = loader.LoadIndex();
+  }
+  if (!loaded) {
+    DbLog(LEVEL_ERROR, "Unable to load kiv DB index");
+    state.index.clear();
+    state.free_list.clear();
+    state.initialised = false;
+    return FALSE;
+  }
+  state.loaded = true;
+  state.ready = true;
+  return TRUE;
+}
+
+void KivDB::Shutdown() {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!state.initialised) return;
+  state.index.clear();
+  state.free_list.clear();
+  state.initialised = false;
+  state.loaded = false;
+  state.ready = false;
+}
+
+BOOL KivDB::LoadIndex() {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  for (int repairs = 0;; ++repairs) {
+    state.index.clear();
+    state.free_list.clear();
+    state.identified_count = 0;
+    state.kiv_id_count = 0;
+    DWORD valid = 0;
+    DWORD empty = 0;
+    std::int64_t length = file_.Size();
+    if (length < 0) {
+      DbLog(LEVEL_ERROR, "Failure loading index (recordCount=%d): %s, %i", 0, state.path.c_str(),
+            file_.last_errno());
+      return FALSE;
+    }
+    state.length = static_cast<std::uint64_t>(length);
+    state.index.reserve(std::min<std::uint64_t>(state.header.valid_count, length / kDbRecordSize));
+
+    // The whole file must be whole, valid records for the load to stand.
+    bool clean = true;
+    kivdb::RecordScanner scanner(file_, state.length);
+    std::uint32_t pos = 0;
+    while (const DBEntry* entry = scanner.Next(&pos)) {
+      if (!ValidEntry(entry)) {
+        DbLog(LEVEL_CRITICAL, "Invalid record found at offset %u", pos);
+        clean = false;
+        break;
+      }
+      if (entry->flags & DBFLAG_VALID) {
+        state.index[platform::PathKey(EntryPath(*entry))] = pos;
+        ++valid;
+        if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
+        if (entry->kiv_id != 0) ++state.kiv_id_count;
+      } else {
+        state.free_list.push_back(pos);
+        ++empty;
+      }
+    }
+    if (scanner.failed()) {
+      DbLog(LEVEL_ERROR, "Failure loading index (recordCount=%d): %s, %i", static_cast<int>(valid),
+            state.path.c_str(), scanner.error());
+      return FALSE;
+    }
+    if (clean && scanner.hit_end()) {
+      DbLog(LEVEL_VERBOSE, "Hit end of file while generating index");
+      clean = false;
+    } else if (clean && scanner.partial_bytes() > 0) {
+      DbLog(LEVEL_ERROR,
+            "Unable to read entire record from db file while loading index, wanted %d but could "
+            "only read %d",
+            static_cast<int>(kDbRecordSize), static_cast<int>(scanner.partial_bytes()));
+      clean = false;
+    } else if (clean) {
+      DbLog(LEVEL_VERBOSE, "End of file reached while generating index and scanning %s",
+            state.path.c_str());
+    }
+    DbLog(LEVEL_INFO, "LoadIndex loaded %u records into index", valid);
+    if (clean && state.header.valid_count == valid && state.header.empty_count == empty) {
+      state.PublishCounts();
+      return TRUE;
+    }
+    DbLog(LEVEL_CRITICAL,
+          "DB Error: DB header indicates %u valid, %u empty - index load found %u valid and %u "
+          "empty",
+          state.header.valid_count, state.header.empty_count, valid, empty);
+    if (repairs == kMaxRepairs) {
+      DbLog(LEVEL_CRITICAL, "LoadIndex: DB still inconsistent after %d repairs", repairs);
+      return FALSE;
+    }
+    if (!Repair()) return FALSE;
+  }
+}
+
+// Keeps every whole, valid record. A damaged record inside the file becomes
+// an empty slot (so one torn write does not cost the records after it);
+// only a partial record at the very end is cut off.
+BOOL KivDB::Repair() {
+  auto& state = State();
+  CloseFile();
+  DbLog(LEVEL_CRITICAL, "Repairing DB...");
+  std::string backup = state.path + ".bak";
+  platform::RemoveFile(backup);
+  if (platform::CopyFileOverwrite(state.path, backup) != 0)
+    DbLog(LEVEL_ERROR, "Could not make backup of current DB - continuing...");
+  if (!_openDB()) return FALSE;
+  std::int64_t length = file_.Size();
+  if (length < 0) {
+    DbLog(LEVEL_ERROR, "Repairing DB: unable to read local db file: %s, %i", state.path.c_str(),
+          file_.last_errno());
+    return FALSE;
+  }
+  state.length = static_cast<std::uint64_t>(length);
+
+  DWORD valid = 0;
+  DWORD empty = 0;
+  std::uint64_t end = kDbHeaderSize;
+  kivdb::RecordScanner scanner(file_, state.length);
+  std::uint32_t pos = 0;
+  while (const DBEntry* entry = scanner.Next(&pos)) {
+    end = pos + kDbRecordSize;
+    if (ValidEntry(entry)) {
+      ++((entry->flags & DBFLAG_VALID) ? valid : empty);
+      continue;
+    }
+    DBEntry blank = MakeFreshEntry(state.Now());
+    if (!file_.WriteAt(pos, &blank, sizeof blank)) {
+      DbLog(LEVEL_ERROR, "Repairing DB: unable to write local db file: %s, %i", state.path.c_str(),
+            file_.last_errno());
+      return FALSE;
+    }
+    DbLog(LEVEL_ERROR, "Repairing DB: damaged record at offset %u is now an empty slot", pos);
+    ++empty;
+  }
+  if (scanner.failed()) {
+    DbLog(LEVEL_ERROR, "Repairing DB: unable to read local db file: %s, %i", state.path.c_str(),
+          scanner.error());
+    return FALSE;
+  }
+  std::int64_t now_length = file_.Size();
+  if (now_length >= 0 && static_cast<std::uint64_t>(now_length) != end) {
+    if (!file_.Truncate(end)) {
+      DbLog(LEVEL_ERROR, "Repairing DB: unable to truncate local db file: %s, %i",
+            state.path.c_str(), file_.last_errno());
+      return FALSE;
+    }
+    DbLog(LEVEL_ERROR, "Truncated %lld bytes from DB file.",
+          static_cast<long long>(now_length - static_cast<std::int64_t>(end)));
+  }
+  state.length = end;
+  state.header = MakeDBHeader();
+  state.header.valid_count = valid;
+  state.header.empty_count = empty;
+  state.PublishCounts();
+  return WriteHeader();
+}

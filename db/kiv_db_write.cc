@@ -1,0 +1,271 @@
+// KivDB: adding, updating and deleting records.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "db/db_log.h"
+#include "db/db_state.h"
+#include "db/kiv_db.h"
+#include "platform/last_error.h"
+#include "platform/text.h"
+#include "scan/tag_reader.h"
+
+using kivdb::DbLog;
+using kivdb::DbLogDetail;
+using kivdb::State;
+
+namespace {
+
+// Highest position a record may start at: positions are 32-bit.
+constexpr std::uint64_t kMaxRecordPos = std::numeric_limits<std::uint32_t>::max() - kDbRecordSize;
+
+// Moves a count by one, never below zero (called under the lock).
+void Move(std::atomic<DWORD>& count, bool up) {
+  DWORD value = count.load();
+  if (up) {
+    count = value + 1;
+  } else if (value > 0) {
+    count = value - 1;
+  }
+}
+
+std::string_view BaseName(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+void KivDB::UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry) {
+  if (!(old_entry.flags & DBFLAG_VALID) || !(new_entry.flags & DBFLAG_VALID)) return;
+  auto& state = State();
+  bool changed = false;
+  bool was_identified = old_entry.flags & DBFLAG_IDENTIFIED;
+  bool is_identified = new_entry.flags & DBFLAG_IDENTIFIED;
+  if (was_identified != is_identified) {
+    Move(state.identified_count, is_identified);
+    changed = true;
+  }
+  if ((old_entry.kiv_id != 0) != (new_entry.kiv_id != 0)) {
+    Move(state.kiv_id_count, new_entry.kiv_id != 0);
+    changed = true;
+  }
+  if (changed) state.NotifyCountsChanged();
+}
+
+BOOL KivDB::AddEntry(DBEntry* entry) {
+  if (!ValidEntry(entry) || !EntryPathTerminated(*entry) || entry->path[0] == 0) {
+    DbLog(LEVEL_ERROR, "Invalid entry passed to AddEntry");
+    return FALSE;
+  }
+  std::string path = EntryPath(*entry);
+  if (entry->file_size < kDbMinFileSize) {
+    DbLog(LEVEL_INFO, "File %s of size %u smaller than mimimum file size of %u, not adding",
+          path.c_str(), entry->file_size, kDbMinFileSize);
+    return FALSE;
+  }
+  entry->flags |= DBFLAG_VALID;
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  std::string key = platform::PathKey(path);
+  if (state.index.count(key)) {
+    DbLogDetail(LEVEL_WARNING, path,
+                "Warning: not adding duplicate entry, attempted to add already existing DB "
+                "entry for");
+    return FALSE;
+  }
+  bool reused = !state.free_list.empty();
+  std::uint64_t pos = reused ? state.free_list.front() : state.length;
+  if (reused) state.free_list.pop_front();
+  if (!kivdb::CheckBoundary(pos)) {
+    DbLog(LEVEL_CRITICAL, "AddEntry: possible DB corruption");
+    return FALSE;
+  }
+  if (pos > kMaxRecordPos) {
+    DbLog(LEVEL_ERROR, "AddEntry: local db file has reached its largest size, not adding %s",
+          path.c_str());
+    return FALSE;
+  }
+  if (!file_.WriteAt(pos, entry, sizeof *entry)) {
+    DbLog(LEVEL_ERROR, "Unable to write new entry in local db: %s, %i", state.path.c_str(),
+          file_.last_errno());
+    // Keep what was there: cut a part-written new record off, put an
+    // emptied slot back as it was.
+    if (reused) {
+      DBEntry empty = MakeFreshEntry(state.Now());
+      file_.WriteAt(pos, &empty, sizeof empty);
+      state.free_list.push_front(static_cast<std::uint32_t>(pos));
+    } else {
+      file_.Truncate(pos);
+    }
+    return FALSE;
+  }
+  state.index[key] = static_cast<std::uint32_t>(pos);
+  if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
+  if (entry->kiv_id != 0) ++state.kiv_id_count;
+  state.last_add_time = state.Now();
+  ++state.header.valid_count;
+  if (reused) {
+    --state.header.empty_count;
+  } else {
+    state.length = pos + kDbRecordSize;
+  }
+  state.PublishCounts();
+  BOOL result = WriteHeader();
+  if (!result) {
+    DbLog(LEVEL_CRITICAL, "Entry added to db but unable to update db header: DB now inconsistent!");
+  }
+  state.NotifyCountsChanged();
+  return result;
+}
+
+BOOL KivDB::AddEntry(const std::string& path) {
+  platform::FileInfo info;
+  if (!platform::StatFile(path, &info)) {
+    DbLog(LEVEL_ERROR,
+          "AddEntry: unable to start a new file search for %s during the indexing process, err "
+          "%u",
+          path.c_str(), platform::GetLastError());
+    return FALSE;
+  }
+  // A relative path would name different files from different folders.
+  if (info.is_directory || !info.is_regular || path.empty() || path[0] != '/') {
+    DbLog(LEVEL_ERROR,
+          "While adding new entry, the file specified: %s is a directory, a temp file, or invalid",
+          path.c_str());
+    return FALSE;
+  }
+  if (info.size < kDbMinFileSize) {
+    DbLog(LEVEL_WARNING, "Not adding media file: %s, file size too small: %llu", path.c_str(),
+          static_cast<unsigned long long>(info.size));
+    return FALSE;
+  }
+  DBEntry entry = MakeFreshEntry(State().Now());
+  entry.flags = DBFLAG_VALID;
+  if (!SetEntryPath(entry, path)) {
+    DbLogDetail(LEVEL_ERROR, path,
+                "AddEntry: path is too long for a db record or not valid text, not adding");
+    return FALSE;
+  }
+  entry.file_size = static_cast<std::uint32_t>(info.size);
+  // The file type field keeps at most 15 bytes and its terminator.
+  SetEntryText(entry.file_type, sizeof entry.file_type - 1, GetExtension(BaseName(path)));
+  entry.file_created = info.created;
+  entry.file_accessed = info.accessed;
+  entry.file_modified = info.modified;
+  return AddEntry(&entry);
+}
+
+BOOL KivDB::UpdateEntry(DBEntry* entry, BOOL touch) {
+  if (!ValidEntry(entry)) {
+    DbLog(LEVEL_ERROR, "Invalid entry passed to UpdateEntry");
+    return FALSE;
+  }
+  entry->flags |= DBFLAG_VALID;
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  std::string path = EntryPath(*entry);
+  auto it = state.index.find(platform::PathKey(path));
+  if (it == state.index.end()) {
+    DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: file not found in db");
+    return FALSE;
+  }
+  std::uint32_t pos = it->second;
+  if (!kivdb::CheckBoundary(pos)) {
+    DbLog(LEVEL_CRITICAL, "UpdateEntry: possible DB corruption");
+    return FALSE;
+  }
+  DBEntry old_entry;
+  std::size_t got = 0;
+  if (!ReadRecord(pos, &old_entry, &got)) {
+    DbLogDetail(LEVEL_CRITICAL, path, "UpdateEntry: Seek failed to move to offset %u", pos);
+    return FALSE;
+  }
+  if (touch) entry->modified = state.Now();
+  if (!file_.WriteAt(pos, entry, sizeof *entry)) {
+    DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: unable to write entry in local db: %s, %i",
+                state.path.c_str(), file_.last_errno());
+    return FALSE;
+  }
+  UpdateCounters(old_entry, *entry);
+  if (old_entry.flags & DBFLAG_VALID) return TRUE;
+  // Only a damaged file has an indexed slot without DBFLAG_VALID; keep the
+  // header's counts true to what is on disk.
+  auto free_it = std::find(state.free_list.begin(), state.free_list.end(), pos);
+  if (free_it != state.free_list.end()) {
+    state.free_list.erase(free_it);
+    --state.header.empty_count;
+  }
+  ++state.header.valid_count;
+  state.PublishCounts();
+  return WriteHeader();
+}
+
+BOOL KivDB::UpdateEntry(const platform::FileInfo& file) {
+  const std::string& path = file.path;
+  if (file.is_directory || !file.is_regular) {
+    DbLog(LEVEL_ERROR,
+          "While updating entry, the file specified: %s is a directory, a temp file, or invalid",
+          path.c_str());
+    return FALSE;
+  }
+  std::lock_guard guard(State().lock);
+  if (file.size < kDbMinFileSize) {
+    DbLog(LEVEL_INFO, "UpdateEntry: file: %s, it does not exceed min file size of: %llu. Deleting.",
+          path.c_str(), static_cast<unsigned long long>(file.size));
+    return DeleteEntry(path);
+  }
+  DBEntry entry;
+  if (!GetEntry(path, &entry)) {
+    DbLog(LEVEL_ERROR, "Can't update file: GetEntry failed");
+    return FALSE;
+  }
+  entry.file_size = static_cast<std::uint32_t>(file.size);
+  entry.file_created = file.created;
+  entry.file_accessed = file.accessed;
+  entry.file_modified = file.modified;
+  return UpdateEntry(&entry, TRUE);
+}
+
+BOOL KivDB::DeleteEntry(const std::string& path) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  auto it = state.index.find(platform::PathKey(path));
+  if (it == state.index.end()) {
+    DbLogDetail(LEVEL_INFO, path, "DeleteEntry: file not found in db");
+    return TRUE;
+  }
+  std::uint32_t pos = it->second;
+  if (!kivdb::CheckBoundary(pos)) {
+    DbLog(LEVEL_CRITICAL, "DeleteEntry: possible DB corruption");
+    return FALSE;
+  }
+  std::int64_t now = state.Now();
+  DBEntry empty = MakeFreshEntry(now);
+  DBEntry old_entry;
+  std::size_t got = 0;
+  if (!ReadRecord(pos, &old_entry, &got)) {
+    DbLogDetail(LEVEL_CRITICAL, path, "DeleteEntry: Seek failed to move to offset %u", pos);
+    return FALSE;
+  }
+  UpdateCounters(old_entry, empty);
+  if (!file_.WriteAt(pos, &empty, sizeof empty)) {
+    DbLogDetail(LEVEL_ERROR, path, "DeleteEntry: unable to write entry in local db: %s, %i",
+                state.path.c_str(), file_.last_errno());
+    return FALSE;
+  }
+  state.index.erase(it);
+  if (pos + kDbRecordSize == state.length && file_.Truncate(pos)) {
+    state.length = pos;
+  } else {
+    state.free_list.push_back(pos);
+    ++state.header.empty_count;
+  }
+  if (state.header.valid_count > 0) --state.header.valid_count;
+  state.last_delete_time = now;
+  state.PublishCounts();
+  return WriteHeader();
+}

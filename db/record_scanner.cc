@@ -1,0 +1,57 @@
+#include "db/record_scanner.h"
+
+#include <algorithm>
+
+namespace kivdb {
+namespace {
+
+// 512 records (about 650 KB) per read.
+constexpr std::size_t kBlockRecords = 512;
+
+}  // namespace
+
+// Positions are 32-bit: the engine never grows a file past 4 GiB, and a
+// longer file is read only up to there.
+RecordScanner::RecordScanner(platform::FileHandle& file, std::uint64_t length)
+    : file_(file), length_(std::min<std::uint64_t>(length, UINT32_MAX)) {}
+
+const DBEntry* RecordScanner::Next(std::uint32_t* pos) {
+  if (at_ == in_block_) {
+    if (done_) return nullptr;
+    std::uint64_t remaining = length_ > next_read_ ? length_ - next_read_ : 0;
+    if (remaining == 0) {
+      done_ = true;
+      return nullptr;
+    }
+    if (block_.empty()) block_.resize(kBlockRecords);
+    std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(remaining, block_.size() * sizeof(DBEntry)));
+    std::size_t got = 0;
+    if (!file_.ReadAt(next_read_, block_.data(), want, &got)) {
+      failed_ = true;
+      error_ = file_.last_errno();
+      done_ = true;
+      return nullptr;
+    }
+    if (got < want) {
+      hit_end_ = true;
+      done_ = true;
+    }
+    block_pos_ = next_read_;
+    next_read_ += got;
+    in_block_ = got / sizeof(DBEntry);
+    at_ = 0;
+    // Only the last block can end inside a record: every other block is a
+    // whole number of records long.
+    partial_bytes_ = got % sizeof(DBEntry);
+    if (in_block_ == 0) {
+      done_ = true;
+      return nullptr;
+    }
+  }
+  *pos = static_cast<std::uint32_t>(block_pos_ + at_ * sizeof(DBEntry));
+  ++returned_;
+  return &block_[at_++];
+}
+
+}  // namespace kivdb
