@@ -61,6 +61,13 @@ AudioInput OpenAudioInput(const std::string& path, bool full_probe, std::string*
     return input;
   }
   input.format.reset(context);
+  // Formats with weak framing (raw AC-3, DTS, ADTS) find a few "frames" in
+  // any noise; FFmpeg's own probe score tells a file from luck.
+  if (context->probe_score <= AVPROBE_SCORE_RETRY) {
+    *error = "not recognised as audio";
+    input.format.reset();
+    return input;
+  }
 
   int stream = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (full_probe || stream < 0 || !HasAudioParameters(context->streams[stream])) {

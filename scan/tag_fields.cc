@@ -51,16 +51,26 @@ DWORD FieldCapacity(const MediaTagSet& tags) { return std::min(tags.cchField, kM
 
 void FillTagField(char16_t* field, DWORD cch, std::string_view value) {
   if (cch == 0) return;
+  FillTagField(field, cch, platform::Utf8ToUtf16(value));
+}
+
+void FillTagField(char16_t* field, DWORD cch, std::u16string_view value) {
+  if (cch == 0) return;
   cch = std::min(cch, kMediaTagChars);
-  std::u16string text = platform::Utf8ToUtf16(value);
-  std::size_t length = std::min<std::size_t>(text.size(), cch - 1);
-  // Never keep the first half of a surrogate pair alone.
-  if (length > 0 && length < text.size() && text[length - 1] >= 0xD800 &&
-      text[length - 1] <= 0xDBFF) {
-    --length;
+  auto high = [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+  auto low = [](char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < value.size() && out + 1 < cch; ++i) {
+    char16_t unit = value[i];
+    if (high(unit) && i + 1 < value.size() && low(value[i + 1])) {
+      if (out + 2 >= cch) break;  // a pair that does not fit whole is dropped whole
+      field[out++] = unit;
+      field[out++] = value[++i];
+    } else {
+      field[out++] = high(unit) || low(unit) ? u'\uFFFD' : unit;
+    }
   }
-  std::copy_n(text.data(), length, field);
-  field[length] = 0;
+  field[out] = 0;
 }
 
 }  // namespace scan_internal

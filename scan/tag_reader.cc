@@ -6,6 +6,7 @@
 #include <taglib/fileref.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
+#include <taglib/mpcfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 
@@ -54,6 +55,15 @@ bool AnyFieldSet(const MediaTagSet& tags) {
 
 std::string Utf8(const TagLib::String& text) { return text.to8Bit(true); }
 
+// TagLib keeps text as UTF-16 units; taking them as they are keeps a value
+// with a damaged surrogate (which its UTF-8 conversion would empty).
+std::u16string Utf16(const TagLib::String& text) {
+  std::u16string units;
+  units.reserve(text.size());
+  for (wchar_t unit : text) units.push_back(static_cast<char16_t>(unit));
+  return units;
+}
+
 void FillFromProperties(const TagLib::PropertyMap& properties, MediaTagSet* tags) {
   DWORD cch = FieldCapacity(*tags);
   for (const FieldNames& names : kFields) {
@@ -61,7 +71,7 @@ void FillFromProperties(const TagLib::PropertyMap& properties, MediaTagSet* tags
       if (name == nullptr) break;
       auto it = properties.find(name);
       if (it != properties.end() && !it->second.isEmpty() && !it->second.front().isEmpty()) {
-        FillTagField(Field(tags, names.field), cch, Utf8(it->second.front()));
+        FillTagField(Field(tags, names.field), cch, Utf16(it->second.front()));
         break;
       }
     }
@@ -79,7 +89,7 @@ void FillAsfExtras(TagLib::ASF::Tag* tag, MediaTagSet* tags) {
     if (key == "wm/year" || key == "date" || key == "year") field = tags->year;
     if (key == "description" || key == "comment" || key == "wm/comments") field = tags->comment;
     if (field != nullptr && field[0] == 0) {
-      std::string value = Utf8(attributes.front().toString());
+      std::u16string value = Utf16(attributes.front().toString());
       if (!value.empty()) FillTagField(field, cch, value);
     }
   }
@@ -93,7 +103,7 @@ void FillFromRiffInfo(TagLib::RIFF::Info::Tag* info, MediaTagSet* tags) {
       if (id == nullptr) break;
       auto it = fields.find(TagLib::ByteVector(id, 4));
       if (it != fields.end() && !it->second.isEmpty()) {
-        FillTagField(Field(tags, kFields[i].field), cch, Utf8(it->second));
+        FillTagField(Field(tags, kFields[i].field), cch, Utf16(it->second));
         break;
       }
     }
@@ -142,6 +152,12 @@ bool ReadWithTagLib(const std::string& path, MediaTagSet* tags) {
     return false;
   }
   TagLib::File* file = ref.file();
+  // TagLib takes any bytes for a Musepack stream of the old versions 4-6,
+  // which nothing decodes any more; only versions 7 and 8 have a signature.
+  if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(file); mpc != nullptr) {
+    int version = mpc->audioProperties()->mpcVersion();
+    if (version != 7 && version != 8) return false;
+  }
   if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file);
       mp4 != nullptr && ChooseTagRoute(path) == TagRoute::kMp4Tags) {
     if (mp4->hasMP4Tag()) FillFromMp4Items(mp4->tag(), tags);

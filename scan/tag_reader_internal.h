@@ -41,6 +41,8 @@ void ApplyMp4TagLine(std::string_view line, MediaTagSet* tags);
 // without splitting a surrogate pair, and the field is always terminated.
 // Does nothing when `cch` is 0.
 void FillTagField(char16_t* field, DWORD cch, std::string_view value);
+// The same for UTF-16 `value`; unpaired surrogates become U+FFFD.
+void FillTagField(char16_t* field, DWORD cch, std::u16string_view value);
 
 // The capacity ReadTags honours for `tags`: cchField clamped to the field.
 DWORD FieldCapacity(const MediaTagSet& tags);
