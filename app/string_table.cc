@@ -1,0 +1,35 @@
+#include "app/string_table.h"
+
+namespace {
+
+struct Entry {
+  UINT id;
+  const char* text;
+};
+
+constexpr Entry kStrings[] = {
+    {IDS_APP_TITLE, "Vornic"},
+    {IDS_ASK_FOR_LOGIN,
+     "Until you enter a valid KIV username and password, your KIV pages can not be updated.  "
+     "Would you like to enter a KIV username and password now?"},
+    {IDS_RUNS_IN_BACKGROUND,
+     "Vornic will run in the background from here.\r\nYou can control Vornic by right-clicking "
+     "on this icon."},
+    {IDS_NEW_VERSION, "A new version of Vornic is available.\r\nClick for details."},
+    {IDS_BUTTON_DISABLE, "Disable"},
+    {IDS_BUTTON_ENABLE, "Enable"},
+    {IDS_DISABLED_BY_USER, "Vornic Disabled by user"},
+    {IDS_ENABLED_BY_USER, "Vornic Enabled by user"},
+    {IDS_DISABLED_FOR_SLEEP, "Vornic Disabled for system sleep"},
+    {IDS_ENABLED_AFTER_RESUME, "Vornic Enabled after system resume"},
+    {IDS_CURRENTLY_DISABLED, "Currently Disabled"},
+    {IDS_READY, "Vornic ready"},
+};
+
+}  // namespace
+
+const char* LoadStringResource(UINT id) {
+  for (const Entry& entry : kStrings)
+    if (entry.id == id) return entry.text;
+  return "";
+}

@@ -1,0 +1,24 @@
+// The program's string table: window, status and message-box texts by
+// their resource number. Subsystems add their texts here as they need
+// them, so every user-visible text has one home.
+//
+// Constant data: any thread.
+#pragma once
+
+#include "app/messages.h"
+
+inline constexpr UINT IDS_APP_TITLE = 100;
+inline constexpr UINT IDS_ASK_FOR_LOGIN = 186;
+inline constexpr UINT IDS_RUNS_IN_BACKGROUND = 196;
+inline constexpr UINT IDS_NEW_VERSION = 197;
+inline constexpr UINT IDS_BUTTON_DISABLE = 210;
+inline constexpr UINT IDS_BUTTON_ENABLE = 211;
+inline constexpr UINT IDS_DISABLED_BY_USER = 220;
+inline constexpr UINT IDS_ENABLED_BY_USER = 221;
+inline constexpr UINT IDS_DISABLED_FOR_SLEEP = 222;
+inline constexpr UINT IDS_ENABLED_AFTER_RESUME = 223;
+inline constexpr UINT IDS_CURRENTLY_DISABLED = 225;
+inline constexpr UINT IDS_READY = 500;
+
+// The text of string `id`; "" when the table has no such string.
+const char* LoadStringResource(UINT id);
