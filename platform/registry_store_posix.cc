@@ -173,7 +173,8 @@ DWORD Save(Entry& e, const std::string& file, RegDocument doc) {
 // so an earlier copy is never overwritten. Returns the path, or empty.
 std::string KeepCopy(const std::string& file, std::string_view bytes, DWORD& err) {
   for (int n = 0; n < 1000; ++n) {
-    std::string path = file + ".bad" + (n ? "." + std::to_string(n) : "");
+    std::string path = file + ".bad";
+    if (n > 0) path += '.' + std::to_string(n);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) break;
@@ -254,6 +255,17 @@ DWORD Load(Entry& e, const std::string& file, bool locked) {
   return ERROR_SUCCESS;
 }
 
+// True when the parsed copy still matches the file. Needs no lock: writers
+// replace the file whole and then count the change, so a reader sees either
+// the old or the new version.
+bool IsCurrent(const Entry& e, const std::string& file) {
+  if (!e.loaded || e.lock_fd < 0 || e.lock_pid != ::getpid() || ReadCounter(e) != e.counter)
+    return false;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return errno == ENOENT && !e.identity.exists;
+  return e.identity == IdentityOf(st);
+}
+
 void CheckFolder(Entry& e, const std::string& folder) {
   if (e.folder_checked) return;
   TightenFolder(folder);
@@ -265,6 +277,7 @@ void CheckFolder(Entry& e, const std::string& folder) {
 DWORD Read(const std::string& file, const std::function<DWORD(const RegDocument&)>& read) {
   std::lock_guard<std::mutex> guard(g_mutex);
   Entry& e = Entries()[file];
+  if (IsCurrent(e, file)) return read(e.doc);
   std::string folder = FolderOf(file);
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 && errno == ENOENT) return read(RegDocument());

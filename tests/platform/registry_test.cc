@@ -186,6 +186,10 @@ TEST_F(RegistryTest, UnusableFolderGivesErrorsNotCrashes) {
   WriteFile(env_.Path("plainfile"), "x");
   EXPECT_EQ(blocked.SetValue(kKey, MakeDwordValue("a", 1)), ERROR_PATH_NOT_FOUND);
   EXPECT_NE(blocked.OpenKey(kKey), ERROR_SUCCESS);
+  // A folder that cannot be created, whoever runs the test.
+  Registry nowhere("/proc/self/kiv/registry.reg");
+  EXPECT_NE(nowhere.SetValue(kKey, MakeDwordValue("a", 1)), ERROR_SUCCESS);
+  EXPECT_EQ(nowhere.OpenKey(kKey), ERROR_FILE_NOT_FOUND);
   if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
   std::filesystem::create_directories(env_.Path("locked"));
   ::chmod(env_.Path("locked").c_str(), 0500);
