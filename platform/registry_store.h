@@ -2,13 +2,15 @@
 // replacement of one registry text file. Used by platform::Registry; other
 // code goes through that class.
 //
-// Each call is one access: it holds a process-wide mutex and an exclusive
-// flock on "<file>.lock" (a separate file, because the registry file itself
-// is replaced by rename), reloads the registry file only when it changed
-// since the parsed copy was taken (a change counter kept in the lock file,
-// plus the file's identity, size and times), and writes by temp file, fsync
-// and rename. The file is kept at mode 0600 and its folder at 0700. A
-// damaged file is copied aside ("<file>.bad", then ".bad.1", ...),
+// Each call is one access under a process-wide mutex. The parsed copy of
+// the file is kept between accesses and used while it is current: same
+// change counter (kept in "<file>.lock", bumped by every writer) and same
+// file identity, size and times. Otherwise, and for every write, the access
+// takes an exclusive flock on "<file>.lock" (a separate file, because the
+// registry file itself is replaced by rename) and reloads the file. Writes
+// go to a temp file in the same folder, fsync, rename. The file is kept at
+// mode 0600 and its folder at 0700. A damaged file is copied aside
+// ("<file>.bad", then ".bad.1", ... so no earlier copy is overwritten),
 // reported, and replaced by everything that could be read from it.
 //
 // Any thread may call; calls are serialised.
