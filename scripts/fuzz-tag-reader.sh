@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Fuzzes the media tag reader (ReadTags and DecodeToSink) with libFuzzer for a
+# bounded time, under AddressSanitizer and UndefinedBehaviorSanitizer. Not
+# part of CI.
+#
+#   scripts/fuzz-tag-reader.sh [SECONDS]      default 600
+#
+# Needs clang and libclang-rt-14-dev (installed here when missing and run as
+# root), and the ffmpeg program for the seed files. The corpus grows in
+# $BUILD_DIR/fuzz-corpus (kept between runs); inputs that fail are written to
+# $BUILD_DIR/fuzz-artifacts/ and make the script exit non-zero.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-600}
+build_dir=${BUILD_DIR:-build-fuzz}
+
+missing=()
+command -v clang++ >/dev/null || missing+=(clang)
+dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
+  missing+=(libclang-rt-14-dev)
+if [ "${#missing[@]}" -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+  else
+    echo "fuzz-tag-reader: please install: ${missing[*]}" >&2
+    exit 2
+  fi
+fi
+
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_FUZZ=ON \
+  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+cmake --build "$build_dir" -j "${JOBS:-2}" --target tag_reader_fuzzer make_test_media
+fuzzer="$build_dir/tests/scan/tag_reader_fuzzer"
+
+# Seeds: a short tagged file of every format the test-media tool writes,
+# prefixed with the byte that makes the fuzzer name it with its extension.
+seeds="$build_dir/fuzz-seeds"
+if [ ! -d "$seeds" ]; then
+  mkdir -p "$seeds.tmp"
+  index=0
+  TAG_READER_FUZZ_LIST=1 "$fuzzer" | while read -r extension; do
+    if "$build_dir/tools/make_test_media" --list | grep -qx "$extension"; then
+      "$build_dir/tools/make_test_media" --seconds 0.3 --title "Seed title" --artist "Ärtist" \
+        --album Album --date 2001 --track 1/2 --comment Comment --gnid GN-1 \
+        "$seeds.tmp/seed.$extension"
+      { printf "\\$(printf %03o "$index")"; cat "$seeds.tmp/seed.$extension"; } \
+        >"$seeds.tmp/$extension"
+      rm "$seeds.tmp/seed.$extension"
+    fi
+    index=$((index + 1))
+  done
+  mv "$seeds.tmp" "$seeds"
+fi
+
+mkdir -p "$build_dir/fuzz-corpus" "$build_dir/fuzz-artifacts"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+"$fuzzer" "$build_dir/fuzz-corpus" "$seeds" \
+  -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 -max_len=400000 \
+  -artifact_prefix="$build_dir/fuzz-artifacts/" -print_final_stats=1
