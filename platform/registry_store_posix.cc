@@ -46,6 +46,9 @@ struct Entry {
   int lock_fd = -1;
   pid_t lock_pid = 0;  // a forked child must not share the parent's lock
   bool folder_checked = false;
+  // The file is damaged and no copy of it could be kept: writing would lose
+  // the unreadable lines, so writes are refused until the file changes.
+  bool unkept_damage = false;
 };
 
 std::mutex g_mutex;
@@ -197,9 +200,11 @@ void HandleDamage(Entry& e, const std::string& file, std::string_view bytes,
       " problem(s), first at line " + std::to_string(first.line) + ": " + first.reason;
   DWORD err = ERROR_SUCCESS;
   std::string copy = KeepCopy(file, bytes, err);
+  e.unkept_damage = copy.empty();
   if (copy.empty()) {
     // Without a copy the unreadable lines exist only in the file: leave it.
-    msg += "; could not keep a copy (error " + std::to_string(err) + "), file left as it is";
+    msg += "; could not keep a copy (error " + std::to_string(err) +
+           "), file left as it is and not written";
   } else {
     msg += "; damaged file kept as " + copy;
     if (locked) err = Save(e, file, e.doc);
@@ -219,6 +224,7 @@ DWORD Load(Entry& e, const std::string& file, bool locked) {
     if (errno != ENOENT) return ErrorFromErrno(errno);
     if (!e.loaded || e.identity.exists) e.doc = RegDocument();
     e.loaded = true;
+    e.unkept_damage = false;
     e.identity = Identity{};
     e.counter = counter;
     return ERROR_SUCCESS;
@@ -251,6 +257,7 @@ DWORD Load(Entry& e, const std::string& file, bool locked) {
   e.identity = IdentityOf(st);
   e.counter = counter;
   e.loaded = true;
+  e.unkept_damage = false;
   if (parsed.damaged()) HandleDamage(e, file, bytes, parsed, locked);
   return ERROR_SUCCESS;
 }
@@ -302,6 +309,7 @@ DWORD Update(const std::string& file,
   ScopedUnlock unlock(e.lock_fd);
   err = Load(e, file, true);
   if (err != ERROR_SUCCESS) return err;
+  if (e.unkept_damage) return ERROR_BADDB;
   RegDocument copy = e.doc;
   bool changed = false;
   err = update(copy, changed);

@@ -181,6 +181,28 @@ TEST_F(RegistryTest, DamagedFileIsKeptAsideSalvagedAndReported) {
   EXPECT_EQ(TakeRegistryDamageReport().size(), 1u);
 }
 
+TEST_F(RegistryTest, DamagedFileWithoutRoomForACopyIsNotWritten) {
+  TakeRegistryDamageReport();
+  std::filesystem::create_directories(ConfigDir());
+  WriteFile(File() + ".bad", "");
+  for (int n = 1; n < 1000; ++n) WriteFile(File() + ".bad." + std::to_string(n), "");
+  std::string damaged = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\" +
+                        std::string(kKey) + "]\n\"Username\"=\"bob\"\n\"Password\"=\"sec";
+  WriteFile(File(), damaged);
+  EXPECT_EQ(ReadText(reg_, "Username"), u"bob");  // reads still get what could be read
+  EXPECT_EQ(reg_.SetValue(kKey, MakeDwordValue("LogLevel", 1)), ERROR_BADDB);
+  EXPECT_EQ(ReadFile(File()), damaged);
+  EXPECT_EQ(TakeRegistryDamageReport().size(), 1u);
+  // Once a copy can be kept, writing works again.
+  std::filesystem::remove(File() + ".bad.500");
+  WriteFile(File(), damaged + "\n");
+  EXPECT_EQ(reg_.SetValue(kKey, MakeDwordValue("LogLevel", 1)), ERROR_SUCCESS);
+  EXPECT_EQ(ReadFile(File() + ".bad.500"), damaged + "\n");
+  std::vector<std::string> report = TakeRegistryDamageReport();
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_NE(report[0].find(".bad.500"), std::string::npos) << report[0];
+}
+
 TEST_F(RegistryTest, UnusableFolderGivesErrorsNotCrashes) {
   Registry blocked(env_.Path("plainfile/registry.reg"));
   WriteFile(env_.Path("plainfile"), "x");
@@ -227,6 +249,7 @@ TEST_F(RegistryTest, ConcurrentThreadsLoseNoWrites) {
 
 TEST_F(RegistryTest, TwoProcessesLoseNoWritesAndNeverSeeATornFile) {
   constexpr int kValues = 60;
+  TakeRegistryDamageReport();
   reg_.SetValue(kKey, MakeDwordValue("start", 1));  // parent holds a cached lock descriptor
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
