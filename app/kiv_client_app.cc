@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/format.h"
+#include "app/headless_main_window.h"
+#include "app/kiv_client_dlg.h"
 #include "app/log.h"
 #include "app/message_box.h"
 #include "app/reg_settings.h"
@@ -207,10 +209,26 @@ void CKivClientApp::UnloadIdentificationLoader() {}
 // No tag reader yet.
 void CKivClientApp::AcquireTagReader() {}
 void CKivClientApp::ReleaseTagReader() {}
-// No main window yet: OnMessage stands in for its shutdown and show
-// commands, and options_.show has nothing to show.
-void CKivClientApp::CreateMainWindow() {}
-void CKivClientApp::DestroyMainWindow() {}
+// The agent controller becomes the main loop's handler. There is no
+// visible window yet, so the headless view stands in and logs "/show".
+void CKivClientApp::CreateMainWindow() {
+  view_ = std::make_unique<HeadlessMainWindow>();
+  CKivClientDlg::Options options;
+  options.watch_power_events = true;
+  main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);
+  loop_.SetHandler([this](Message& message) { main_window_->OnMessage(message); });
+  main_window_->OnInitDialog();
+  view_->ShowWindow(options_.show);
+}
+
+// Stops every agent (before the database closes) and hands the loop back.
+void CKivClientApp::DestroyMainWindow() {
+  if (!main_window_) return;
+  main_window_->DestroyWindow();
+  loop_.SetHandler([this](Message& message) { OnMessage(message); });
+  main_window_.reset();
+  view_.reset();
+}
 
 void CKivClientApp::OnMessage(Message& message) {
   switch (message.id) {

@@ -17,10 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "app/main_window_view.h"
 #include "app/message_loop.h"
 #include "platform/signals.h"
 #include "platform/single_instance.h"
 #include "platform/win_types.h"
+
+class CKivClientDlg;
 
 // The version string of the banners and --version.
 extern const char* const kKivClientVersion;
@@ -99,4 +102,8 @@ class CKivClientApp {
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
+  // The main window: its view (headless until the user interface provides
+  // a visible one) and the agent controller behind it.
+  std::unique_ptr<MainWindowView> view_;
+  std::unique_ptr<CKivClientDlg> main_window_;
 };
