@@ -48,6 +48,9 @@ class FakeClock : public Clock {
 
 // The local calendar time of `t` (localtime_r).
 std::tm LocalTime(std::time_t t);
+// As LocalTime, but false when `t` has no local calendar time (a year
+// beyond what std::tm holds).
+bool TryLocalTime(std::time_t t, std::tm* out);
 
 // The program's "now" for stored times: the UTC calendar fields of `t`
 // (gmtime_r) converted back as if they were local time (mktime with

@@ -38,6 +38,11 @@ std::tm LocalTime(std::time_t t) {
   return tm;
 }
 
+bool TryLocalTime(std::time_t t, std::tm* out) {
+  *out = std::tm{};
+  return ::localtime_r(&t, out) != nullptr;
+}
+
 std::int64_t NowAsStoredTime(std::time_t t) {
   std::tm tm{};
   ::gmtime_r(&t, &tm);
