@@ -141,12 +141,15 @@ class ScopedUnlock {
   int fd_;
 };
 
-// Replaces the file with `doc` and makes it the cached copy.
+// Replaces the file with `doc` and makes it the cached copy. Needs the lock.
 DWORD Save(Entry& e, const std::string& file, RegDocument doc) {
   std::string text = SerializeRegistryText(doc);
-  std::string temp = file + ".XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // created with mode 0600
+  // One fixed temp name: writers hold the lock, so it is never in use by
+  // another, and a leftover of a crash is simply reused.
+  std::string temp = file + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return ErrorFromErrno(errno);
+  ::fchmod(fd, 0600);
   DWORD err = WriteAll(fd, text);
   if (err == ERROR_SUCCESS && ::fsync(fd) != 0) err = ErrorFromErrno(errno);
   if (::close(fd) != 0 && err == ERROR_SUCCESS) err = ErrorFromErrno(errno);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -118,6 +119,11 @@ TEST_F(RegistryTest, FileIsARegistryExportWithPrivateModes) {
   EXPECT_EQ(ModeOf(File()), 0600u);
   EXPECT_EQ(ModeOf(File() + ".lock"), 0600u);
   EXPECT_EQ(ModeOf(ConfigDir()), 0700u);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(ConfigDir()))
+    files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
 }
 
 TEST_F(RegistryTest, LooseModesOfAnExistingFileAreTightened) {
