@@ -9,6 +9,9 @@ struct Entry {
 
 constexpr Entry kStrings[] = {
     {IDS_APP_TITLE, "Vornic"},
+    {IDS_CLIENT_VERSION, "1.0.3.105"},
+    {IDS_USER_AGENT, "KIV Windows Client/%s"},
+    {IDS_TIME_TEXT_FORMAT, "%Y-%m-%dT%H:%M:%SZ"},
     {IDS_ASK_FOR_LOGIN,
      "Until you enter a valid KIV username and password, your KIV pages can not be updated.  "
      "Would you like to enter a KIV username and password now?"},
@@ -23,7 +26,14 @@ constexpr Entry kStrings[] = {
     {IDS_DISABLED_FOR_SLEEP, "Vornic Disabled for system sleep"},
     {IDS_ENABLED_AFTER_RESUME, "Vornic Enabled after system resume"},
     {IDS_CURRENTLY_DISABLED, "Currently Disabled"},
+    {IDS_DOWNLOAD_PROGRESS, "%d KB of %d KB"},
     {IDS_READY, "Vornic ready"},
+    {IDS_LOGIN_INVALID, "Your KIV username or password is not valid."},
+    {IDS_ONLINE_RESTORED, "Online connection restored."},
+    {IDS_CONNECTION_RESTORED, "Connection to KIV restored."},
+    {IDS_FIRST_RUN_WELCOME,
+     "Welcome to the Vornic!\r\nSince this is the first time you've run the Vornic you will "
+     "need to enter your KIV login and password."},
 };
 
 }  // namespace

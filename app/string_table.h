@@ -8,6 +8,9 @@
 #include "app/messages.h"
 
 inline constexpr UINT IDS_APP_TITLE = 100;
+inline constexpr UINT IDS_CLIENT_VERSION = 101;
+inline constexpr UINT IDS_USER_AGENT = 110;
+inline constexpr UINT IDS_TIME_TEXT_FORMAT = 182;
 inline constexpr UINT IDS_ASK_FOR_LOGIN = 186;
 inline constexpr UINT IDS_RUNS_IN_BACKGROUND = 196;
 inline constexpr UINT IDS_NEW_VERSION = 197;
@@ -18,7 +21,12 @@ inline constexpr UINT IDS_ENABLED_BY_USER = 221;
 inline constexpr UINT IDS_DISABLED_FOR_SLEEP = 222;
 inline constexpr UINT IDS_ENABLED_AFTER_RESUME = 223;
 inline constexpr UINT IDS_CURRENTLY_DISABLED = 225;
+inline constexpr UINT IDS_DOWNLOAD_PROGRESS = 320;
 inline constexpr UINT IDS_READY = 500;
+inline constexpr UINT IDS_LOGIN_INVALID = 1000;
+inline constexpr UINT IDS_ONLINE_RESTORED = 1001;
+inline constexpr UINT IDS_CONNECTION_RESTORED = 1002;
+inline constexpr UINT IDS_FIRST_RUN_WELCOME = 1010;
 
 // The text of string `id`; "" when the table has no such string.
 const char* LoadStringResource(UINT id);
