@@ -34,6 +34,8 @@ constexpr Entry kStrings[] = {
     {IDS_FIRST_RUN_WELCOME,
      "Welcome to the Vornic!\r\nSince this is the first time you've run the Vornic you will "
      "need to enter your KIV login and password."},
+    {IDS_ITUNES_PARSING, "Parsing..."},
+    {IDS_ITUNES_ADDED, "Added from iTunes: %s"},
 };
 
 }  // namespace

@@ -27,6 +27,8 @@ inline constexpr UINT IDS_LOGIN_INVALID = 1000;
 inline constexpr UINT IDS_ONLINE_RESTORED = 1001;
 inline constexpr UINT IDS_CONNECTION_RESTORED = 1002;
 inline constexpr UINT IDS_FIRST_RUN_WELCOME = 1010;
+inline constexpr UINT IDS_ITUNES_PARSING = 1200;
+inline constexpr UINT IDS_ITUNES_ADDED = 1201;
 
 // The text of string `id`; "" when the table has no such string.
 const char* LoadStringResource(UINT id);
