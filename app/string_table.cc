@@ -28,6 +28,13 @@ constexpr Entry kStrings[] = {
     {IDS_CURRENTLY_DISABLED, "Currently Disabled"},
     {IDS_DOWNLOAD_PROGRESS, "%d KB of %d KB"},
     {IDS_READY, "Vornic ready"},
+    {IDS_INDEX_UPDATING, "Updating file: %s"},
+    {IDS_INDEX_ADDED, "Added file: %s"},
+    {IDS_INDEX_PROGRESS, "%d of %d"},
+    {IDS_INDEX_NOTICE,
+     "\r\nYour music is now being indexed and kivified.\r\nThis process can take up to an hour "
+     "per 1000 tracks.\r\nYou will receive an email when kivification is complete and your "
+     "Digital\r\nMusic Collection widget on your KIV page has been fully populated.\r\n"},
     {IDS_LOGIN_INVALID, "Your KIV username or password is not valid."},
     {IDS_ONLINE_RESTORED, "Online connection restored."},
     {IDS_CONNECTION_RESTORED, "Connection to KIV restored."},
