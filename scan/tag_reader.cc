@@ -7,6 +7,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpcfile.h>
+#include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 
@@ -145,7 +146,11 @@ void FillFromMp4Items(TagLib::MP4::Tag* tag, MediaTagSet* tags) {
 // Reads with TagLib. False when TagLib does not know the format or the
 // content is not what the format needs (no audio found).
 bool ReadWithTagLib(const std::string& path, MediaTagSet* tags) {
-  TagLib::FileRef ref(path.c_str(), true, TagLib::AudioProperties::Fast);
+  // Read-only: a read-write open would end in a close-after-write event,
+  // which the folder monitor takes for a changed file.
+  TagLib::FileStream stream(path.c_str(), true);
+  if (!stream.isOpen()) return false;
+  TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Fast);
   if (ref.isNull() || !ref.file()->isValid()) return false;
   TagLib::AudioProperties* audio = ref.audioProperties();
   if (audio == nullptr || audio->sampleRate() <= 0 || audio->channels() <= 0) {
