@@ -1,0 +1,32 @@
+// The start-up tasks of the connection-monitor agent: the first-run notice
+// (welcome box, first authentication, browser login, "not valid" box) and
+// the credential refresh that exchanges the user name and password typed on
+// the account page for a client password.
+//
+// Threads: the connection monitor's agent thread. Message boxes go through
+// AppMessageBox and block this thread only.
+#pragma once
+
+#include <functional>
+
+#include "app/agent_registry.h"
+
+// Signs in with a login token held by the user's web browser: 1 when the
+// server answered (AuthenticateByToken), -1 when it did not, 0 when no
+// usable token was found. The token discovery installs it; without one,
+// no browser login is tried.
+using BrowserLoginFinder = std::function<int()>;
+void SetBrowserLoginFinder(BrowserLoginFinder finder);
+
+// Welcome box on a first run without credentials (setting Notified, bit 0),
+// then an authentication; a refusal tries the browser login once and, still
+// refused, shows "Your KIV username or password is not valid.".
+void FirstRunNotice();
+
+// Exchanges the pending user name and password (when both are held). On
+// success the settings Username and Password receive the user name and the
+// client password and the play monitor (5 s) and indexer (10 s) are
+// requested; on failure the code goes to AuthState (a refusal also empties
+// Password). The pair is dropped unless the server did not answer, so a
+// later start tries again. The log never shows the password.
+void CredentialRefresh(const AgentContext& context);

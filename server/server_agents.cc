@@ -1,0 +1,11 @@
+#include "server/server_agents.h"
+
+#include <memory>
+
+#include "server/connection_monitor.h"
+
+void RegisterServerAgents(AgentJobRegistry& registry) {
+  registry.Register(AGENT_CONNECTIONMON, [](const AgentContext& context) {
+    return std::unique_ptr<CAgent>(new AgentConnectionMon(context));
+  });
+}

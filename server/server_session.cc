@@ -1,0 +1,154 @@
+#include "server/server_session.h"
+
+#include <algorithm>
+
+#include "app/format.h"
+#include "app/log.h"
+#include "app/reg_settings.h"
+#include "app/string_table.h"
+#include "platform/last_error.h"
+#include "server/connection_monitor.h"
+#include "server/kiv_protocol.h"
+
+std::recursive_mutex ServerCallLock;
+std::atomic<std::int32_t> AuthState{-4};
+std::atomic<std::int32_t> OnlineState{-1};
+
+namespace {
+
+std::atomic<unsigned> g_call_timeout_ms{60000};
+
+struct PendingCredentials {
+  std::mutex mutex;
+  std::string username;
+  std::string password;
+};
+
+PendingCredentials& Pending() {
+  static PendingCredentials pending;
+  return pending;
+}
+
+}  // namespace
+
+std::string SystemErrorText(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS:
+      return "The operation completed successfully.";
+    case ERROR_FILE_NOT_FOUND:
+      return "The system cannot find the file specified.";
+    case ERROR_PATH_NOT_FOUND:
+      return "The system cannot find the path specified.";
+    case ERROR_ACCESS_DENIED:
+      return "Access is denied.";
+    case ERROR_INVALID_DATA:
+      return "The data is invalid.";
+    case ERROR_MORE_DATA:
+      return "More data is available.";
+    case ERROR_CANTREAD:
+      return "Could not read the key from the registry.";
+    case ERROR_BADDB:
+      return "The configuration registry database is corrupt.";
+    default:
+      return StrFormat("System error %u.", error);
+  }
+}
+
+std::string GetServerUrl() {
+  CRegSettings& settings = AppSettings();
+  std::string url;
+  if (!settings.ReadStringUtf8(kSubKeySettings, "ServerUrl", url)) {
+    const DWORD error = platform::GetLastError();
+    AppLog().Log(StrFormat("Unable to read registry key (%s\\%s): %s", kSubKeySettings, "ServerUrl",
+                           SystemErrorText(error).c_str()),
+                 LEVEL_ERROR, MODULE_APPLICATION);
+    settings.WriteStringUtf8(kSubKeySettings, "ServerUrl", kDefaultServerUrl);
+    return kDefaultServerUrl;
+  }
+  if (url.empty()) return kDefaultServerUrl;
+  return url;
+}
+
+std::string GetUsername() {
+  std::string user;
+  AppSettings().ReadStringUtf8(kSubKeySettings, "Username", user);
+  if (user.empty())
+    AppLog().Log("Username is not set, this must be set to talk to server", LEVEL_WARNING,
+                 MODULE_CLIENT_SERVER);
+  return user;
+}
+
+std::string GetPassword() {
+  std::string password;
+  AppSettings().ReadStringUtf8(kSubKeySettings, "Password", password);
+  return password;
+}
+
+std::string GetClientVersion() { return LoadStringResource(IDS_CLIENT_VERSION); }
+
+std::string GetUserAgent() {
+  return StrFormat(LoadStringResource(IDS_USER_AGENT), GetClientVersion().c_str());
+}
+
+std::string GetClientOs() { return platform::SystemNameAndRelease(); }
+
+std::string ChooseDeviceName(const std::vector<platform::NetAdapter>& adapters) {
+  const platform::NetAdapter* chosen = nullptr;
+  for (const platform::NetAdapter& adapter : adapters) {
+    if (adapter.loopback || adapter.address.size() < 6) continue;
+    if (std::all_of(adapter.address.begin(), adapter.address.end(),
+                    [](unsigned char b) { return b == 0; }))
+      continue;
+    if (!chosen || adapter.ifindex < chosen->ifindex) chosen = &adapter;
+  }
+  if (!chosen) return {};
+  const auto& a = chosen->address;
+  return StrFormat("%02X%02X%02X%02X%02X%02X", a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+std::string GetDeviceName() {
+  std::vector<platform::NetAdapter> adapters;
+  if (!platform::ListNetAdapters(&adapters)) return {};
+  return ChooseDeviceName(adapters);
+}
+
+void SetPendingCredentials(const std::string& username, const std::string& password) {
+  PendingCredentials& pending = Pending();
+  std::lock_guard<std::mutex> lock(pending.mutex);
+  pending.username = username;
+  pending.password = password;
+}
+
+bool HasPendingCredentials() {
+  PendingCredentials& pending = Pending();
+  std::lock_guard<std::mutex> lock(pending.mutex);
+  return !pending.username.empty() && !pending.password.empty();
+}
+
+bool GetPendingCredentials(std::string* username, std::string* password) {
+  PendingCredentials& pending = Pending();
+  std::lock_guard<std::mutex> lock(pending.mutex);
+  if (pending.username.empty() || pending.password.empty()) return false;
+  *username = pending.username;
+  *password = pending.password;
+  return true;
+}
+
+void ClearPendingCredentials() { SetPendingCredentials({}, {}); }
+
+int CheckAuthentication(int force, MessageLoop* main_window) {
+  if (force == 0) return AuthState;
+  if (!IsOnline(force, main_window)) return AuthState;
+  if (!IsLoginAvailable()) {
+    AuthState = -4;
+  } else {
+    AuthState = ValidateAuthentication(GetUsername(), GetPassword());
+  }
+  return AuthState;
+}
+
+bool IsAuthenticated() { return AuthState == 0 && IsOnline(0); }
+
+void SetServerCallTimeoutMs(unsigned ms) { g_call_timeout_ms = ms; }
+
+unsigned ServerCallTimeoutMs() { return g_call_timeout_ms; }

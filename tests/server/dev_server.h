@@ -1,0 +1,54 @@
+// DevServer: the development KIV server (tools/kiv-devserver) as a real
+// child process on a free loopback port, with its config file and record
+// folder inside the test's temporary folder.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace server_test {
+
+class DevServer {
+ public:
+  // Starts the server with `args` added to its command line and waits
+  // until it listens (ok() tells whether it came up).
+  DevServer(const std::string& dir, std::vector<std::string> args = {});
+  // Stops it (SIGTERM, then SIGKILL) and reaps it.
+  ~DevServer();
+  DevServer(const DevServer&) = delete;
+  DevServer& operator=(const DevServer&) = delete;
+
+  bool ok() const { return port_ > 0; }
+  int port() const { return port_; }
+  // "http://127.0.0.1:<port>/kiv_backend/api".
+  std::string Url() const;
+  // "http://127.0.0.1:<port>" for GET downloads.
+  std::string Base() const;
+  // Replaces the config file (JSON) at once; the server reads it on its
+  // next request.
+  void SetConfig(const std::string& json);
+  void Stop();
+
+  struct Call {
+    std::string method;
+    std::string user_agent;
+    std::string path;
+    std::string body;
+  };
+  // Every request received so far, in order.
+  std::vector<Call> Calls() const;
+  // The last request (empty method when none).
+  Call LastCall() const;
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A free loopback TCP port that nothing listens on (bound and released).
+int UnusedPort();
+
+}  // namespace server_test
