@@ -1,0 +1,148 @@
+// The streaming reader of the iTunes library file: Expat underneath, read
+// in chunks, so memory stays flat whatever the library's size. It hands
+// out the document's elements in document order, each with its name and
+// the text of its first child, the way a document tree would show them,
+// and lets the caller walk the children of any element it holds without
+// building the tree: one track's dict is assembled at a time.
+//
+// Bytes come from a ByteSource (a buffer in tests and the fuzzer, the file
+// for the agent). Input is untrusted: entity declarations are refused (a
+// property list never has any, and this shuts out entity expansion
+// attacks; Expat's own amplification limit stays on besides), elements may
+// nest at most kMaxXmlDepth deep, and a single piece of markup (tag,
+// comment, declaration) may not exceed kMaxXmlTokenBytes. Each of these
+// ends the parse as not well-formed.
+//
+// Thread safety: one reader belongs to one thread; readers are independent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_handle.h"
+
+inline constexpr int kMaxXmlDepth = 500;
+inline constexpr std::size_t kMaxXmlTokenBytes = 16u << 20;
+// Text kept of one element; longer text is cut (and marked as cut).
+inline constexpr std::size_t kMaxXmlTextBytes = 16u << 10;
+// Bytes handed to Expat at a time.
+inline constexpr std::size_t kXmlChunkBytes = 64u << 10;
+
+// Where the document's bytes come from.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `size` bytes; returns the count, 0 at the end, -1 on a
+  // read error.
+  virtual long Read(char* buffer, std::size_t size) = 0;
+};
+
+// A buffer the caller keeps alive.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+  long Read(char* buffer, std::size_t size) override;
+
+ private:
+  std::string_view bytes_;
+  std::size_t offset_ = 0;
+};
+
+// A file, read from its start.
+class FileSource : public ByteSource {
+ public:
+  // False when the file cannot be opened (the last error is set).
+  bool Open(const std::string& path);
+  long Read(char* buffer, std::size_t size) override;
+
+ private:
+  platform::FileHandle file_;
+  std::uint64_t offset_ = 0;
+};
+
+// One element as the walk meets it.
+struct XmlElement {
+  std::string name;
+  // The element's first child when that is text (character data, CDATA
+  // and entities up to the first child element, comment or processing
+  // instruction); empty when it has none or the text is all white space.
+  std::string text;
+  bool has_text = false;
+  bool text_cut = false;  // longer than kMaxXmlTextBytes
+  int depth = 0;          // 1 for the root element
+};
+
+class ItunesXmlReader {
+ public:
+  // `report_depth`: elements deeper than this are never handed out (their
+  // content is only checked), which keeps the walk cheap.
+  explicit ItunesXmlReader(ByteSource& source, int report_depth = 5);
+  ~ItunesXmlReader();
+  ItunesXmlReader(const ItunesXmlReader&) = delete;
+  ItunesXmlReader& operator=(const ItunesXmlReader&) = delete;
+
+  // The next element whose parent is at `parent_depth` (0: the document,
+  // which yields the root element), skipping whatever lies deeper. False
+  // once that parent has ended (the end is consumed, so the next call with
+  // the grandparent's depth goes on with the parent's next sibling), at the
+  // end of the document, and on any error (see failed()).
+  bool NextChild(int parent_depth, XmlElement* out);
+
+  // Reads the rest of the document, handing nothing out; true when it was
+  // well-formed to its end. `stop` (may be empty) is asked before every
+  // chunk; when it answers true the read ends with false and stopped().
+  bool Finish(const std::function<bool()>& stop = {});
+
+  // The document was found not well-formed, could not be read, or broke a
+  // limit. The walk ends at the point of failure.
+  bool failed() const { return failed_; }
+  bool stopped() const { return stopped_; }
+  // What went wrong, with the line number: "not well-formed (invalid
+  // token) at line 3".
+  const std::string& error() const { return error_; }
+
+ private:
+  struct Event {
+    bool is_end = false;
+    XmlElement element;  // name/text only for starts; depth for both
+  };
+  struct Callbacks;
+
+  // Parses one more chunk; false at the end of input or on failure.
+  bool Fill();
+  void Fail(std::string message);
+  // The innermost open element's start, handed out once its first child
+  // starts or it ends.
+  void FlushPending();
+  Event& PushEvent();
+
+  ByteSource& source_;
+  const int report_depth_;
+  void* parser_ = nullptr;  // XML_Parser
+  std::vector<char> chunk_;
+  std::vector<Event> events_;  // slots reused to keep their strings' memory
+  std::size_t event_count_ = 0;
+  std::size_t event_head_ = 0;
+
+  int depth_ = 0;
+  bool has_pending_ = false;  // the element at depth_ has not been handed out
+  bool pending_text_closed_ = false;
+  XmlElement pending_;
+  std::uint64_t bytes_fed_ = 0;
+  std::int64_t last_event_offset_ = 0;
+  bool at_end_ = false;
+  bool failed_ = false;
+  bool stopped_ = false;
+  std::string error_;
+};
+
+// Reads the whole document from `source` and tells whether it is
+// well-formed within the reader's limits; `error` receives the reason.
+// `stop` as for Finish.
+bool CheckWellFormed(ByteSource& source, std::string* error,
+                     const std::function<bool()>& stop = {});

@@ -1,0 +1,199 @@
+#include "scan/itunes_tracks.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "platform/text.h"
+#include "scan/itunes_values.h"
+#include "scan/tag_reader.h"
+
+namespace {
+
+enum class Field {
+  kTitle,
+  kArtist,
+  kAlbum,
+  kGenre,
+  kYear,
+  kFileSize,
+  kDuration,
+  kTrackNumber,
+  kTrackCount,
+  kBitRate,
+  kSampleRate,
+  kPlayCount,
+  kPlayed,
+  kDateAdded,
+  kFileModified,
+  kLocation,
+  kNone,  // recognised and ignored
+};
+
+struct Property {
+  const char* key;  // lower case
+  Field field;
+};
+
+constexpr Property kProperties[] = {
+    {"name", Field::kTitle},
+    {"artist", Field::kArtist},
+    {"album", Field::kAlbum},
+    {"genre", Field::kGenre},
+    {"year", Field::kYear},
+    {"size", Field::kFileSize},
+    {"total time", Field::kDuration},
+    {"track number", Field::kTrackNumber},
+    {"track count", Field::kTrackCount},
+    {"bit rate", Field::kBitRate},
+    {"sample rate", Field::kSampleRate},
+    {"play count", Field::kPlayCount},
+    {"play date utc", Field::kPlayed},
+    {"date added", Field::kDateAdded},
+    {"date modified", Field::kFileModified},
+    {"location", Field::kLocation},
+    {"kind", Field::kNone},
+    {"disc number", Field::kNone},
+    {"play date", Field::kNone},
+    {"season", Field::kNone},
+    {"persistent id", Field::kNone},
+    {"track type", Field::kNone},
+};
+
+TrackProperty SetDate(std::string_view value, std::int64_t* field) {
+  return ParseItunesDate(value, field) ? TrackProperty::kApplied : TrackProperty::kBadValue;
+}
+
+TrackProperty SetLocation(std::string_view value, DBEntry* record) {
+  std::string path;
+  if (!LocationToPath(value, &path) || !SetEntryPath(*record, path))
+    return TrackProperty::kBadValue;
+  SetCutText(record->file_type, sizeof record->file_type, GetExtension(path), kItunesFileTypeBytes);
+  return TrackProperty::kApplied;
+}
+
+template <std::size_t N>
+void CopyIfSet(char (&to)[N], const char (&from)[N], std::size_t max_bytes) {
+  std::string text = EntryText(from);
+  if (!text.empty()) SetCutText(to, N, text, max_bytes);
+}
+
+}  // namespace
+
+void SetCutText(char* field, std::size_t size, std::string_view text, std::size_t max_bytes) {
+  SetEntryText(field, size, platform::Utf8Prefix(text, max_bytes < size ? max_bytes : size));
+}
+
+TrackProperty ApplyTrackProperty(std::string_view key, std::string_view value, DBEntry* record) {
+  if (key.empty() || value.empty()) return TrackProperty::kIgnored;
+  const std::string lower = platform::AsciiLower(key);
+  Field field = Field::kNone;
+  bool known = false;
+  for (const Property& property : kProperties) {
+    if (lower == property.key) {
+      field = property.field;
+      known = true;
+      break;
+    }
+  }
+  if (!known) return TrackProperty::kIgnored;
+  switch (field) {
+    case Field::kTitle:
+      SetCutText(record->title, sizeof record->title, value, kItunesTitleBytes);
+      break;
+    case Field::kArtist:
+      SetCutText(record->artist, sizeof record->artist, value, kItunesTitleBytes);
+      break;
+    case Field::kAlbum:
+      SetCutText(record->album, sizeof record->album, value, kItunesTitleBytes);
+      break;
+    case Field::kGenre:
+      SetCutText(record->genre, sizeof record->genre, value, kItunesGenreBytes);
+      break;
+    case Field::kYear:
+      SetCutText(record->year, sizeof record->year, value, kItunesYearBytes);
+      break;
+    case Field::kFileSize:
+      // The record keeps the low 32 bits of the size.
+      record->file_size = static_cast<std::uint32_t>(ParseDecimal(value));
+      break;
+    case Field::kDuration:
+      record->duration = ParseDecimal32(value);
+      break;
+    case Field::kTrackNumber:
+      record->track_number = ParseDecimal32(value);
+      break;
+    case Field::kTrackCount:
+      record->track_count = ParseDecimal32(value);
+      break;
+    case Field::kBitRate:
+      record->bit_rate = ParseDecimal32(value);
+      break;
+    case Field::kSampleRate:
+      record->sample_rate = ParseDecimal32(value);
+      break;
+    case Field::kPlayCount:
+      record->play_count_itunes = ParseDecimal32(value);
+      break;
+    case Field::kPlayed:
+      return SetDate(value, &record->played_itunes);
+    case Field::kDateAdded:
+      return SetDate(value, &record->date_added);
+    case Field::kFileModified:
+      return SetDate(value, &record->file_modified);
+    case Field::kLocation:
+      return SetLocation(value, record);
+    case Field::kNone:
+      return TrackProperty::kIgnored;
+  }
+  return TrackProperty::kApplied;
+}
+
+void PrepareNewItunesRecord(DBEntry* record) {
+  record->flags |= DBFLAG_ITUNESDATA;
+  if (record->play_count_itunes != 0) {
+    record->flags |= DBFLAG_HISTORY;
+    record->play_count = record->play_count_itunes;
+    record->played = record->played_itunes;
+    record->date_added = record->played_itunes;
+  }
+}
+
+ItunesMerge MergeItunesRecord(const DBEntry& library, DBEntry* record) {
+  ItunesMerge merge;
+  if (library.play_count_itunes != record->play_count_itunes ||
+      library.played_itunes != record->played_itunes) {
+    // Compared in 64 bits: a record's played time near the top of the range
+    // must not wrap round and make an old library play look new.
+    const bool later = library.played_itunes > record->played &&
+                       static_cast<std::uint64_t>(library.played_itunes) -
+                               static_cast<std::uint64_t>(record->played) >
+                           static_cast<std::uint64_t>(kItunesPlayGapSeconds);
+    if (later && library.play_count_itunes > record->play_count_itunes) {
+      record->played = library.played_itunes;
+      if (record->date_added == 0) record->date_added = library.played_itunes;
+      const std::int64_t count = static_cast<std::int64_t>(record->play_count) +
+                                 library.play_count_itunes - record->play_count_itunes;
+      record->play_count = static_cast<std::int32_t>(
+          std::clamp<std::int64_t>(count, std::numeric_limits<std::int32_t>::min(),
+                                   std::numeric_limits<std::int32_t>::max()));
+      record->flags |= DBFLAG_HISTORY;
+      merge.history = true;
+    }
+    record->play_count_itunes = library.play_count_itunes;
+    record->played_itunes = library.played_itunes;
+    merge.write = true;
+  }
+  if (!(record->flags & (DBFLAG_IDENTIFIED | DBFLAG_ITUNESDATA))) {
+    CopyIfSet(record->album, library.album, kItunesTitleBytes);
+    CopyIfSet(record->title, library.title, kItunesTitleBytes);
+    CopyIfSet(record->artist, library.artist, kItunesTitleBytes);
+    CopyIfSet(record->genre, library.genre, kItunesGenreBytes);
+    CopyIfSet(record->year, library.year, kItunesYearBytes);
+    if (library.track_number != 0) record->track_number = library.track_number;
+    record->flags |= DBFLAG_ITUNESDATA;
+    merge.write = true;
+    merge.touch = TRUE;
+  }
+  return merge;
+}

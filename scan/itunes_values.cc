@@ -1,0 +1,134 @@
+#include "scan/itunes_values.h"
+
+#include <limits>
+
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Days from 1970-01-01 to the proleptic Gregorian date (y, m, d).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// True when `path` has a "." or ".." segment.
+bool HasDotSegment(std::string_view path) {
+  std::size_t start = 1;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view segment = path.substr(start, end - start);
+    if (segment == "." || segment == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::int64_t ParseDecimal(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  // Accumulated as a negative number so that the 64-bit minimum fits.
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  std::int64_t value = 0;
+  bool clamped = false;
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    const int digit = text[i] - '0';
+    if (clamped) continue;
+    if (value < (kMin + digit) / 10) {
+      clamped = true;
+      value = kMin;
+      continue;
+    }
+    value = value * 10 - digit;
+  }
+  if (negative) return value;
+  if (value == kMin) return std::numeric_limits<std::int64_t>::max();
+  return -value;
+}
+
+std::int32_t ParseDecimal32(std::string_view text) {
+  const std::int64_t value = ParseDecimal(text);
+  if (value > std::numeric_limits<std::int32_t>::max())
+    return std::numeric_limits<std::int32_t>::max();
+  if (value < std::numeric_limits<std::int32_t>::min())
+    return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(value);
+}
+
+bool PercentDecode(std::string_view text, std::string* out, std::size_t max_bytes) {
+  out->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char byte = text[i];
+    if (byte == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      byte = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    }
+    if (out->size() >= max_bytes) return false;
+    out->push_back(byte);
+  }
+  return true;
+}
+
+bool LocationToPath(std::string_view location, std::string* path) {
+  std::string decoded;
+  if (!PercentDecode(location, &decoded)) return false;
+  const std::string lower = platform::AsciiLower(std::string_view(decoded).substr(0, 17));
+  std::size_t host_end;
+  if (lower.rfind("file://localhost/", 0) == 0) {
+    host_end = 16;
+  } else if (lower.rfind("file:///", 0) == 0) {
+    host_end = 7;
+  } else {
+    return false;
+  }
+  std::string_view rest = std::string_view(decoded).substr(host_end);
+  if (rest.find('\0') != std::string_view::npos || HasDotSegment(rest)) return false;
+  path->assign(rest);
+  return true;
+}
+
+bool ParseItunesDate(std::string_view text, std::int64_t* out) {
+  if (text.size() < 19) return false;
+  auto number = [&](std::size_t pos, std::size_t width, int* value) {
+    *value = 0;
+    for (std::size_t i = pos; i < pos + width; ++i) {
+      if (!IsDigit(text[i])) return false;
+      *value = *value * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int year, month, day, hour, minute, second;
+  if (!number(0, 4, &year) || !number(5, 2, &month) || !number(8, 2, &day) ||
+      !number(11, 2, &hour) || !number(14, 2, &minute) || !number(17, 2, &second))
+    return false;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return false;
+  // The fields as UTC seconds; NowAsStoredTime turns them back into the same
+  // calendar fields and converts those as local time, which is what the
+  // record's times are made of.
+  const std::int64_t utc =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      hour * 3600 + minute * 60 + second;
+  *out = platform::NowAsStoredTime(static_cast<std::time_t>(utc));
+  return true;
+}

@@ -1,0 +1,251 @@
+#include "scan/itunes_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Hands out the bytes a few at a time, so that every token, name and text
+// is split across reads somewhere.
+class TrickleSource : public ByteSource {
+ public:
+  explicit TrickleSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  long Read(char* buffer, std::size_t size) override {
+    std::size_t n = std::min({size, bytes_.size() - offset_, 1 + offset_ % 7});
+    std::copy_n(bytes_.data() + offset_, n, buffer);
+    offset_ += n;
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t offset_ = 0;
+};
+
+// Produces `total` bytes: `head`, then `fill` repeated, then `tail`,
+// without holding them in memory.
+class GeneratedSource : public ByteSource {
+ public:
+  GeneratedSource(std::string head, char fill, std::uint64_t total, std::string tail)
+      : head_(std::move(head)), tail_(std::move(tail)), fill_(fill), total_(total) {}
+  long Read(char* buffer, std::size_t size) override {
+    const std::uint64_t tail_start = total_ - tail_.size();
+    std::size_t n = 0;
+    while (n < size && offset_ < total_) {
+      if (offset_ >= head_.size() && offset_ < tail_start) {
+        // A run of fill bytes at once.
+        const std::size_t run =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - n, tail_start - offset_));
+        std::memset(buffer + n, fill_, run);
+        n += run;
+        offset_ += run;
+        continue;
+      }
+      buffer[n++] = offset_ < head_.size() ? head_[offset_] : tail_[offset_ - tail_start];
+      ++offset_;
+    }
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::string head_, tail_;
+  char fill_;
+  std::uint64_t total_;
+  std::uint64_t offset_ = 0;
+};
+
+class ErrorSource : public ByteSource {
+ public:
+  long Read(char*, std::size_t) override { return -1; }
+};
+
+// "name=text@depth" of every element handed out by a full walk of `xml`
+// down to the reader's report depth, children after their parent.
+void Walk(ItunesXmlReader& reader, int depth, std::vector<std::string>* out) {
+  XmlElement element;
+  while (reader.NextChild(depth, &element)) {
+    out->push_back(element.name + "=" + (element.has_text ? element.text : "(none)") + "@" +
+                   std::to_string(element.depth));
+    Walk(reader, element.depth, out);
+  }
+}
+
+std::vector<std::string> WalkAll(const std::string& xml, bool trickle = false) {
+  MemorySource memory(xml);
+  TrickleSource slow(xml);
+  ByteSource& source = trickle ? static_cast<ByteSource&>(slow) : memory;
+  ItunesXmlReader reader(source);
+  std::vector<std::string> out;
+  Walk(reader, 0, &out);
+  EXPECT_FALSE(reader.failed()) << reader.error();
+  return out;
+}
+
+bool WellFormed(const std::string& xml, std::string* error = nullptr) {
+  MemorySource source(xml);
+  std::string ignored;
+  return CheckWellFormed(source, error ? error : &ignored);
+}
+
+TEST(ItunesXmlReaderTest, HandsOutElementsWithTheTextOfTheirFirstChild) {
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<plist version=\"1.0\"><dict>\n"
+      "  <key>A &amp; B</key><string> lead</string>\n"
+      "  <key><![CDATA[<raw>]]></key><key>   </key><key></key><true/>\n"
+      "  <key><!-- first -->after</key><key>text<!-- c -->more</key>\n"
+      "  <dict>t<key>inner</key></dict>\n"
+      "</dict></plist>";
+  const std::vector<std::string> expected = {"plist=(none)@1", "dict=(none)@2", "key=A & B@3",
+                                             "string= lead@3", "key=<raw>@3",   "key=(none)@3",
+                                             "key=(none)@3",   "true=(none)@3", "key=(none)@3",
+                                             "key=text@3",     "dict=t@3",      "key=inner@4"};
+  EXPECT_EQ(WalkAll(xml), expected);
+  EXPECT_EQ(WalkAll(xml, true), expected);
+}
+
+TEST(ItunesXmlReaderTest, SkipsWhatLiesDeeperAndGoesOnWithTheNextSibling) {
+  const std::string xml =
+      "<plist><dict><key>a</key><dict><key>b</key><array><dict><key>deep</key></dict></array>"
+      "</dict><key>c</key></dict><dict/></plist>";
+  MemorySource source(xml);
+  ItunesXmlReader reader(source);
+  XmlElement e;
+  ASSERT_TRUE(reader.NextChild(0, &e));
+  ASSERT_TRUE(reader.NextChild(1, &e));
+  ASSERT_TRUE(reader.NextChild(2, &e));
+  EXPECT_EQ(e.text, "a");
+  ASSERT_TRUE(reader.NextChild(2, &e));
+  EXPECT_EQ(e.name, "dict");
+  // Read one child of the inner dict, then leave it.
+  ASSERT_TRUE(reader.NextChild(3, &e));
+  EXPECT_EQ(e.text, "b");
+  ASSERT_TRUE(reader.NextChild(2, &e));
+  EXPECT_EQ(e.text, "c");
+  EXPECT_FALSE(reader.NextChild(2, &e));  // the outer dict ends
+  ASSERT_TRUE(reader.NextChild(1, &e));
+  EXPECT_EQ(e.name, "dict");
+  EXPECT_FALSE(reader.NextChild(2, &e));  // empty
+  EXPECT_FALSE(reader.NextChild(1, &e));
+  EXPECT_FALSE(reader.NextChild(0, &e));
+  EXPECT_FALSE(reader.failed());
+}
+
+TEST(ItunesXmlReaderTest, ElementsBeyondTheReportDepthAreNotHandedOut) {
+  MemorySource source("<a><b><c>x</c></b><b2/></a>");
+  ItunesXmlReader reader(source, 2);
+  std::vector<std::string> out;
+  Walk(reader, 0, &out);
+  EXPECT_EQ(out, (std::vector<std::string>{"a=(none)@1", "b=(none)@2", "b2=(none)@2"}));
+}
+
+TEST(ItunesXmlReaderTest, LongTextIsCutAndMarked) {
+  const std::string xml = "<a>" + std::string(kMaxXmlTextBytes + 10, 'x') + "<b/></a>";
+  MemorySource source(xml);
+  ItunesXmlReader reader(source);
+  XmlElement e;
+  ASSERT_TRUE(reader.NextChild(0, &e));
+  EXPECT_EQ(e.text.size(), kMaxXmlTextBytes);
+  EXPECT_TRUE(e.text_cut);
+  ASSERT_TRUE(reader.NextChild(1, &e));
+  EXPECT_FALSE(e.text_cut);
+}
+
+TEST(ItunesXmlReaderTest, DamagedDocumentsFailWithTheirReason) {
+  std::string error;
+  EXPECT_TRUE(WellFormed("<plist><dict/></plist>"));
+  EXPECT_FALSE(WellFormed("", &error));
+  EXPECT_NE(error.find("no element found"), std::string::npos) << error;
+  EXPECT_FALSE(WellFormed("<plist><dict><key>Tracks</key><dict><key>1", &error));
+  EXPECT_NE(error.find("line 1"), std::string::npos) << error;
+  EXPECT_FALSE(WellFormed("<plist><dict></plist>", &error));
+  EXPECT_NE(error.find("mismatched tag"), std::string::npos) << error;
+  EXPECT_FALSE(WellFormed("<a>&undefined;</a>"));
+  EXPECT_FALSE(WellFormed("<a>\xFF\xFE</a>"));
+  EXPECT_FALSE(WellFormed("<a/><b/>"));
+
+  // The walk stops at the point of failure: what came before was handed
+  // out, nothing after.
+  MemorySource source("<plist><dict><key>x</key><</dict></plist>");
+  ItunesXmlReader reader(source);
+  XmlElement e;
+  std::vector<std::string> names;
+  while (reader.NextChild(static_cast<int>(names.size()), &e)) names.push_back(e.name);
+  EXPECT_TRUE(reader.failed());
+  EXPECT_LT(names.size(), 4u);
+
+  ErrorSource broken;
+  EXPECT_FALSE(CheckWellFormed(broken, &error));
+  EXPECT_EQ(error, "the file could not be read");
+}
+
+TEST(ItunesXmlReaderTest, RefusesEntityDeclarations) {
+  const std::string laughs =
+      "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
+      "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
+      "<!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">"
+      "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">"
+      "<!ENTITY lol9 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">]>"
+      "<plist><dict><key>&lol9;</key></dict></plist>";
+  std::string error;
+  EXPECT_FALSE(WellFormed(laughs, &error));
+  EXPECT_EQ(error, "entity declarations are not allowed");
+  // An external entity is refused the same way, and never fetched.
+  EXPECT_FALSE(
+      WellFormed("<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><a>&e;</a>", &error));
+  EXPECT_EQ(error, "entity declarations are not allowed");
+}
+
+TEST(ItunesXmlReaderTest, NestingIsLimited) {
+  auto nested = [](int depth) {
+    std::string xml;
+    for (int i = 0; i < depth; ++i) xml += "<a>";
+    for (int i = 0; i < depth; ++i) xml += "</a>";
+    return xml;
+  };
+  EXPECT_TRUE(WellFormed(nested(kMaxXmlDepth)));
+  std::string error;
+  EXPECT_FALSE(WellFormed(nested(kMaxXmlDepth + 1), &error));
+  EXPECT_EQ(error, "elements nested deeper than 500");
+  // A stream of openings that never closes stops at the limit, long before
+  // its end.
+  std::string opens;
+  for (int i = 0; i < 100000; ++i) opens += "<a>";
+  MemorySource source(opens);
+  EXPECT_FALSE(CheckWellFormed(source, &error));
+  EXPECT_EQ(error, "elements nested deeper than 500");
+}
+
+TEST(ItunesXmlReaderTest, HugeMarkupIsRefusedAndHugeTextStreams) {
+  // A comment of 20 MB is one token Expat would have to hold whole.
+  std::string error;
+  GeneratedSource comment("<plist><!--", 'x', 20u << 20, "--></plist>");
+  EXPECT_FALSE(CheckWellFormed(comment, &error));
+  EXPECT_NE(error.find("markup longer than"), std::string::npos) << error;
+  // 20 MB of text in one element reads through in pieces.
+  GeneratedSource text("<plist><string>", 'x', 20u << 20, "</string></plist>");
+  ItunesXmlReader reader(text);
+  XmlElement e;
+  ASSERT_TRUE(reader.NextChild(0, &e));
+  ASSERT_TRUE(reader.NextChild(1, &e));
+  EXPECT_TRUE(e.text_cut);
+  EXPECT_EQ(e.text.size(), kMaxXmlTextBytes);
+  EXPECT_TRUE(reader.Finish());
+}
+
+TEST(ItunesXmlReaderTest, FinishCanBeStopped) {
+  GeneratedSource text("<plist><string>", 'x', 4u << 20, "</string></plist>");
+  ItunesXmlReader reader(text);
+  int asked = 0;
+  EXPECT_FALSE(reader.Finish([&] { return ++asked == 3; }));
+  EXPECT_TRUE(reader.stopped());
+  EXPECT_FALSE(reader.failed());
+}
+
+}  // namespace
