@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "db/db_events.h"
 #include "db/db_format.h"
@@ -32,6 +33,9 @@ struct DbState {
   // Length of the file as the engine's own writes left it.
   std::uint64_t length = 0;
   platform::Clock* clock = &platform::SystemClock();
+  // Message-box texts waiting to be shown once the lock is released (a box
+  // may wait for the user interface thread, which may want the lock).
+  std::vector<std::string> messages;
 
   std::atomic<bool> ready{false};
   std::atomic<DWORD> valid_count{0};
@@ -53,12 +57,12 @@ struct DbState {
   void NotifyCountsChanged() {
     if (DbEventSink* s = sink.load()) s->OnCountsChanged();
   }
-  void ShowMessage(std::string_view text) {
-    if (DbEventSink* s = sink.load()) s->ShowMessage(text);
-  }
 };
 
 DbState& State();
+
+// Shows the texts in DbState::messages. Call without holding the lock.
+void ShowPendingMessages();
 
 // Logs "DB cursor not on record boundary" when `pos` is not a record
 // boundary of the file as the engine knows it.

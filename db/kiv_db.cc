@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/format.h"
+#include "app/message_box.h"
 #include "db/db_log.h"
 #include "db/db_state.h"
 #include "platform/file_io.h"
@@ -28,12 +29,24 @@ bool CheckBoundary(std::uint64_t pos) {
   return false;
 }
 
+void ShowPendingMessages() {
+  std::vector<std::string> messages;
+  {
+    std::lock_guard guard(State().lock);
+    messages.swap(State().messages);
+  }
+  for (const std::string& text : messages) AppMessageBox(text, MB_OK | MB_ICONERROR);
+}
+
 }  // namespace kivdb
 
 KivDB::KivDB() {
-  std::lock_guard guard(State().lock);
-  ++State().instance_count;
-  _openDB();
+  {
+    std::lock_guard guard(State().lock);
+    ++State().instance_count;
+    OpenLocked();
+  }
+  kivdb::ShowPendingMessages();
 }
 
 KivDB::~KivDB() {
@@ -78,15 +91,24 @@ BOOL KivDB::IsReady() {
 }
 
 BOOL KivDB::_openDB() {
+  BOOL opened;
+  {
+    std::lock_guard guard(State().lock);
+    opened = OpenLocked();
+  }
+  kivdb::ShowPendingMessages();
+  return opened;
+}
+
+BOOL KivDB::OpenLocked() {
   auto& state = State();
-  std::lock_guard guard(state.lock);
   if (file_.is_open()) return TRUE;
   const std::string& path = state.path;
   if (!file_.OpenReadWrite(path)) {
     std::string text = StrFormat("Unable to create or open local db file: %s, %s", path.c_str(),
                                  platform::ErrnoText(file_.last_errno()).c_str());
     DbLog(LEVEL_ERROR, "%s", text.c_str());
-    state.ShowMessage(text);
+    state.messages.push_back(text);
     return FALSE;
   }
   std::int64_t size = file_.Size();
@@ -95,7 +117,7 @@ BOOL KivDB::_openDB() {
       std::string text = StrFormat("Unable to write header for local db file: %s, (%d)",
                                    path.c_str(), file_.last_errno());
       DbLog(LEVEL_ERROR, "%s", text.c_str());
-      state.ShowMessage(text);
+      state.messages.push_back(text);
       file_.Close();
       return FALSE;
     }

@@ -59,8 +59,8 @@ class KivDB {
   static bool IsInitialised();
   // Full path of the database file (empty before Initialise).
   static std::string DatabasePath();
-  // Receiver of count changes and message-box texts; null for none. The
-  // sink must outlive its registration.
+  // Receiver of count changes (the main window); null for none. The sink
+  // must outlive its registration.
   static void SetEventSink(DbEventSink* sink);
 
   // Readiness: the engine is initialised and this object's file is open.
@@ -105,6 +105,11 @@ class KivDB {
   std::int64_t GetLength();
 
  private:
+  // _openDB with the database lock held; a failure's message box waits in
+  // the engine's state until the lock is released.
+  BOOL OpenLocked();
+  // Initialise with the database lock held.
+  static BOOL InitialiseLocked(platform::Clock& clock);
   // Writes the process-wide header image at position 0.
   BOOL WriteHeader();
   // Closes the handle after writing the header image and flushing.

@@ -37,6 +37,12 @@ std::string DatabaseFilePath() {
 }  // namespace
 
 BOOL KivDB::Initialise(platform::Clock& clock) {
+  BOOL ok = InitialiseLocked(clock);
+  kivdb::ShowPendingMessages();
+  return ok;
+}
+
+BOOL KivDB::InitialiseLocked(platform::Clock& clock) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   state.initialised = true;
@@ -163,7 +169,7 @@ BOOL KivDB::Repair() {
   platform::RemoveFile(backup);
   if (platform::CopyFileOverwrite(state.path, backup) != 0)
     DbLog(LEVEL_ERROR, "Could not make backup of current DB - continuing...");
-  if (!_openDB()) return FALSE;
+  if (!OpenLocked()) return FALSE;
   std::int64_t length = file_.Size();
   if (length < 0) {
     DbLog(LEVEL_ERROR, "Repairing DB: unable to read local db file: %s, %i", state.path.c_str(),

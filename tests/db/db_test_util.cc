@@ -67,11 +67,13 @@ void DbTestBase::SetUp() {
   AppLog().SetLogLevel(LEVEL_VERBOSE);
   AppLog().SetLogModuleMask(MODULE_EVERYTHING);
   KivDB::SetEventSink(&sink_);
+  SetMessageBoxHost(&messages_);
 }
 
 void DbTestBase::TearDown() {
   KivDB::Shutdown();
   KivDB::SetEventSink(nullptr);
+  SetMessageBoxHost(nullptr);
 }
 
 std::string DbTestBase::DbPath() const { return platform::DataDir() + "/kivclient.db"; }

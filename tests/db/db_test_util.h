@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/message_box.h"
 #include "db/kiv_db.h"
 #include "platform/clock.h"
 #include "tests/support/temp_env.h"
@@ -45,8 +46,16 @@ inline std::int32_t KillUpdatedPlayCount(int i) { return 5000 + i; }
 class CountingSink : public DbEventSink {
  public:
   void OnCountsChanged() override { ++counts_changed; }
-  void ShowMessage(std::string_view text) override { last_message = std::string(text); }
   int counts_changed = 0;
+};
+
+// Keeps the last message box text instead of showing it.
+class MessageCatcher : public MessageBoxHost {
+ public:
+  int Show(const std::string& text, UINT) override {
+    last_message = text;
+    return IDOK;
+  }
   std::string last_message;
 };
 
@@ -64,6 +73,7 @@ class DbTestBase : public ::testing::Test {
   testing_support::TempEnv env_;
   platform::FakeClock clock_{1700000000};
   CountingSink sink_;
+  MessageCatcher messages_;
 };
 
 }  // namespace db_test

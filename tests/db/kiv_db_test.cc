@@ -306,7 +306,7 @@ TEST_F(KivDbTest, DbPathSettingNamesTheFolder) {
 TEST_F(KivDbTest, AnUnopenableFileFailsStartUpWithAMessage) {
   std::filesystem::create_directories(DbPath());  // a folder where the file should be
   EXPECT_FALSE(KivDB::Initialise(clock_));
-  EXPECT_NE(sink_.last_message.find("Unable to create or open local db file: " + DbPath()),
+  EXPECT_NE(messages_.last_message.find("Unable to create or open local db file: " + DbPath()),
             std::string::npos);
 }
 
