@@ -1,0 +1,77 @@
+// Directory listing for the collection walk: one open directory at a time,
+// its entries by name, and the properties of an entry on request (the
+// caller skips hidden names before paying for a stat). Also the presence
+// tests the indexer uses before it calls a vanished file deleted.
+//
+// A DirReader belongs to one thread; the free functions keep no state and
+// are safe from any thread. Failures return false and set the thread's last
+// error (and, for DirReader, keep the errno for log lines).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// One directory entry. Properties describe the target of a symbolic link
+// (as a directory search on a followed link would), so a linked folder
+// shows as a directory with the target's device and inode.
+struct DirEntry {
+  std::string name;
+  // From the listing alone: false only when the entry is known not to be
+  // a folder (nor a link to one), so a walk that wants folders only can
+  // skip the Stat of plain files.
+  bool maybe_directory = true;
+  bool is_directory = false;
+  bool is_regular = false;
+  std::uint64_t size = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t modified = 0;  // last write, seconds since 1970 (UTC)
+};
+
+class DirReader {
+ public:
+  DirReader() = default;
+  ~DirReader();
+  DirReader(const DirReader&) = delete;
+  DirReader& operator=(const DirReader&) = delete;
+
+  // Opens `path` for listing (closing any earlier one). False when it is
+  // missing, not a directory or unreadable.
+  bool Open(const std::string& path);
+  void Close();
+  // The next entry's name (never "." or ".."); other fields are cleared.
+  // False at the end of the listing or on a read error (see last_errno).
+  bool Next(DirEntry* entry);
+  // Fills the properties of `entry` (named by Next) relative to the open
+  // directory, following a symbolic link. False when the entry vanished
+  // since it was listed, is a dangling link, or cannot be queried.
+  bool Stat(DirEntry* entry);
+  // Device and inode of the open directory itself.
+  bool Identity(std::uint64_t* device, std::uint64_t* inode) const;
+
+  // errno of the last failed call; 0 when none failed.
+  int last_errno() const { return last_errno_; }
+
+ private:
+  void* dir_ = nullptr;  // DIR*
+  int last_errno_ = 0;
+};
+
+// What a failed or successful look at a path says about its presence.
+enum class PathPresence {
+  kPresent,  // it exists
+  kMissing,  // ENOENT or ENOTDIR: nothing is there
+  kUnknown,  // it could not be told (no permission, I/O error, ...)
+};
+
+// Presence of `path`, following symbolic links.
+PathPresence ProbePath(const std::string& path);
+
+// True when `path` is a directory that holds at least one entry. An
+// unmounted mount point is an empty folder, so this is the test of whether
+// the volume under a chosen folder is there.
+bool IsNonEmptyDirectory(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,76 @@
+#include "scan/agent_folder_monitor.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/format.h"
+#include "app/log.h"
+#include "platform/dir_walk.h"
+#include "platform/file_io.h"
+#include "scan/agent_indexer.h"
+#include "scan/folder_tree_watch.h"
+#include "scan/search_paths.h"
+
+namespace {
+
+constexpr const char* kITunesCompleteValue = "iTunesComplete";
+
+void LogMonitor(const std::string& text, DWORD level) {
+  AppLog().Log(text, level, MODULE_FOLDER_MON);
+}
+
+}  // namespace
+
+AgentFolderMonitor::AgentFolderMonitor(const AgentContext& context,
+                                       AgentFolderMonitorOptions options)
+    : context_(context), options_(std::move(options)) {}
+
+AgentFolderMonitor::~AgentFolderMonitor() = default;
+
+int AgentFolderMonitor::Run() {
+  SearchPathMap map;
+  LoadSearchPaths(map, *options_.settings);
+  std::erase_if(map, [](const auto& entry) { return !platform::IsDirectory(entry.first); });
+  if (map.empty()) return 1;
+
+  FolderTreeWatch watch(map);
+  if (!watch.ok()) {
+    LogMonitor("FolderMonitor: unable to create a change notification instance", LEVEL_ERROR);
+    return 1;
+  }
+  for (const auto& [folder, enabled] : map)
+    if (enabled != 0) watch.AddTree(folder);
+  if (watch.watched() == 0) return 1;
+  LogMonitor(StrFormat("FolderMonitor: watching %zu folders", watch.watched()), LEVEL_INFO);
+
+  platform::Clock& clock = *context_.clock;
+  std::uint64_t pending_since = 0;
+  for (;;) {
+    const bool changed = watch.Wait(options_.wait_ms);
+    if (CheckQuit()) break;
+    if (changed) {
+      clock.SleepMs(kFolderMonitorAfterChangeMs);
+      pending_since = clock.TickMs();
+    }
+    if (pending_since != 0 && clock.TickMs() - pending_since > kFolderMonitorSettleMs)
+      pending_since = Answer(clock.TickMs());
+  }
+  return 1;
+}
+
+std::uint64_t AgentFolderMonitor::Answer(std::uint64_t now) {
+  if (!context_.main_window) return 0;  // nobody to ask: the change is dropped
+  if (options_.can_index_now && !options_.can_index_now()) return now;
+  options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
+  options_.settings->WriteDword(kSubKeySettings, kITunesCompleteValue, 0);
+  LogMonitor("FolderMonitor: music folders changed, requesting the indexer", LEVEL_INFO);
+  context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
+  return 0;
+}
+
+void RegisterFolderMonitorAgent(AgentJobRegistry& jobs, AgentFolderMonitorOptions options) {
+  jobs.Register(AGENT_FOLDERMON, [options](const AgentContext& context) -> std::unique_ptr<CAgent> {
+    return std::make_unique<AgentFolderMonitor>(context, options);
+  });
+}

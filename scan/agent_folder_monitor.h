@@ -1,0 +1,63 @@
+// AgentFolderMonitor: the long-running agent job that watches the enabled
+// chosen music folders, subfolders included, and asks the controller to run
+// the indexer once changes have settled: a request goes out only after ten
+// seconds without a further change, so copying an album yields one request.
+// While an index run cannot start (offline, or the indexer, iTunes import or
+// transmit agent running) the request is put off by another ten seconds,
+// again and again. The set of chosen folders is fixed for the run; a stop is
+// noticed within about a second.
+//
+// Before it posts the request the monitor clears "IndexComplete" (and
+// "iTunesComplete", as the play monitor does for a file it adds): an
+// indexer told to run while that mark is set would do nothing, and the
+// changed files would never reach the database.
+//
+// Thread safety: a job runs on its agent thread only and talks to the rest
+// of the program only by posting to the main window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "app/agent.h"
+#include "app/agent_registry.h"
+#include "app/reg_settings.h"
+
+// Quiet time after the last change before the indexer is requested, and the
+// pause after each notification (lets a burst of changes land first).
+inline constexpr std::uint64_t kFolderMonitorSettleMs = 10000;
+inline constexpr std::uint32_t kFolderMonitorAfterChangeMs = 500;
+// Longest wait for notifications between two stop checks.
+inline constexpr int kFolderMonitorWaitMs = 500;
+
+struct AgentFolderMonitorOptions {
+  // Whether an index run can start now: the client is online and none of
+  // the indexer, iTunes and transmit agents runs. Called on the agent
+  // thread, so it must be thread-safe. Empty: always.
+  std::function<bool()> can_index_now;
+  // Real-time bound of one wait for notifications (tests shorten it).
+  int wait_ms = kFolderMonitorWaitMs;
+  // Settings store (not owned); the program's by default.
+  CRegSettings* settings = &AppSettings();
+};
+
+class AgentFolderMonitor : public CAgent {
+ public:
+  explicit AgentFolderMonitor(const AgentContext& context, AgentFolderMonitorOptions options = {});
+  ~AgentFolderMonitor() override;
+
+  // Watches until stopped; returns 1. Returns at once when no chosen
+  // folder exists, none is enabled, or none could be watched.
+  int Run() override;
+
+ private:
+  // Posts the index request, or puts it off when no run can start now.
+  // Returns the new "pending since" tick (0 = nothing pending).
+  std::uint64_t Answer(std::uint64_t now);
+
+  AgentContext context_;
+  AgentFolderMonitorOptions options_;
+};
+
+// Registers the folder monitor job for AGENT_FOLDERMON.
+void RegisterFolderMonitorAgent(AgentJobRegistry& jobs, AgentFolderMonitorOptions options = {});

@@ -1,0 +1,178 @@
+#include "scan/agent_indexer.h"
+
+#include <utility>
+
+#include "app/format.h"
+#include "app/string_table.h"
+#include "db/kiv_db.h"
+#include "platform/dir_walk.h"
+#include "platform/file_info.h"
+#include "scan/indexer_log.h"
+
+namespace {
+
+// The name shown for a file: its base name.
+std::string DisplayTitle(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+AgentIndexer::AgentIndexer(const AgentContext& context, AgentIndexerOptions options)
+    : context_(context), options_(options), db_(std::make_unique<KivDB>()) {}
+
+AgentIndexer::~AgentIndexer() = default;
+
+int AgentIndexer::Run() {
+  if (!db_ || !db_->IsReady()) {
+    IndexerLog("AgentIndexer: failed creating kivDB. Can not continue indexing.", LEVEL_ERROR);
+    return 1;
+  }
+  CRegSettings& settings = *options_.settings;
+  DWORD complete = 0;
+  settings.ReadDword(kSubKeySettings, kIndexCompleteValue, complete);
+  if (complete != 0) {
+    IndexerLog("AgentIndexer: No need to index, marked as complete.", LEVEL_INFO);
+    return 1;
+  }
+  ShowIndexingNotice();
+  Post(WM_STATUS_PROGRESS_RANGE, kJobScan, 0);
+
+  IndexerLog("AgentIndexer: scanning for deleted", LEVEL_INFO);
+  bool going = DeletedFilePass();
+  ScanResult result;
+  if (going) {
+    IndexerLog("AgentIndexer: scanning for added", LEVEL_INFO);
+    going = CollectionPass(result);
+  }
+  if (going) {
+    IndexerLog("AgentIndexer: indexing added", LEVEL_INFO);
+    going = IndexingPass(result);
+    if (going && !CheckQuit()) settings.WriteDword(kSubKeySettings, kIndexCompleteValue, 1);
+  }
+  Post(WM_STATUS_DONE, kJobScan, 0);
+  return 1;
+}
+
+void AgentIndexer::ShowIndexingNotice() {
+  CRegSettings& settings = *options_.settings;
+  DWORD previously_run = 0;
+  if (settings.ReadDword(kSubKeySettings, kPreviouslyRunValue, previously_run)) return;
+  DWORD notified = 0;
+  settings.ReadDword(kSubKeySettings, kNotifiedValue, notified);
+  if (notified & kNotifiedIndexingBit) return;
+  Post(WM_STATUS_EVENT, kJobIndex, 0, LoadStringResource(IDS_INDEX_NOTICE));
+  settings.WriteDword(kSubKeySettings, kNotifiedValue, notified | kNotifiedIndexingBit);
+}
+
+std::string AgentIndexer::HoldingFolder(const std::string& path) const {
+  std::string key = SearchPathKey(path);
+  std::size_t best_length = 0;
+  std::size_t best_end = 0;
+  for (const auto& entry : search_paths_) {
+    const std::string& folder = entry.first;
+    if (folder.size() <= best_length) continue;
+    std::size_t at = key.find(folder);
+    if (at == std::string::npos) continue;
+    best_length = folder.size();
+    best_end = at + folder.size();
+  }
+  return path.substr(0, best_end);
+}
+
+bool AgentIndexer::DeletedFilePass() {
+  IndexerLog("AgentIndexer: Checking for deleted files", LEVEL_INFO);
+  LoadSearchPaths(search_paths_, *options_.settings);
+  DBEntry entry;
+  for (std::uint32_t pos = db_->GetFirstEntry(&entry, FALSE); pos != 0;
+       pos = db_->GetNextEntry(&entry, FALSE)) {
+    if (CheckQuit()) return false;
+    const std::string path = EntryPath(entry);
+    if (!IsInAnySearchPath(search_paths_, path)) {
+      IndexerLogPath("AgentIndexer: marking entry as 'not in path'", path, LEVEL_INFO);
+      entry.flags |= DBFLAG_NOTINPATH;
+      db_->UpdateEntry(&entry, FALSE);
+    } else {
+      switch (platform::ProbePath(path)) {
+        case platform::PathPresence::kMissing: {
+          // Only a chosen folder that is there and not empty proves the
+          // file gone: an unplugged drive or an unmounted share leaves an
+          // empty mount point (or nothing), and its records stay as they are.
+          std::string folder = HoldingFolder(path);
+          if (!folder.empty() && platform::IsNonEmptyDirectory(folder)) {
+            IndexerLogPath("AgentIndexer: marking entry as deleted", path, LEVEL_INFO);
+            entry.flags |= DBFLAG_DELETED;
+            db_->UpdateEntry(&entry, FALSE);
+          }
+          break;
+        }
+        case platform::PathPresence::kPresent:
+          if (entry.flags & (DBFLAG_NOTINPATH | DBFLAG_DELETED)) {
+            entry.flags &= ~(DBFLAG_NOTINPATH | DBFLAG_DELETED);
+            db_->UpdateEntry(&entry, FALSE);
+          }
+          break;
+        case platform::PathPresence::kUnknown:
+          // No permission or an I/O error: the file may well be there.
+          IndexerLogPath("AgentIndexer: can not tell whether the file exists, leaving it", path,
+                         LEVEL_VERBOSE);
+          break;
+      }
+    }
+    Pause(options_.record_sleep_ms);
+  }
+  return true;
+}
+
+bool AgentIndexer::IndexingPass(const ScanResult& result) {
+  const int total = static_cast<int>(result.new_count + result.known_count);
+  Post(WM_STATUS_PROGRESS_RANGE, kJobIndex, total);
+  int done = 0;
+  bool stopped = false;
+  DBEntry entry;
+  for (const std::string& path : result.files) {
+    if (CheckQuit()) {
+      stopped = true;
+      break;
+    }
+    const std::string title = DisplayTitle(path);
+    if (db_->GetEntry(path, &entry)) {
+      platform::FileInfo info;
+      if (platform::StatFile(path, &info) && info.is_regular &&
+          info.modified > entry.file_modified + kIndexerRefreshSlackSeconds) {
+        db_->UpdateEntry(info);
+        Post(WM_STATUS_EVENT, kJobIndex, 0,
+             StrFormat(LoadStringResource(IDS_INDEX_UPDATING), title.c_str()));
+      }
+    } else if (db_->AddEntry(path)) {
+      IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
+      Post(WM_STATUS_EVENT, kJobIndex, 0,
+           StrFormat(LoadStringResource(IDS_INDEX_ADDED), title.c_str()));
+    } else {
+      IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
+    }
+    ++done;
+    Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0,
+         StrFormat(LoadStringResource(IDS_INDEX_PROGRESS), done, total));
+    Post(WM_STATUS_PROGRESS_POS, kJobIndex, done);
+    Pause(options_.file_sleep_ms);
+  }
+  db_->Flush();
+  Post(WM_STATUS_DONE, kJobIndex, 0);
+  return !stopped;
+}
+
+BOOL AgentIndexer::Post(UINT id, WPARAM job, LPARAM value, std::string text) {
+  return context_.PostToMainWindow(id, job, value, std::move(text));
+}
+
+void AgentIndexer::Pause(std::uint32_t ms) {
+  if (ms > 0) context_.clock->SleepMs(ms);
+}
+
+void RegisterIndexerAgent(AgentJobRegistry& jobs, AgentIndexerOptions options) {
+  jobs.Register(AGENT_INDEXER, [options](const AgentContext& context) -> std::unique_ptr<CAgent> {
+    return std::make_unique<AgentIndexer>(context, options);
+  });
+}

@@ -1,0 +1,103 @@
+// AgentIndexer: the agent job that keeps the local database in step with
+// the chosen music folders. One run makes three passes: it marks records
+// whose files vanished (DBFLAG_DELETED) or lie outside every chosen folder
+// (DBFLAG_NOTINPATH), collects every supported media file of the enabled
+// folders, then adds the files that have no record and refreshes those whose
+// file changed. The indexer reads no tags. On the way it records the path of
+// an iTunes library file in "ITunesHistoryFile" for the iTunes import.
+//
+// A run that completes without being stopped sets "IndexComplete"; later runs
+// do nothing until something clears it. Progress goes to the main window as
+// status messages of job 1 (the run) and job 2 (the indexing pass).
+//
+// Thread safety: a job runs on its agent thread only. It opens its own
+// database connection and keeps nothing between runs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/agent.h"
+#include "app/agent_registry.h"
+#include "app/reg_settings.h"
+#include "platform/win_types.h"
+#include "scan/collection_rules.h"
+#include "scan/search_paths.h"
+
+class KivDB;
+
+// The status page's activity numbers: the whole run and the indexing pass.
+inline constexpr WPARAM kJobScan = 1;
+inline constexpr WPARAM kJobIndex = 2;
+
+// Settings values (sub-key "Settings") the indexer reads or writes.
+inline constexpr const char* kIndexCompleteValue = "IndexComplete";
+inline constexpr const char* kPreviouslyRunValue = "PreviouslyRun";
+inline constexpr const char* kNotifiedValue = "Notified";
+inline constexpr DWORD kNotifiedIndexingBit = 0x100;
+// Full path of the iTunes library file, written when the walk finds one.
+inline constexpr const char* kITunesHistoryFileValue = "ITunesHistoryFile";
+// Compared without case.
+inline constexpr const char* kITunesLibraryFileName = "itunes music library.xml";
+
+// Pauses that leave room for the other threads: after each record of the
+// deleted-file pass and after each file of the indexing pass.
+inline constexpr std::uint32_t kIndexerRecordSleepMs = 5;
+inline constexpr std::uint32_t kIndexerFileSleepMs = 10;
+// A known file is refreshed when its last write is later than the record's
+// file-modified time by more than this many seconds.
+inline constexpr std::int64_t kIndexerRefreshSlackSeconds = 100;
+
+struct AgentIndexerOptions {
+  // Benchmarks set the pauses to 0.
+  std::uint32_t record_sleep_ms = kIndexerRecordSleepMs;
+  std::uint32_t file_sleep_ms = kIndexerFileSleepMs;
+  // Settings store (not owned); the program's by default.
+  CRegSettings* settings = &AppSettings();
+};
+
+// What the collection pass hands to the indexing pass.
+struct ScanResult {
+  DWORD new_count = 0;             // files found that have no record
+  DWORD known_count = 0;           // files found that already have one
+  std::vector<std::string> files;  // every file found, in the order found
+};
+
+class AgentIndexer : public CAgent {
+ public:
+  explicit AgentIndexer(const AgentContext& context, AgentIndexerOptions options = {});
+  ~AgentIndexer() override;
+
+  // The run described above. Returns 1 in every case.
+  int Run() override;
+
+  // Collects the supported files of `folder` and of its enabled subfolders
+  // into `result`. Returns the number of files collected below `folder`,
+  // subfolders included. Uses the map loaded by the collection pass.
+  DWORD getmediafilecount(const std::string& folder, ScanResult& result);
+
+ private:
+  // Each pass returns false when it was stopped.
+  bool DeletedFilePass();
+  bool CollectionPass(ScanResult& result);
+  bool IndexingPass(const ScanResult& result);
+  void ShowIndexingNotice();
+  // The folder of the chosen tree that holds `path` (the path up to the end
+  // of the longest chosen folder found in it); empty when none.
+  std::string HoldingFolder(const std::string& path) const;
+  BOOL Post(UINT id, WPARAM job, LPARAM value, std::string text = {});
+  void Pause(std::uint32_t ms);
+
+  AgentContext context_;
+  AgentIndexerOptions options_;
+  std::unique_ptr<KivDB> db_;
+  SearchPathMap search_paths_;
+  // State of one collection pass.
+  VisitedFolders visited_;
+  bool looking_for_itunes_ = false;
+};
+
+// Registers the indexer job for AGENT_INDEXER.
+void RegisterIndexerAgent(AgentJobRegistry& jobs, AgentIndexerOptions options = {});

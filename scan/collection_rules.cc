@@ -1,0 +1,38 @@
+#include "scan/collection_rules.h"
+
+#include "db/db_format.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr std::string_view kSystemTrees[] = {"/proc", "/sys", "/dev", "/run",
+                                             "/usr",  "/etc", "/boot"};
+
+}  // namespace
+
+bool IsHiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
+
+bool IsInSystemTree(std::string_view path) {
+  for (std::string_view tree : kSystemTrees) {
+    if (path.substr(0, tree.size()) != tree) continue;
+    if (path.size() == tree.size() || path[tree.size()] == '/') return true;
+  }
+  return false;
+}
+
+std::string ChildPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+bool FitsRecordPath(std::string_view path) {
+  return platform::IsValidUtf8(path) && platform::Utf16Length(path) < kDbPathUnits;
+}
+
+bool FolderCanHoldRecords(std::string_view folder) {
+  // The shortest child is "<folder>/x".
+  const std::size_t extra = (!folder.empty() && folder.back() == '/') ? 1 : 2;
+  return platform::IsValidUtf8(folder) && platform::Utf16Length(folder) + extra < kDbPathUnits;
+}

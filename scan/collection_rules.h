@@ -1,0 +1,48 @@
+// The rules the indexer and the folder monitor share about which folders of
+// a chosen tree belong to the collection: hidden names, the system trees,
+// folders already visited (a linked folder reached twice, or a link back to
+// an ancestor), and paths that could never be stored in a record.
+//
+// Pure functions are safe from any thread; a VisitedFolders set belongs to
+// one walk on one thread.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+
+// A hidden entry: its name begins with '.'.
+bool IsHiddenName(std::string_view name);
+
+// True when `path` lies in one of the system trees (/proc /sys /dev /run
+// /usr /etc /boot) or is one of them. Whole path components are compared
+// from the start, so a music folder named "etc" somewhere is not a system
+// tree.
+bool IsInSystemTree(std::string_view path);
+
+// `folder` + "/" + `name`, without doubling a separator the folder already
+// ends with ("/music/" and "/music" give the same child paths).
+std::string ChildPath(std::string_view folder, std::string_view name);
+
+// True when `path` can be stored in a record: valid UTF-8 that fits the
+// record's path field with its terminator. A cut or re-encoded path would
+// name another file, so such files are skipped instead.
+bool FitsRecordPath(std::string_view path);
+
+// True when a folder's files can have storable paths at all (the folder's
+// own path leaves room for "/" and a one-character name, and is valid text).
+bool FolderCanHoldRecords(std::string_view folder);
+
+class VisitedFolders {
+ public:
+  // Records the folder's identity; false when it was visited before.
+  bool Enter(std::uint64_t device, std::uint64_t inode) {
+    return visited_.emplace(device, inode).second;
+  }
+  std::size_t size() const { return visited_.size(); }
+
+ private:
+  std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
+};

@@ -1,0 +1,64 @@
+// FolderTreeWatch: change notifications for whole folder trees, built from
+// one inotify watch per folder. Every folder of a tree is watched, except
+// those the indexer would not enter either (hidden folders, the system
+// trees, subfolders that the music folder list disables); folders that
+// appear later are watched as they appear, and the watches of a folder that
+// is moved away are dropped. A linked folder is watched once, and a link
+// back to an ancestor is not followed into a loop.
+//
+// When the system's watch limit is reached, the folders that fit stay
+// watched and the rest are counted and logged.
+//
+// Belongs to one thread (the folder monitor's agent thread).
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+#include "platform/inotify_watcher.h"
+#include "scan/collection_rules.h"
+#include "scan/search_paths.h"
+
+class FolderTreeWatch {
+ public:
+  // `map` (not owned) decides which subfolders are left out; it must
+  // outlive the watch.
+  explicit FolderTreeWatch(const SearchPathMap& map);
+  FolderTreeWatch(const FolderTreeWatch&) = delete;
+  FolderTreeWatch& operator=(const FolderTreeWatch&) = delete;
+
+  // False when the system would not give an inotify instance.
+  bool ok() const { return watcher_.ok(); }
+
+  // Watches `root` and every subfolder that belongs to the collection.
+  // Returns the number of folders newly watched.
+  std::size_t AddTree(const std::string& root);
+
+  // Waits at most `timeout_ms` for notifications and keeps the watches in
+  // step with folders that appeared or went. True when something in the
+  // watched trees changed (changes to hidden names do not count).
+  bool Wait(int timeout_ms);
+
+  std::size_t watched() const { return by_watch_.size(); }
+  // Folders left unwatched because the watch limit was reached.
+  std::size_t unwatched() const { return unwatched_; }
+
+ private:
+  // Watches `folder` and walks into its subfolders.
+  void Walk(const std::string& folder, VisitedFolders& visited, std::size_t* added);
+  // True when a subfolder at `path` named `name` is to be watched.
+  bool Belongs(const std::string& path, const std::string& name) const;
+  void Forget(int watch);
+  // Drops the watches of `folder` and of everything below it.
+  void DropTree(const std::string& folder);
+  void LogLimit();
+
+  const SearchPathMap& map_;
+  platform::InotifyWatcher watcher_;
+  std::unordered_map<int, std::string> by_watch_;
+  std::map<std::string, int> by_path_;
+  bool limit_reached_ = false;
+  std::size_t unwatched_ = 0;
+};

@@ -1,0 +1,134 @@
+// The collection pass of AgentIndexer: the walk over the enabled chosen
+// folders that lists every supported media file.
+#include "app/format.h"
+#include "db/db_format.h"
+#include "db/kiv_db.h"
+#include "platform/dir_walk.h"
+#include "platform/file_info.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+#include "scan/agent_indexer.h"
+#include "scan/indexer_log.h"
+#include "scan/tag_reader.h"
+
+bool AgentIndexer::CollectionPass(ScanResult& result) {
+  LoadSearchPaths(search_paths_, *options_.settings);
+  if (search_paths_.empty()) {
+    IndexerLog("PathList to search is empty.", LEVEL_INFO);
+    return true;
+  }
+  visited_ = VisitedFolders();
+  // Look for the iTunes library only when none is recorded or the recorded
+  // one is gone. Decided once per pass: reading the setting again in every
+  // folder would cost a settings access per folder for the same answer.
+  std::string itunes_file;
+  platform::FileInfo itunes_info;
+  looking_for_itunes_ =
+      !options_.settings->ReadStringUtf8(kSubKeySettings, kITunesHistoryFileValue, itunes_file) ||
+      !platform::StatFile(itunes_file, &itunes_info);
+  for (const auto& [path, enabled] : search_paths_) {
+    if (CheckQuit()) return false;
+    if (enabled == 0 || !platform::IsDirectory(path)) continue;
+    IndexerLogPath(StrFormat("Filecount before searching %s:  %u", path.c_str(), result.new_count),
+                   path, LEVEL_INFO);
+    getmediafilecount(path, result);
+    IndexerLogPath(StrFormat("Filecount after searching %s:  %u", path.c_str(), result.new_count),
+                   path, LEVEL_INFO);
+  }
+  return !CheckQuit();
+}
+
+DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& result) {
+  IndexerLogPath("Getting count of media files in selected path", folder, LEVEL_VERBOSE);
+  platform::DirReader reader;
+  if (!reader.Open(folder)) {
+    IndexerLog(StrFormat("getmediafilecount: unable to start a new file search for %s during the "
+                         "indexing process, err %d",
+                         folder.c_str(), reader.last_errno()),
+               LEVEL_ERROR);
+    return 0;
+  }
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  // A folder reached a second time (a link to an ancestor, a linked folder
+  // met twice, a chosen folder inside another) is listed only once.
+  if (reader.Identity(&device, &inode) && !visited_.Enter(device, inode)) {
+    IndexerLogPath("Skipping folder already searched", folder, LEVEL_VERBOSE);
+    return 0;
+  }
+  const bool verbose = IndexerLogs(LEVEL_VERBOSE);
+  DWORD valid = 0;
+  DWORD added = 0;
+  DWORD known = 0;
+  DWORD below = 0;  // files collected in subfolders
+  platform::DirEntry entry;
+  while (reader.Next(&entry)) {
+    if (CheckQuit()) break;
+    const std::string path = ChildPath(folder, entry.name);
+    if (IsHiddenName(entry.name)) {
+      if (verbose) IndexerLogPath("Skipping hidden", path, LEVEL_VERBOSE);
+      continue;
+    }
+    if (IsInSystemTree(path)) {
+      if (verbose) IndexerLogPath("Skipping Windows folder", path, LEVEL_VERBOSE);
+      continue;
+    }
+    if (!reader.Stat(&entry)) {
+      // Vanished since the listing, a dangling link, or not readable.
+      IndexerLogPath(StrFormat("getmediafilecount: unable to read the properties of a file, "
+                               "err %d, skipping",
+                               reader.last_errno()),
+                     path, LEVEL_INFO);
+      continue;
+    }
+    if (entry.is_directory) {
+      if (FindEnabledPath(search_paths_, path) == 0) continue;
+      if (!FolderCanHoldRecords(path)) {
+        IndexerLogPath("Skipping folder whose paths do not fit a db record", path, LEVEL_INFO);
+        continue;
+      }
+      if (verbose) IndexerLogPath("Recursing into folder", path, LEVEL_VERBOSE);
+      below += getmediafilecount(path, result);
+      continue;
+    }
+    if (!entry.is_regular) {
+      if (verbose) IndexerLogPath("Skipping special file", path, LEVEL_VERBOSE);
+      continue;
+    }
+    // The library file is looked for before the size test: a small library
+    // (a few dozen tracks) is still a library to import.
+    if (looking_for_itunes_ && platform::AsciiLower(entry.name) == kITunesLibraryFileName) {
+      options_.settings->WriteStringUtf8(kSubKeySettings, kITunesHistoryFileValue, path);
+      looking_for_itunes_ = false;
+      IndexerLogPath("Found iTunes history file", path, LEVEL_INFO);
+      continue;
+    }
+    if (entry.size < kDbMinFileSize) {
+      if (IndexerLogs(LEVEL_INFO))
+        IndexerLog(StrFormat("File %s less than minimum file size of %d, skipping", path.c_str(),
+                             static_cast<int>(kDbMinFileSize)),
+                   LEVEL_INFO);
+      continue;
+    }
+    if (!IsSupportedFile(entry.name)) continue;
+    if (!FitsRecordPath(path)) {
+      IndexerLogPath("Skipping file whose path is too long for a db record or not valid text", path,
+                     LEVEL_INFO);
+      continue;
+    }
+    ++valid;
+    if (db_->LookupEntry(path) != 0)
+      ++known;
+    else
+      ++added;
+    result.files.push_back(path);
+  }
+  if (verbose)
+    IndexerLog(StrFormat("Found %u valid files, %u not already in db, %u already in db, and %u "
+                         "total for this folder and all sub foldes of: %s",
+                         valid, added, known, valid + below, folder.c_str()),
+               LEVEL_VERBOSE);
+  result.new_count += added;
+  result.known_count += known;
+  return valid + below;
+}
