@@ -99,6 +99,8 @@ std::vector<DevServer::Call> DevServer::Calls() const {
     call.user_agent = meta.substr(a + 1, b - a - 1);
     call.path = meta.substr(b + 1, c - b - 1);
     call.body = testing_support::ReadFile(base + ".xml");
+    for (char ch : call.body)
+      if (ch != '\r' && ch != '\n') call.flat += ch;
     calls.push_back(std::move(call));
   }
   return calls;

@@ -36,6 +36,8 @@ class DevServer {
     std::string user_agent;
     std::string path;
     std::string body;
+    // The body without its line breaks, for matching across them.
+    std::string flat;
   };
   // Every request received so far, in order.
   std::vector<Call> Calls() const;
