@@ -30,7 +30,9 @@ void ServerTest::SetUp() {
   AppLog().SetLogModuleMask(MODULE_EVERYTHING);
   ResetServerState();
   SetServerCallTimeoutMs(60000);
-  server_ = std::make_unique<DevServer>(env_.Path("devserver"));
+  std::filesystem::create_directories(env_.Path("files"));
+  server_ = std::make_unique<DevServer>(env_.Path("devserver"),
+                                        std::vector<std::string>{"--serve", env_.Path("files")});
   ASSERT_TRUE(server_->ok()) << testing_support::ReadFile(env_.Path("devserver/server.log"));
   server_->SetConfig(ConfigWith());
   SetSetting("ServerUrl", server_->Url());
