@@ -163,6 +163,9 @@ void CKivClientDlg::OnHide() {
 
 void CKivClientDlg::Close() {
   if (shutting_down_) return;
+  // The window goes first (its agents stopped while the loop still
+  // dispatches), then the main loop ends with result 1.
+  DestroyWindow();
   loop_.Quit(1);
 }
 

@@ -57,8 +57,9 @@ class CKivClientDlg {
   // The message map of the main window.
   void OnMessage(Message& message);
   // Shutdown (window destruction): no more launches, tray icon removed,
-  // every agent stopped, the updater included. Call once the main loop has
-  // returned (WM_CLOSE and the shutdown commands end it first).
+  // every agent stopped, the updater included. WM_CLOSE and the shutdown
+  // commands call it and then end the main loop; calling it again does
+  // nothing.
   void DestroyWindow();
 
   // Request one agent: `delay` >= 1 (re)arms its timer, otherwise the kind's
@@ -90,7 +91,7 @@ class CKivClientDlg {
  private:
   void OnCommand(WPARAM command);
   void OnHide();
-  // WM_CLOSE: ends the main loop with result 1; DestroyWindow follows.
+  // WM_CLOSE: DestroyWindow, then ends the main loop with result 1.
   void Close();
   // Posts WM_AGENT_REQUEST (id of `kind`, delay) to the controller.
   void Request(UINT kind, std::uint32_t delay_ms);
