@@ -8,6 +8,7 @@
 #include "app/log.h"
 #include "app/message_box.h"
 #include "app/reg_settings.h"
+#include "db/kiv_db.h"
 #include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/last_error.h"
@@ -200,9 +201,10 @@ int CKivClientApp::ExitInstance() {
   return 0;
 }
 
-// No database yet: nothing to open, so start-up goes on.
-BOOL CKivClientApp::InitDatabase() { return TRUE; }
-void CKivClientApp::ShutdownDatabase() {}
+// The database file (kivclient.db in the data folder, or in the DBPath
+// folder) is opened, its index loaded and the file repaired when needed.
+BOOL CKivClientApp::InitDatabase() { return KivDB::Initialise(); }
+void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
 // No identification component yet.
 void CKivClientApp::CreateIdentificationLoader() {}
 void CKivClientApp::UnloadIdentificationLoader() {}
