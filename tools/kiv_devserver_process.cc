@@ -1,4 +1,4 @@
-#include "tests/server/dev_server.h"
+#include "tools/kiv_devserver_process.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -11,13 +11,23 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
-
-#include "tests/support/temp_env.h"
 
 extern char** environ;
 
-namespace server_test {
+namespace kiv_devserver {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
 
 DevServer::DevServer(const std::string& dir, std::vector<std::string> args) : dir_(dir) {
   std::filesystem::create_directories(dir_);
@@ -42,7 +52,7 @@ DevServer::DevServer(const std::string& dir, std::vector<std::string> args) : di
   if (pid_ <= 0) return;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < end) {
-    std::string text = testing_support::ReadFile(port_file);
+    std::string text = ReadFile(port_file);
     if (!text.empty()) {
       port_ = std::atoi(text.c_str());
       return;
@@ -79,7 +89,10 @@ std::string DevServer::Base() const { return "http://127.0.0.1:" + std::to_strin
 
 void DevServer::SetConfig(const std::string& json) {
   const std::string tmp = dir_ + "/config.json.tmp";
-  testing_support::WriteFile(tmp, json);
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    out << json;
+  }
   std::filesystem::rename(tmp, dir_ + "/config.json");
 }
 
@@ -90,7 +103,7 @@ std::vector<DevServer::Call> DevServer::Calls() const {
     std::snprintf(name, sizeof name, "%04d", i);
     const std::string base = dir_ + "/record/" + name;
     if (!std::filesystem::exists(base + ".txt")) break;
-    const std::string meta = testing_support::ReadFile(base + ".txt");
+    const std::string meta = ReadFile(base + ".txt");
     Call call;
     std::size_t a = meta.find('\n');
     std::size_t b = meta.find('\n', a + 1);
@@ -98,7 +111,7 @@ std::vector<DevServer::Call> DevServer::Calls() const {
     call.method = meta.substr(0, a);
     call.user_agent = meta.substr(a + 1, b - a - 1);
     call.path = meta.substr(b + 1, c - b - 1);
-    call.body = testing_support::ReadFile(base + ".xml");
+    call.body = ReadFile(base + ".xml");
     for (char ch : call.body)
       if (ch != '\r' && ch != '\n') call.flat += ch;
     calls.push_back(std::move(call));
@@ -126,4 +139,4 @@ int UnusedPort() {
   return port;
 }
 
-}  // namespace server_test
+}  // namespace kiv_devserver

@@ -1,6 +1,9 @@
 // DevServer: the development KIV server (tools/kiv-devserver) as a real
 // child process on a free loopback port, with its config file and record
-// folder inside the test's temporary folder.
+// folder in a folder of the caller's. Tests and benchmarks talk to it.
+//
+// One object belongs to one thread; the server process answers any number
+// of clients.
 #pragma once
 
 #include <sys/types.h>
@@ -8,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace server_test {
+namespace kiv_devserver {
 
 class DevServer {
  public:
@@ -53,4 +56,4 @@ class DevServer {
 // A free loopback TCP port that nothing listens on (bound and released).
 int UnusedPort();
 
-}  // namespace server_test
+}  // namespace kiv_devserver

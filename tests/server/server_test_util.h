@@ -11,10 +11,13 @@
 
 #include "app/message_box.h"
 #include "app/message_loop.h"
-#include "tests/server/dev_server.h"
 #include "tests/support/temp_env.h"
+#include "tools/kiv_devserver_process.h"
 
 namespace server_test {
+
+using kiv_devserver::DevServer;
+using kiv_devserver::UnusedPort;
 
 inline constexpr const char* kUser = "ann@example.com";
 inline constexpr const char* kPassword = "s3cret";
