@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/format.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -91,12 +92,17 @@ struct ItunesXmlReader::Callbacks {
 
   static void Text(void* data, const XML_Char* text, int length) {
     ItunesXmlReader& self = Mark(data);
-    if (!self.has_pending_ || self.pending_text_closed_) return;
+    if (!self.has_pending_ || self.pending_text_closed_ || self.pending_.text_cut) return;
     std::string& kept = self.pending_.text;
+    const std::string_view piece(text, static_cast<std::size_t>(length));
     const std::size_t room = kMaxXmlTextBytes - kept.size();
-    const std::size_t n = static_cast<std::size_t>(length);
-    if (n > room) self.pending_.text_cut = true;
-    kept.append(text, std::min(n, room));
+    if (piece.size() <= room) {
+      kept.append(piece);
+      return;
+    }
+    // Cut between characters: what is kept stays valid UTF-8.
+    self.pending_.text_cut = true;
+    kept.append(platform::Utf8Prefix(piece, room));
   }
 
   // A comment or processing instruction ends the text that may stand

@@ -155,6 +155,16 @@ TEST(ItunesXmlReaderTest, LongTextIsCutAndMarked) {
   EXPECT_TRUE(e.text_cut);
   ASSERT_TRUE(reader.NextChild(1, &e));
   EXPECT_FALSE(e.text_cut);
+
+  // The cut falls between characters.
+  std::string euros = "<a>x";
+  for (std::size_t i = 0; i < kMaxXmlTextBytes / 3 + 1; ++i) euros += "\xE2\x82\xAC";
+  euros += "</a>";
+  MemorySource wide(euros);
+  ItunesXmlReader wide_reader(wide);
+  ASSERT_TRUE(wide_reader.NextChild(0, &e));
+  EXPECT_TRUE(e.text_cut);
+  EXPECT_EQ(e.text.size(), 1 + (kMaxXmlTextBytes - 1) / 3 * 3);
 }
 
 TEST(ItunesXmlReaderTest, DamagedDocumentsFailWithTheirReason) {

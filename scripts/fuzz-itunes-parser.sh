@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Fuzzes the iTunes library reader (the streaming Expat reader, the
+# well-formedness check and the import's walk with its property table) with
+# libFuzzer for a bounded time, under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Not part of CI.
+#
+#   scripts/fuzz-itunes-parser.sh [SECONDS]      default 600
+#
+# Needs clang and libclang-rt-14-dev (installed here when missing and run as
+# root). Seeds are the library fixtures of tests/data/itunes and a generated
+# library. The corpus grows in $BUILD_DIR/itunes-fuzz-corpus (kept between
+# runs); inputs that fail are written to $BUILD_DIR/itunes-fuzz-artifacts/
+# and make the script exit non-zero.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-600}
+build_dir=${BUILD_DIR:-build-fuzz}
+
+missing=()
+command -v clang++ >/dev/null || missing+=(clang)
+dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
+  missing+=(libclang-rt-14-dev)
+if [ "${#missing[@]}" -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+  else
+    echo "fuzz-itunes-parser: please install: ${missing[*]}" >&2
+    exit 2
+  fi
+fi
+
+CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_FUZZ=ON \
+  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+cmake --build "$build_dir" -j "${JOBS:-2}" --target itunes_parser_fuzzer make_itunes_library
+fuzzer="$build_dir/tests/scan/itunes_parser_fuzzer"
+
+# Seeds: the fixtures and a small generated library. The fuzzer reads the
+# first byte as its split size, so each seed gets one in front.
+seeds="$build_dir/itunes-fuzz-seeds"
+if [ ! -d "$seeds" ]; then
+  rm -rf "$seeds.tmp"
+  mkdir -p "$seeds.tmp/music"
+  "$build_dir/tools/make_itunes_library" --root "$seeds.tmp/music" --tracks 12 \
+    --out "$seeds.tmp/generated.xml" >/dev/null
+  rm -rf "$seeds.tmp/music"
+  index=0
+  for file in tests/data/itunes/*.xml "$seeds.tmp/generated.xml"; do
+    { printf "\\$(printf %03o $((index * 37 % 256)))"; cat "$file"; } \
+      >"$seeds.tmp/seed-$index"
+    index=$((index + 1))
+  done
+  rm "$seeds.tmp/generated.xml"
+  mv "$seeds.tmp" "$seeds"
+fi
+
+mkdir -p "$build_dir/itunes-fuzz-corpus" "$build_dir/itunes-fuzz-artifacts"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+"$fuzzer" "$build_dir/itunes-fuzz-corpus" "$seeds" -dict=scripts/itunes-fuzz.dict \
+  -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=200000 \
+  -artifact_prefix="$build_dir/itunes-fuzz-artifacts/" -print_final_stats=1
