@@ -7,7 +7,6 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpcfile.h>
-#include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 
@@ -18,6 +17,7 @@
 #include "app/log.h"
 #include "platform/text.h"
 #include "scan/av_input.h"
+#include "scan/cached_file_stream.h"
 #include "scan/tag_reader_internal.h"
 
 namespace scan_internal {
@@ -148,7 +148,7 @@ void FillFromMp4Items(TagLib::MP4::Tag* tag, MediaTagSet* tags) {
 bool ReadWithTagLib(const std::string& path, MediaTagSet* tags) {
   // Read-only: a read-write open would end in a close-after-write event,
   // which the folder monitor takes for a changed file.
-  TagLib::FileStream stream(path.c_str(), true);
+  CachedFileStream stream(path);
   if (!stream.isOpen()) return false;
   TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Fast);
   if (ref.isNull() || !ref.file()->isValid()) return false;

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--list") {
-      options[arg] = "1";
+      options.emplace(arg, "1");
     } else if (arg.rfind("--", 0) == 0 && i + 1 < argc) {
       options[arg] = argv[++i];
     } else if (arg.rfind("--", 0) != 0 && output.empty()) {
