@@ -2,10 +2,13 @@
 #include <string>
 #include <vector>
 
+#include "app/agent_registry.h"
 #include "app/kiv_client_app.h"
+#include "scan/agent_itunes.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  RegisterITunesAgent(AgentJobs());
   CKivClientApp app(std::move(args));
   return app.Main();
 }
