@@ -5,9 +5,11 @@
 #include "app/agent_registry.h"
 #include "app/kiv_client_app.h"
 #include "scan/agent_itunes.h"
+#include "server/server_agents.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  RegisterServerAgents(AgentJobs());
   RegisterITunesAgent(AgentJobs());
   CKivClientApp app(std::move(args));
   return app.Main();
