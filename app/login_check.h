@@ -3,9 +3,8 @@
 // before it requests the credential-dependent agents, and the Hide button
 // before it offers to enter them.
 //
-// This is the server session's IsLoginAvailable; it lives here until the
-// session exists, which then takes it over (keeping the name and the rule)
-// and this file goes.
+// This is the server session's IsLoginAvailable: server/server_session.h
+// uses this one, so the rule has one home below both.
 //
 // Any thread: each call reads the settings afresh.
 #pragma once
