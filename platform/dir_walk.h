@@ -69,6 +69,29 @@ enum class PathPresence {
 // Presence of `path`, following symbolic links.
 PathPresence ProbePath(const std::string& path);
 
+// Presence of many paths in a row, such as every record of the database:
+// the folder of the last path stays open, so paths of one folder cost one
+// look-up of their name instead of a walk of the whole path. A folder
+// renamed while a probe holds it still answers for its old path until the
+// probe moves on to another folder.
+class PresenceProbe {
+ public:
+  PresenceProbe() = default;
+  ~PresenceProbe();
+  PresenceProbe(const PresenceProbe&) = delete;
+  PresenceProbe& operator=(const PresenceProbe&) = delete;
+
+  // As ProbePath(path).
+  PathPresence Probe(const std::string& path);
+
+ private:
+  void CloseFolder();
+
+  std::string folder_;
+  int folder_fd_ = -1;
+  PathPresence folder_state_ = PathPresence::kUnknown;
+};
+
 // True when `path` is a directory that holds at least one entry. An
 // unmounted mount point is an empty folder, so this is the test of whether
 // the volume under a chosen folder is there.

@@ -60,8 +60,14 @@ bool DirReader::Next(DirEntry* entry) {
       return false;
     }
     if (IsDotOrDotDot(d->d_name)) continue;
-    *entry = DirEntry();
-    entry->name = d->d_name;
+    // The name's buffer is reused from entry to entry.
+    entry->name.assign(d->d_name);
+    entry->is_directory = false;
+    entry->is_regular = false;
+    entry->size = 0;
+    entry->device = 0;
+    entry->inode = 0;
+    entry->modified = 0;
     entry->maybe_directory = d->d_type == DT_DIR || d->d_type == DT_LNK || d->d_type == DT_UNKNOWN;
     return true;
   }
@@ -96,6 +102,37 @@ PathPresence ProbePath(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) return PathPresence::kPresent;
   int err = errno;
+  SetLastErrorEx(ErrorFromErrno(err));
+  return (err == ENOENT || err == ENOTDIR) ? PathPresence::kMissing : PathPresence::kUnknown;
+}
+
+PresenceProbe::~PresenceProbe() { CloseFolder(); }
+
+void PresenceProbe::CloseFolder() {
+  if (folder_fd_ >= 0) ::close(folder_fd_);
+  folder_fd_ = -1;
+  folder_.clear();
+}
+
+PathPresence PresenceProbe::Probe(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) return ProbePath(path);
+  const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+  if (folder_fd_ < 0 || folder != folder_) {
+    CloseFolder();
+    folder_ = folder;
+    folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd_ < 0) {
+      const int err = errno;
+      SetLastErrorEx(ErrorFromErrno(err));
+      folder_state_ =
+          (err == ENOENT || err == ENOTDIR) ? PathPresence::kMissing : PathPresence::kUnknown;
+    }
+  }
+  if (folder_fd_ < 0) return folder_state_;
+  struct stat st {};
+  if (::fstatat(folder_fd_, path.c_str() + slash + 1, &st, 0) == 0) return PathPresence::kPresent;
+  const int err = errno;
   SetLastErrorEx(ErrorFromErrno(err));
   return (err == ENOENT || err == ENOTDIR) ? PathPresence::kMissing : PathPresence::kUnknown;
 }

@@ -84,17 +84,20 @@ std::string AgentIndexer::HoldingFolder(const std::string& path) const {
 bool AgentIndexer::DeletedFilePass() {
   IndexerLog("AgentIndexer: Checking for deleted files", LEVEL_INFO);
   LoadSearchPaths(search_paths_, *options_.settings);
+  record_modified_.clear();
+  platform::PresenceProbe probe;
   DBEntry entry;
   for (std::uint32_t pos = db_->GetFirstEntry(&entry, FALSE); pos != 0;
        pos = db_->GetNextEntry(&entry, FALSE)) {
     if (CheckQuit()) return false;
     const std::string path = EntryPath(entry);
+    RememberModified(pos, entry.file_modified);
     if (!IsInAnySearchPath(search_paths_, path)) {
       IndexerLogPath("AgentIndexer: marking entry as 'not in path'", path, LEVEL_INFO);
       entry.flags |= DBFLAG_NOTINPATH;
       db_->UpdateEntry(&entry, FALSE);
     } else {
-      switch (platform::ProbePath(path)) {
+      switch (probe.Probe(path)) {
         case platform::PathPresence::kMissing: {
           // Only a chosen folder that is there and not empty proves the
           // file gone: an unplugged drive or an unmounted share leaves an
@@ -130,25 +133,24 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
   Post(WM_STATUS_PROGRESS_RANGE, kJobIndex, total);
   int done = 0;
   bool stopped = false;
-  DBEntry entry;
-  for (const std::string& path : result.files) {
+  for (std::size_t i = 0; i < result.files.size(); ++i) {
     if (CheckQuit()) {
       stopped = true;
       break;
     }
-    const std::string title = DisplayTitle(path);
-    if (db_->GetEntry(path, &entry)) {
-      platform::FileInfo info;
-      if (platform::StatFile(path, &info) && info.is_regular &&
-          info.modified > entry.file_modified + kIndexerRefreshSlackSeconds) {
-        db_->UpdateEntry(info);
-        Post(WM_STATUS_EVENT, kJobIndex, 0,
-             StrFormat(LoadStringResource(IDS_INDEX_UPDATING), title.c_str()));
-      }
+    const std::string& path = result.files[i];
+    // A file without a record when it was listed is looked up again (it
+    // may have been added since); LookupEntry, as a miss of GetEntry logs a
+    // line of its own.
+    const ScanResult::Listed listed =
+        i < result.listed.size() ? result.listed[i] : ScanResult::Listed();
+    const std::uint32_t pos = listed.position != 0 ? listed.position : db_->LookupEntry(path);
+    if (pos != 0) {
+      RefreshIfChanged(path, pos, listed.modified);
     } else if (db_->AddEntry(path)) {
       IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
       Post(WM_STATUS_EVENT, kJobIndex, 0,
-           StrFormat(LoadStringResource(IDS_INDEX_ADDED), title.c_str()));
+           StrFormat(LoadStringResource(IDS_INDEX_ADDED), DisplayTitle(path).c_str()));
     } else {
       IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
     }
@@ -161,6 +163,41 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
   db_->Flush();
   Post(WM_STATUS_DONE, kJobIndex, 0);
   return !stopped;
+}
+
+void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
+                                    std::int64_t listed_modified) {
+  // The record's time as the deleted-file pass read it spares reading the
+  // record again for the many files that did not change; a file that looks
+  // changed is decided on its fresh record and a fresh look at the file
+  // (either may have changed since).
+  const std::int64_t seen = RecordedModified(pos);
+  if (seen != kUnknownTime && listed_modified != kUnknownTime &&
+      listed_modified <= seen + kIndexerRefreshSlackSeconds)
+    return;
+  DBEntry entry;
+  if (!db_->GetEntry(path, &entry)) return;
+  const std::int64_t refresh_after = entry.file_modified + kIndexerRefreshSlackSeconds;
+  if (listed_modified != kUnknownTime && listed_modified <= refresh_after) return;
+  platform::FileInfo info;
+  if (!platform::StatFile(path, &info) || !info.is_regular || info.modified <= refresh_after)
+    return;
+  db_->UpdateEntry(info);
+  Post(WM_STATUS_EVENT, kJobIndex, 0,
+       StrFormat(LoadStringResource(IDS_INDEX_UPDATING), DisplayTitle(path).c_str()));
+}
+
+std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {
+  if (pos < kDbHeaderSize) return kUnknownTime;
+  const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
+  return slot < record_modified_.size() ? record_modified_[slot] : kUnknownTime;
+}
+
+void AgentIndexer::RememberModified(std::uint32_t pos, std::int64_t modified) {
+  if (pos < kDbHeaderSize) return;
+  const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
+  if (slot >= record_modified_.size()) record_modified_.resize(slot + 1, kUnknownTime);
+  record_modified_[slot] = modified;
 }
 
 BOOL AgentIndexer::Post(UINT id, WPARAM job, LPARAM value, std::string text) {

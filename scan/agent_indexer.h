@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "app/agent.h"
 #include "app/agent_registry.h"
 #include "app/reg_settings.h"
+#include "db/db_format.h"
 #include "platform/win_types.h"
 #include "scan/collection_rules.h"
 #include "scan/search_paths.h"
@@ -58,11 +60,21 @@ struct AgentIndexerOptions {
   CRegSettings* settings = &AppSettings();
 };
 
+inline constexpr std::int64_t kUnknownTime = std::numeric_limits<std::int64_t>::min();
+
 // What the collection pass hands to the indexing pass.
 struct ScanResult {
   DWORD new_count = 0;             // files found that have no record
   DWORD known_count = 0;           // files found that already have one
   std::vector<std::string> files;  // every file found, in the order found
+  // What the listing saw of each file (same order): its last write, and
+  // its record's position then (0: none). A known file whose record is
+  // newer than its last write needs no second look at file or record.
+  struct Listed {
+    std::int64_t modified = kUnknownTime;
+    std::uint32_t position = 0;
+  };
+  std::vector<Listed> listed;
 };
 
 class AgentIndexer : public CAgent {
@@ -84,6 +96,14 @@ class AgentIndexer : public CAgent {
   bool CollectionPass(ScanResult& result);
   bool IndexingPass(const ScanResult& result);
   void ShowIndexingNotice();
+  // Refreshes the record (at `pos`) of a known file whose last write is
+  // more than the slack later than the record's. `listed_modified` is the
+  // time the listing saw, or kUnknownTime.
+  void RefreshIfChanged(const std::string& path, std::uint32_t pos, std::int64_t listed_modified);
+  // File-modified time of the record at `pos` as the deleted-file pass
+  // read it; kUnknownTime when it did not see that record.
+  std::int64_t RecordedModified(std::uint32_t pos) const;
+  void RememberModified(std::uint32_t pos, std::int64_t modified);
   // The folder of the chosen tree that holds `path` (the path up to the end
   // of the longest chosen folder found in it); empty when none.
   std::string HoldingFolder(const std::string& path) const;
@@ -94,6 +114,9 @@ class AgentIndexer : public CAgent {
   AgentIndexerOptions options_;
   std::unique_ptr<KivDB> db_;
   SearchPathMap search_paths_;
+  // Record slot -> file-modified time, from the deleted-file pass (8 bytes
+  // per record of the file).
+  std::vector<std::int64_t> record_modified_;
   // State of one collection pass.
   VisitedFolders visited_;
   bool looking_for_itunes_ = false;

@@ -1,5 +1,7 @@
 // The collection pass of AgentIndexer: the walk over the enabled chosen
 // folders that lists every supported media file.
+#include <utility>
+
 #include "app/format.h"
 #include "db/db_format.h"
 #include "db/kiv_db.h"
@@ -64,7 +66,7 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
   platform::DirEntry entry;
   while (reader.Next(&entry)) {
     if (CheckQuit()) break;
-    const std::string path = ChildPath(folder, entry.name);
+    std::string path = ChildPath(folder, entry.name);
     if (IsHiddenName(entry.name)) {
       if (verbose) IndexerLogPath("Skipping hidden", path, LEVEL_VERBOSE);
       continue;
@@ -117,11 +119,13 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
       continue;
     }
     ++valid;
-    if (db_->LookupEntry(path) != 0)
+    const std::uint32_t position = db_->LookupEntry(path);
+    if (position != 0)
       ++known;
     else
       ++added;
-    result.files.push_back(path);
+    result.files.push_back(std::move(path));
+    result.listed.push_back({entry.modified, position});
   }
   if (verbose)
     IndexerLog(StrFormat("Found %u valid files, %u not already in db, %u already in db, and %u "

@@ -1,0 +1,82 @@
+#include "platform/dir_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "tests/support/temp_env.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(DirReaderTest, ListsNamesAndDescribesLinkTargets) {
+  testing_support::TempEnv env;
+  const std::string dir = env.Path("d");
+  fs::create_directories(dir + "/sub");
+  testing_support::WriteFile(dir + "/a.mp3", "12345");
+  fs::create_directory_symlink(dir + "/sub", dir + "/link");
+  fs::create_symlink(dir + "/gone", dir + "/dangling");
+
+  platform::DirReader reader;
+  ASSERT_TRUE(reader.Open(dir));
+  std::uint64_t device = 0, inode = 0;
+  ASSERT_TRUE(reader.Identity(&device, &inode));
+  std::vector<std::string> names;
+  platform::DirEntry entry;
+  platform::DirEntry sub, link;
+  while (reader.Next(&entry)) {
+    names.push_back(entry.name);
+    const bool stat_ok = reader.Stat(&entry);
+    if (entry.name == "dangling") {
+      EXPECT_FALSE(stat_ok);
+      EXPECT_EQ(reader.last_errno(), ENOENT);
+    } else {
+      EXPECT_TRUE(stat_ok) << entry.name;
+    }
+    if (entry.name == "a.mp3") {
+      EXPECT_TRUE(entry.is_regular);
+      EXPECT_FALSE(entry.maybe_directory);
+      EXPECT_EQ(entry.size, 5u);
+    }
+    if (entry.name == "sub") sub = entry;
+    if (entry.name == "link") link = entry;
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.mp3", "dangling", "link", "sub"}));
+  EXPECT_TRUE(link.is_directory);
+  EXPECT_EQ(link.inode, sub.inode);  // the target's identity
+  EXPECT_NE(sub.inode, inode);
+
+  EXPECT_FALSE(reader.Open(dir + "/a.mp3"));
+  EXPECT_EQ(reader.last_errno(), ENOTDIR);
+  EXPECT_FALSE(reader.Open(dir + "/missing"));
+  EXPECT_FALSE(reader.Next(&entry));
+}
+
+TEST(DirReaderTest, PresenceTellsMissingFromUnknown) {
+  testing_support::TempEnv env;
+  fs::create_directories(env.Path("full/inner"));
+  fs::create_directories(env.Path("empty"));
+  testing_support::WriteFile(env.Path("full/f"), "x");
+  EXPECT_EQ(platform::ProbePath(env.Path("full/f")), platform::PathPresence::kPresent);
+  EXPECT_EQ(platform::ProbePath(env.Path("full/g")), platform::PathPresence::kMissing);
+  EXPECT_EQ(platform::ProbePath(env.Path("full/f/under-a-file")), platform::PathPresence::kMissing);
+  EXPECT_TRUE(platform::IsNonEmptyDirectory(env.Path("full")));
+  EXPECT_FALSE(platform::IsNonEmptyDirectory(env.Path("empty")));
+  EXPECT_FALSE(platform::IsNonEmptyDirectory(env.Path("full/f")));
+  EXPECT_FALSE(platform::IsNonEmptyDirectory(env.Path("nowhere")));
+
+  // The probe that keeps the last folder open answers as ProbePath does.
+  platform::PresenceProbe probe;
+  for (const char* path : {"full/f", "full/g", "full/inner", "nowhere/x", "nowhere/y",
+                           "full/f/under-a-file", "full/f"}) {
+    EXPECT_EQ(probe.Probe(env.Path(path)), platform::ProbePath(env.Path(path))) << path;
+  }
+  fs::remove(env.Path("full/f"));  // gone while its folder is held open
+  EXPECT_EQ(probe.Probe(env.Path("full/f")), platform::PathPresence::kMissing);
+}
+
+}  // namespace
