@@ -4,9 +4,11 @@
 
 #include <taglib/asffile.h>
 #include <taglib/fileref.h>
+#include <taglib/flacfile.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpcfile.h>
+#include <taglib/oggfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/wavfile.h>
 
@@ -143,6 +145,23 @@ void FillFromMp4Items(TagLib::MP4::Tag* tag, MediaTagSet* tags) {
   }
 }
 
+// Formats whose tag parsing already proves the content (a signature and
+// header structures TagLib must find), so that their audio properties need
+// not be read as well.
+bool ContentCheckedByParsing(const TagLib::File* file) {
+  return dynamic_cast<const TagLib::Ogg::File*>(file) != nullptr ||
+         dynamic_cast<const TagLib::FLAC::File*>(file) != nullptr ||
+         dynamic_cast<const TagLib::MP4::File*>(file) != nullptr ||
+         dynamic_cast<const TagLib::ASF::File*>(file) != nullptr;
+}
+
+bool ContentCheckedExtension(const std::string& extension) {
+  static constexpr std::string_view kExtensions[] = {"ogg", "oga", "opus", "spx", "flac", "fla",
+                                                     "m4a", "m4p", "m4b",  "mp4", "wma",  "asf"};
+  return std::find(std::begin(kExtensions), std::end(kExtensions), extension) !=
+         std::end(kExtensions);
+}
+
 // Reads with TagLib. False when TagLib does not know the format or the
 // content is not what the format needs (no audio found).
 bool ReadWithTagLib(const std::string& path, MediaTagSet* tags) {
@@ -150,16 +169,27 @@ bool ReadWithTagLib(const std::string& path, MediaTagSet* tags) {
   // which the folder monitor takes for a changed file.
   CachedFileStream stream(path);
   if (!stream.isOpen()) return false;
-  TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Fast);
+  // Most formats prove their content only through their audio properties
+  // (TagLib takes any bytes for an MPEG or RIFF file); reading those is
+  // skipped where the tag parsing proves it already.
+  bool with_audio = !ContentCheckedExtension(GetExtension(path));
+  TagLib::FileRef ref(&stream, with_audio, TagLib::AudioProperties::Fast);
+  if (!with_audio && !ref.isNull() && !ContentCheckedByParsing(ref.file())) {
+    // The content is of another format than the name says.
+    stream.seek(0);
+    with_audio = true;
+    ref = TagLib::FileRef(&stream, true, TagLib::AudioProperties::Fast);
+  }
   if (ref.isNull() || !ref.file()->isValid()) return false;
-  TagLib::AudioProperties* audio = ref.audioProperties();
-  if (audio == nullptr || audio->sampleRate() <= 0 || audio->channels() <= 0) {
-    return false;
+  if (with_audio) {
+    TagLib::AudioProperties* audio = ref.audioProperties();
+    if (audio == nullptr || audio->sampleRate() <= 0 || audio->channels() <= 0) return false;
   }
   TagLib::File* file = ref.file();
   // TagLib takes any bytes for a Musepack stream of the old versions 4-6,
   // which nothing decodes any more; only versions 7 and 8 have a signature.
-  if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(file); mpc != nullptr) {
+  if (auto* mpc = dynamic_cast<TagLib::MPC::File*>(file);
+      mpc != nullptr && mpc->audioProperties() != nullptr) {
     int version = mpc->audioProperties()->mpcVersion();
     if (version != 7 && version != 8) return false;
   }
