@@ -67,6 +67,9 @@ struct Bench {
     ::setenv("HOME", dir.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    // The engine's process-wide state is made now, so that it outlives this
+    // object and the destructor's Shutdown finds it.
+    KivDB::Shutdown();
     AppSettings().SetCompanyName("KIV");
     AppSettings().SetApplicationName("Windows Client");
     AppLog().SetLogFile((dir / "kivclient.log").string());
