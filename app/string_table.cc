@@ -43,6 +43,16 @@ constexpr Entry kStrings[] = {
      "need to enter your KIV login and password."},
     {IDS_ITUNES_PARSING, "Parsing..."},
     {IDS_ITUNES_ADDED, "Added from iTunes: %s"},
+    {IDS_TRANSMIT_UNAVAILABLE, "Connot send info to KIV. Connection to KIV not available."},
+    {IDS_TRANSMIT_PROGRESS, "%d of %d"},
+    {IDS_TRANSMIT_SENT, "Sent: %s"},
+    {IDS_TRANSMIT_SENT_PLAYING, "Sent Playing: %s"},
+    {IDS_TRANSMIT_SENT_HISTORY, "Sent Play History (%d) for: %s"},
+    {IDS_TRANSMIT_DELETED, "Deleted entry for: %s"},
+    {IDS_TRANSMIT_SERVER_BUSY, "Server Busy. Pausing 20 seconds."},
+    {IDS_TRANSMIT_CONNECTION_LOST, "Connection lost. Cancelling transmit."},
+    {IDS_TRANSMIT_PLAYS_POSTPONED, "Send Plays postponed (5 min): %s"},
+    {IDS_TRANSMIT_PLAYS_WAITING, "Plays currently waiting for send:"},
 };
 
 }  // namespace

@@ -33,6 +33,16 @@ inline constexpr UINT IDS_CONNECTION_RESTORED = 1002;
 inline constexpr UINT IDS_FIRST_RUN_WELCOME = 1010;
 inline constexpr UINT IDS_ITUNES_PARSING = 1200;
 inline constexpr UINT IDS_ITUNES_ADDED = 1201;
+inline constexpr UINT IDS_TRANSMIT_UNAVAILABLE = 1500;
+inline constexpr UINT IDS_TRANSMIT_PROGRESS = 1501;
+inline constexpr UINT IDS_TRANSMIT_SENT = 1502;
+inline constexpr UINT IDS_TRANSMIT_SENT_PLAYING = 1503;
+inline constexpr UINT IDS_TRANSMIT_SENT_HISTORY = 1504;
+inline constexpr UINT IDS_TRANSMIT_DELETED = 1505;
+inline constexpr UINT IDS_TRANSMIT_SERVER_BUSY = 1506;
+inline constexpr UINT IDS_TRANSMIT_CONNECTION_LOST = 1507;
+inline constexpr UINT IDS_TRANSMIT_PLAYS_POSTPONED = 1509;
+inline constexpr UINT IDS_TRANSMIT_PLAYS_WAITING = 1510;
 
 // The text of string `id`; "" when the table has no such string.
 const char* LoadStringResource(UINT id);
