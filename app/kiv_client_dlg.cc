@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "app/controller_state.h"
 #include "app/format.h"
 #include "app/log.h"
 #include "app/login_check.h"
@@ -22,7 +23,9 @@ constexpr DWORD kNotifiedBackgroundBalloon = 2;
 }  // namespace
 
 CKivClientDlg::CKivClientDlg(MessageLoop& loop, MainWindowView& view, Options options)
-    : loop_(loop), view_(view), options_(options) {}
+    : loop_(loop), view_(view), options_(options) {
+  SetControllerShuttingDown(false);
+}
 
 CKivClientDlg::~CKivClientDlg() {
   power_events_.reset();
@@ -172,6 +175,7 @@ void CKivClientDlg::Close() {
 void CKivClientDlg::DestroyWindow() {
   if (destroyed_) return;
   shutting_down_ = true;
+  SetControllerShuttingDown(true);
   power_events_.reset();
   view_.RemoveTrayIcon();
   KillAllAgents(TRUE);
