@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -111,7 +112,14 @@ std::vector<DevServer::Call> DevServer::Calls() const {
     call.method = meta.substr(0, a);
     call.user_agent = meta.substr(a + 1, b - a - 1);
     call.path = meta.substr(b + 1, c - b - 1);
+    if (c != std::string::npos && c + 1 < meta.size())
+      call.arrived = std::strtod(meta.c_str() + c + 1, nullptr);
     call.body = ReadFile(base + ".xml");
+    const std::string done = ReadFile(base + ".done");
+    if (!done.empty()) {
+      call.seconds = std::strtod(done.c_str(), nullptr);
+      call.answer = ReadFile(base + ".out.xml");
+    }
     for (char ch : call.body)
       if (ch != '\r' && ch != '\n') call.flat += ch;
     calls.push_back(std::move(call));

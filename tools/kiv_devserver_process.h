@@ -41,6 +41,12 @@ class DevServer {
     std::string body;
     // The body without its line breaks, for matching across them.
     std::string flat;
+    // Arrival on the server's monotonic clock, in seconds (-1: not known).
+    double arrived = -1;
+    // The answer and the server's own time for it in seconds, once the
+    // server has answered (empty and -1 before, and for failure modes).
+    std::string answer;
+    double seconds = -1;
   };
   // Every request received so far, in order.
   std::vector<Call> Calls() const;
