@@ -40,8 +40,8 @@ class CachedFileStream : public TagLib::IOStream {
   void truncate(long) override {}
 
  private:
-  static constexpr std::uint64_t kBlockBytes = 16384;
-  static constexpr int kBlocks = 4;
+  static constexpr std::uint64_t kBlockBytes = 4096;
+  static constexpr int kBlocks = 8;
 
   // The cached block holding `index`, read when missing; null on error.
   const char* Block(std::uint64_t index, std::size_t* valid);
