@@ -2,10 +2,12 @@
 
 #include <memory>
 
+#include "server/agent_transmit.h"
 #include "server/connection_monitor.h"
 
 void RegisterServerAgents(AgentJobRegistry& registry) {
   registry.Register(AGENT_CONNECTIONMON, [](const AgentContext& context) {
     return std::unique_ptr<CAgent>(new AgentConnectionMon(context));
   });
+  RegisterTransmitAgent(registry);
 }

@@ -7,5 +7,6 @@
 
 #include "app/agent_registry.h"
 
-// Registers the connection monitor (AGENT_CONNECTIONMON).
+// Registers the connection monitor (AGENT_CONNECTIONMON) and the transmit
+// agent (AGENT_SERVER).
 void RegisterServerAgents(AgentJobRegistry& registry);
