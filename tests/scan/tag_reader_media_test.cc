@@ -4,7 +4,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/inotify_watcher.h"
 #include "platform/text.h"
+#include "scan/decoder.h"
 #include "scan/tag_reader.h"
 #include "tests/scan/media_cache.h"
 #include "tests/support/temp_env.h"
@@ -120,6 +122,33 @@ TEST_F(TagReaderMediaTest, UntaggedFileGivesEmptyFields) {
        {read.tags.title, read.tags.artist, read.tags.year, read.tags.track, read.tags.gnid}) {
     EXPECT_EQ(field[0], 0);
   }
+}
+
+TEST_F(TagReaderMediaTest, ReadingLooksLikeNoChangeToAFolderWatcher) {
+  // The folder monitor re-indexes on a close after writing; reading tags or
+  // decoding must not cause one, or every index pass would start another.
+  std::string folder = env_.Path("music");
+  std::filesystem::create_directories(folder);
+  std::vector<std::string> files;
+  for (const char* format : {"mp3", "m4a", "flac", "wav"}) {
+    files.push_back(folder + "/song." + format);
+    std::filesystem::copy_file(CachedMedia(TaggedSpec(format)), files.back());
+  }
+  platform::InotifyWatcher watcher;
+  ASSERT_TRUE(watcher.ok());
+  ASSERT_GE(watcher.AddWatch(folder), 0);
+  class Sink : public ISampleSink {
+    HRESULT Begin(DWORD, DWORD, DWORD) override { return S_OK; }
+    HRESULT Write(const void*, DWORD) override { return S_OK; }
+    HRESULT Finish(void*) override { return S_OK; }
+  } sink;
+  for (const std::string& file : files) {
+    EXPECT_EQ(Read(file).hr, S_OK);
+    EXPECT_EQ(DecodeToSink(file, &sink, nullptr, nullptr), S_OK);
+  }
+  std::vector<platform::WatchEvent> events;
+  EXPECT_FALSE(watcher.Wait(100, &events));
+  EXPECT_TRUE(events.empty());
 }
 
 }  // namespace
