@@ -9,6 +9,7 @@
 #include "platform/dir_walk.h"
 #include "platform/file_io.h"
 #include "scan/agent_indexer.h"
+#include "scan/collection_rules.h"
 #include "scan/folder_tree_watch.h"
 #include "scan/search_paths.h"
 
@@ -31,7 +32,15 @@ AgentFolderMonitor::~AgentFolderMonitor() = default;
 int AgentFolderMonitor::Run() {
   SearchPathMap map;
   LoadSearchPaths(map, *options_.settings);
-  std::erase_if(map, [](const auto& entry) { return !platform::IsDirectory(entry.first); });
+  // A folder on a mount that hangs is left out: watching it would hang the
+  // monitor where no stop request reaches it.
+  std::erase_if(map, [](const auto& entry) {
+    FolderProbe probe = ProbeFolder(entry.first);
+    if (!probe.answered)
+      LogMonitor(StrFormat("FolderMonitor: %s is not answering, not watched", entry.first.c_str()),
+                 LEVEL_WARNING);
+    return !probe.is_directory;
+  });
   if (map.empty()) return 1;
 
   FolderTreeWatch watch(map);

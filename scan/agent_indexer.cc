@@ -85,6 +85,7 @@ bool AgentIndexer::DeletedFilePass() {
   IndexerLog("AgentIndexer: Checking for deleted files", LEVEL_INFO);
   LoadSearchPaths(search_paths_, *options_.settings);
   record_modified_.clear();
+  folders_.clear();
   platform::PresenceProbe probe;
   DBEntry entry;
   for (std::uint32_t pos = db_->GetFirstEntry(&entry, FALSE); pos != 0;
@@ -97,35 +98,52 @@ bool AgentIndexer::DeletedFilePass() {
       entry.flags |= DBFLAG_NOTINPATH;
       db_->UpdateEntry(&entry, FALSE);
     } else {
-      switch (probe.Probe(path)) {
-        case platform::PathPresence::kMissing: {
-          // Only a chosen folder that is there and not empty proves the
-          // file gone: an unplugged drive or an unmounted share leaves an
-          // empty mount point (or nothing), and its records stay as they are.
-          std::string folder = HoldingFolder(path);
-          if (!folder.empty() && platform::IsNonEmptyDirectory(folder)) {
-            IndexerLogPath("AgentIndexer: marking entry as deleted", path, LEVEL_INFO);
-            entry.flags |= DBFLAG_DELETED;
-            db_->UpdateEntry(&entry, FALSE);
-          }
-          break;
-        }
-        case platform::PathPresence::kPresent:
-          if (entry.flags & (DBFLAG_NOTINPATH | DBFLAG_DELETED)) {
-            entry.flags &= ~(DBFLAG_NOTINPATH | DBFLAG_DELETED);
-            db_->UpdateEntry(&entry, FALSE);
-          }
-          break;
-        case platform::PathPresence::kUnknown:
-          // No permission or an I/O error: the file may well be there.
-          IndexerLogPath("AgentIndexer: can not tell whether the file exists, leaving it", path,
-                         LEVEL_VERBOSE);
-          break;
-      }
+      CheckPresence(entry, path, probe);
     }
     Pause(options_.record_sleep_ms);
   }
   return true;
+}
+
+const FolderProbe& AgentIndexer::ChosenFolder(const std::string& folder) {
+  auto it = folders_.find(folder);
+  if (it != folders_.end()) return it->second;
+  FolderProbe probe = ProbeFolder(folder, options_.folder_probe_timeout_ms);
+  if (!probe.answered)
+    IndexerLogPath("AgentIndexer: chosen folder is not answering, leaving it for this run", folder,
+                   LEVEL_WARNING);
+  return folders_.emplace(folder, probe).first->second;
+}
+
+void AgentIndexer::CheckPresence(DBEntry& entry, const std::string& path,
+                                 platform::PresenceProbe& probe) {
+  // A folder on a mount that hangs would hang every look at its files.
+  const std::string folder = HoldingFolder(path);
+  const FolderProbe& chosen = ChosenFolder(folder);
+  if (!chosen.answered) return;
+  switch (probe.Probe(path)) {
+    case platform::PathPresence::kMissing:
+      // Only a chosen folder that is there and not empty proves the file
+      // gone: an unplugged drive or an unmounted share leaves an empty mount
+      // point (or nothing), and its records stay as they are.
+      if (chosen.has_entries) {
+        IndexerLogPath("AgentIndexer: marking entry as deleted", path, LEVEL_INFO);
+        entry.flags |= DBFLAG_DELETED;
+        db_->UpdateEntry(&entry, FALSE);
+      }
+      break;
+    case platform::PathPresence::kPresent:
+      if (entry.flags & (DBFLAG_NOTINPATH | DBFLAG_DELETED)) {
+        entry.flags &= ~(DBFLAG_NOTINPATH | DBFLAG_DELETED);
+        db_->UpdateEntry(&entry, FALSE);
+      }
+      break;
+    case platform::PathPresence::kUnknown:
+      // No permission or an I/O error: the file may well be there.
+      IndexerLogPath("AgentIndexer: can not tell whether the file exists, leaving it", path,
+                     LEVEL_VERBOSE);
+      break;
+  }
 }
 
 bool AgentIndexer::IndexingPass(const ScanResult& result) {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "app/agent_registry.h"
 #include "app/reg_settings.h"
 #include "db/db_format.h"
+#include "platform/dir_walk.h"
 #include "platform/win_types.h"
 #include "scan/collection_rules.h"
 #include "scan/search_paths.h"
@@ -56,6 +58,8 @@ struct AgentIndexerOptions {
   // Benchmarks set the pauses to 0.
   std::uint32_t record_sleep_ms = kIndexerRecordSleepMs;
   std::uint32_t file_sleep_ms = kIndexerFileSleepMs;
+  // How long a chosen folder may take to answer (a hung network mount).
+  int folder_probe_timeout_ms = kFolderProbeTimeoutMs;
   // Settings store (not owned); the program's by default.
   CRegSettings* settings = &AppSettings();
 };
@@ -107,6 +111,10 @@ class AgentIndexer : public CAgent {
   // The folder of the chosen tree that holds `path` (the path up to the end
   // of the longest chosen folder found in it); empty when none.
   std::string HoldingFolder(const std::string& path) const;
+  // What a look at a chosen folder found, once per pass and folder.
+  const FolderProbe& ChosenFolder(const std::string& folder);
+  // The deleted-file pass for a record that lies in a chosen folder.
+  void CheckPresence(DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
   BOOL Post(UINT id, WPARAM job, LPARAM value, std::string text = {});
   void Pause(std::uint32_t ms);
 
@@ -114,6 +122,8 @@ class AgentIndexer : public CAgent {
   AgentIndexerOptions options_;
   std::unique_ptr<KivDB> db_;
   SearchPathMap search_paths_;
+  // Chosen folders looked at in this pass.
+  std::map<std::string, FolderProbe> folders_;
   // Record slot -> file-modified time, from the deleted-file pass (8 bytes
   // per record of the file).
   std::vector<std::int64_t> record_modified_;

@@ -35,6 +35,20 @@ bool FitsRecordPath(std::string_view path);
 // own path leaves room for "/" and a one-character name, and is valid text).
 bool FolderCanHoldRecords(std::string_view folder);
 
+// How long a chosen folder may take to answer before it is taken for a
+// network mount that hangs and left alone for the run.
+inline constexpr int kFolderProbeTimeoutMs = 5000;
+
+// What a look at a chosen folder found.
+struct FolderProbe {
+  bool answered = false;  // false: no answer within the time allowed
+  bool is_directory = false;
+  bool has_entries = false;  // an empty folder may be an unmounted mount point
+};
+
+// Looks at `folder` on a helper thread, waiting at most `timeout_ms`.
+FolderProbe ProbeFolder(const std::string& folder, int timeout_ms = kFolderProbeTimeoutMs);
+
 class VisitedFolders {
  public:
   // Records the folder's identity; false when it was visited before.

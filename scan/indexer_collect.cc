@@ -20,6 +20,7 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
     return true;
   }
   visited_ = VisitedFolders();
+  folders_.clear();
   // Look for the iTunes library only when none is recorded or the recorded
   // one is gone. Decided once per pass: reading the setting again in every
   // folder would cost a settings access per folder for the same answer.
@@ -30,7 +31,7 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
       !platform::StatFile(itunes_file, &itunes_info);
   for (const auto& [path, enabled] : search_paths_) {
     if (CheckQuit()) return false;
-    if (enabled == 0 || !platform::IsDirectory(path)) continue;
+    if (enabled == 0 || !ChosenFolder(path).is_directory) continue;
     IndexerLogPath(StrFormat("Filecount before searching %s:  %u", path.c_str(), result.new_count),
                    path, LEVEL_INFO);
     getmediafilecount(path, result);
