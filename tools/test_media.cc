@@ -56,11 +56,18 @@ const std::vector<Recipe>& Recipes() {
        Tagger::kFfmpeg,
        0,
        true},
+      {{"adts", TagSupport::kAll, false},
+       "-f adts -c:a aac -write_apetag 1",
+       Tagger::kFfmpeg,
+       0,
+       true},
       {{"mka", TagSupport::kAll, false}, "-f matroska -c:a libvorbis", Tagger::kFfmpeg, 0, true},
       {{"caf", TagSupport::kAll, false}, "-f caf -c:a alac", Tagger::kFfmpeg, 0, false},
       {{"au", TagSupport::kPartial, false}, "-f au -c:a pcm_s16be", Tagger::kFfmpeg, 0, false},
+      {{"snd", TagSupport::kPartial, false}, "-f au -c:a pcm_s16be", Tagger::kFfmpeg, 0, false},
       {{"ac3", TagSupport::kNone, false}, "-f ac3 -c:a ac3", Tagger::kNone, 0, true},
       {{"eac3", TagSupport::kNone, false}, "-f eac3 -c:a eac3", Tagger::kNone, 0, true},
+      {{"dts", TagSupport::kNone, false}, "-f dts -c:a dca -strict -2", Tagger::kNone, 0, true},
       {{"w64", TagSupport::kNone, false}, "-f w64 -c:a pcm_s16le", Tagger::kNone, 0, false},
   };
   return recipes;
