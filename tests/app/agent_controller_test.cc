@@ -190,33 +190,32 @@ TEST_F(AgentControllerTest, UpdaterRunsAtMostOnceAndComesBackAfterAnHour) {
   EXPECT_EQ(board_.Get(AGENT_UPDATER).started, 2);
 }
 
-// Never looks at its queue; ends only when the test lets it.
+// Never looks at its queue; ends only when the board releases it.
 class DeafJob : public CAgent {
  public:
-  DeafJob(std::atomic<bool>* started, std::atomic<bool>* release)
-      : started_(started), release_(release) {}
+  DeafJob(agent_test::JobBoard& board, UINT kind) : board_(board), kind_(kind) {}
   int Run() override {
-    *started_ = true;
-    while (!*release_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    board_.Started(kind_);
+    while (!board_.TakeRelease(kind_)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    board_.Finished(kind_, false);
     return 1;
   }
 
  private:
-  std::atomic<bool>* started_;
-  std::atomic<bool>* release_;
+  agent_test::JobBoard& board_;
+  UINT kind_;
 };
 
 TEST_F(AgentControllerTest, KillThreadWaitsForADeafJobWhileTheControllerAnswersMessages) {
-  std::atomic<bool> started{false};
-  std::atomic<bool> release{false};
-  jobs_.Register(AGENT_FOLDERMON, [&](const AgentContext&) {
-    return std::make_unique<DeafJob>(&started, &release);
+  jobs_.Register(AGENT_FOLDERMON, [this](const AgentContext&) {
+    return std::make_unique<DeafJob>(board_, AGENT_FOLDERMON);
   });
   Request(AGENT_FOLDERMON);
-  ASSERT_TRUE(PumpUntil(loop_, [&] { return started.load(); }));
+  ASSERT_TRUE(UntilStarted(AGENT_FOLDERMON, 1));
 
   // While KillThread waits, another thread talks to the controller: status
-  // lines, a request for the same agent and a stray done message for it.
+  // lines, each answered before the next is sent, then a stray done message
+  // for the agent being stopped.
   std::atomic<bool> answered{true};
   std::thread other([&] {
     for (int i = 0; i < 5; ++i) {
@@ -227,17 +226,18 @@ TEST_F(AgentControllerTest, KillThreadWaitsForADeafJobWhileTheControllerAnswersM
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       if (view_.page_messages == before) answered = false;
     }
-    loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_FOLDERMON, 0);
     loop_.PostMessage(WM_AGENT_DONE, ID_AGENT_FOLDERMON, 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    release = true;
+    board_.Release(AGENT_FOLDERMON);
   });
   dlg_->KillThread(AGENT_FOLDERMON);
   other.join();
   EXPECT_TRUE(answered);
   EXPECT_EQ(view_.events.size(), 5u);
   EXPECT_FALSE(dlg_->IsAgentRunning(AGENT_FOLDERMON));
-  Drain();
+  EXPECT_EQ(board_.Get(AGENT_FOLDERMON).finished, 1);
+  Drain();  // the job's own done message finds nothing left to stop
+  EXPECT_FALSE(dlg_->IsAgentRunning(AGENT_FOLDERMON));
   const std::string log = LogText();
   EXPECT_EQ(CountOf(log, "): waiting for thread to die"), 1u) << log;
   EXPECT_EQ(CountOf(log, "): thread ended"), 1u) << log;
