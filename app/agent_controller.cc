@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "app/controller_state.h"
 #include "app/format.h"
 #include "app/kiv_client_dlg.h"
 #include "app/log.h"
@@ -77,6 +78,7 @@ BOOL CKivClientDlg::LaunchAgent(UINT kind) {
   agent->PostThreadMessage(WM_AGENT_REQUEST, kind, 0);
   if (!agent->Start()) return FALSE;
   slot = std::move(agent);
+  SetAgentKindRunning(kind, true);
   return TRUE;
 }
 
@@ -140,6 +142,7 @@ void CKivClientDlg::KillThread(UINT kind) {
   agent->Join();
   LogApp(StrFormat("KillThread(threadID=%u): thread ended", thread_id), LEVEL_INFO);
   threads_[i].reset();
+  SetAgentKindRunning(kind, false);
   being_stopped_[i] = false;
 }
 

@@ -35,6 +35,8 @@ CKivClientDlg::~CKivClientDlg() {
     if (agent) agent->PostStop();
   for (auto& agent : threads_)
     if (agent) agent->Join();
+  for (std::size_t i = 0; i < threads_.size(); ++i)
+    if (threads_[i]) SetAgentKindRunning(static_cast<UINT>(AGENT_INDEXER + i), false);
 }
 
 void CKivClientDlg::OnInitDialog() {
