@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/controller_state.h"
 #include "app/format.h"
 #include "app/log.h"
 #include "platform/dir_walk.h"
@@ -70,12 +71,18 @@ int AgentFolderMonitor::Run() {
 
 std::uint64_t AgentFolderMonitor::Answer(std::uint64_t now) {
   if (!context_.main_window) return 0;  // nobody to ask: the change is dropped
-  if (options_.can_index_now && !options_.can_index_now()) return now;
+  const bool online = !options_.is_online || options_.is_online();
+  if (!online || !NoIndexBlockingAgentRuns()) return now;
   options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
   options_.settings->WriteDword(kSubKeySettings, kITunesCompleteValue, 0);
   LogMonitor("FolderMonitor: music folders changed, requesting the indexer", LEVEL_INFO);
   context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
   return 0;
+}
+
+bool NoIndexBlockingAgentRuns() {
+  return !IsAgentKindRunning(AGENT_INDEXER) && !IsAgentKindRunning(AGENT_ITUNES) &&
+         !IsAgentKindRunning(AGENT_SERVER);
 }
 
 void RegisterFolderMonitorAgent(AgentJobRegistry& jobs, AgentFolderMonitorOptions options) {

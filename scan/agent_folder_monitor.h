@@ -31,10 +31,10 @@ inline constexpr std::uint32_t kFolderMonitorAfterChangeMs = 500;
 inline constexpr int kFolderMonitorWaitMs = 500;
 
 struct AgentFolderMonitorOptions {
-  // Whether an index run can start now: the client is online and none of
-  // the indexer, iTunes and transmit agents runs. Called on the agent
-  // thread, so it must be thread-safe. Empty: always.
-  std::function<bool()> can_index_now;
+  // Whether the client is online (the program wires the server session's
+  // IsOnline here, keeping scan free of a dependency on server). Called on
+  // the agent thread, so it must be thread-safe. Empty: always online.
+  std::function<bool()> is_online;
   // Real-time bound of one wait for notifications (tests shorten it).
   int wait_ms = kFolderMonitorWaitMs;
   // Settings store (not owned); the program's by default.
@@ -58,6 +58,11 @@ class AgentFolderMonitor : public CAgent {
   AgentContext context_;
   AgentFolderMonitorOptions options_;
 };
+
+// Whether the controller can start an index run now as far as its agents
+// go: none of the indexer, iTunes import and transmit agents runs. Any
+// thread.
+bool NoIndexBlockingAgentRuns();
 
 // Registers the folder monitor job for AGENT_FOLDERMON.
 void RegisterFolderMonitorAgent(AgentJobRegistry& jobs, AgentFolderMonitorOptions options = {});

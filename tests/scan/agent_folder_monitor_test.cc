@@ -124,14 +124,14 @@ TEST_F(AgentFolderMonitorTest, ChangesInDisabledFoldersRaiseNothing) {
   EXPECT_EQ(Requests(), 1);
 }
 
-TEST_F(AgentFolderMonitorTest, RequestWaitsWhileNoIndexRunCanStart) {
+TEST_F(AgentFolderMonitorTest, RequestWaitsWhileOffline) {
   Choose({{music_, 1}});
-  std::atomic<bool> indexer_running{true};
+  std::atomic<bool> online{false};
   std::atomic<int> asked{0};
   AgentFolderMonitorOptions options;
-  options.can_index_now = [&] {
+  options.is_online = [&] {
     ++asked;
-    return !indexer_running;
+    return online.load();
   };
   Start(options);
   PutMedia(music_ + "/new.wav");
@@ -145,7 +145,7 @@ TEST_F(AgentFolderMonitorTest, RequestWaitsWhileNoIndexRunCanStart) {
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(Requests(), 0);
 
-  indexer_running = false;
+  online = true;
   Advance(10001);
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(Requests(), 1);
