@@ -14,6 +14,7 @@
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "scan/tag_reader.h"
 
 #ifndef VORNIC_VERSION
 #define VORNIC_VERSION "1.0.3.105"
@@ -209,8 +210,8 @@ void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
 void CKivClientApp::CreateIdentificationLoader() {}
 void CKivClientApp::UnloadIdentificationLoader() {}
 // No tag reader yet.
-void CKivClientApp::AcquireTagReader() {}
-void CKivClientApp::ReleaseTagReader() {}
+void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
+void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }
 // The agent controller becomes the main loop's handler. There is no
 // visible window yet, so the headless view stands in and logs "/show".
 void CKivClientApp::CreateMainWindow() {

@@ -24,6 +24,7 @@
 #include "platform/win_types.h"
 
 class CKivClientDlg;
+class CTagReaderRef;
 
 // The version string of the banners and --version.
 extern const char* const kKivClientVersion;
@@ -106,4 +107,7 @@ class CKivClientApp {
   // a visible one) and the agent controller behind it.
   std::unique_ptr<MainWindowView> view_;
   std::unique_ptr<CKivClientDlg> main_window_;
+  // Keeps the tag reader initialised (its supported-extension list filled)
+  // while the agents run.
+  std::unique_ptr<CTagReaderRef> tag_reader_;
 };
