@@ -276,6 +276,46 @@ TEST_F(AgentIndexerTest, StoppedRunIsNotMarkedCompleteAndTheNextStartsOver) {
   EXPECT_EQ(KivDB::ValidCount(), 6u);
 }
 
+// Deletes a file once the indexing pass has begun, after the listing saw it.
+class VanishingIndexer : public AgentIndexer {
+ public:
+  VanishingIndexer(const AgentContext& context, AgentIndexerOptions options, std::string log,
+                   std::string victim)
+      : AgentIndexer(context, options), log_(std::move(log)), victim_(std::move(victim)) {}
+  BOOL CheckQuit() override {
+    if (!victim_.empty() &&
+        testing_support::ReadFile(log_).find("AgentIndexer: indexing added") != std::string::npos) {
+      fs::remove(victim_);
+      victim_.clear();
+    }
+    return FALSE;
+  }
+
+ private:
+  std::string log_;
+  std::string victim_;
+};
+
+TEST_F(AgentIndexerTest, FileVanishingBeforeItIsAddedIsLoggedAndThePassGoesOn) {
+  const std::string a = PutMedia(music_ + "/a.wav");
+  const std::string b = PutMedia(music_ + "/b.wav");
+  const std::string c = PutMedia(music_ + "/c.wav");
+  Choose({{music_, 1}});
+  AgentIndexerOptions options;
+  options.record_sleep_ms = 0;
+  options.file_sleep_ms = 0;
+  VanishingIndexer indexer(Context(AGENT_INDEXER), options, env_.Path("kivclient.log"), b);
+  indexer.Run();
+  EXPECT_TRUE(InDb(a));
+  EXPECT_FALSE(InDb(b));
+  EXPECT_TRUE(InDb(c));
+  EXPECT_NE(LogText().find("AgentIndexer: FAILED adding new file to db: " + b), std::string::npos);
+  EXPECT_EQ(ReadDword(kIndexCompleteValue), 1u);
+  std::vector<std::string> progress = Texts(Posted(), WM_STATUS_PROGRESS_TEXT, kJobIndex);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), "3 of 3");
+}
+
 TEST_F(AgentIndexerTest, DatabaseNotReadyEndsTheRunAtOnce) {
   Choose({{music_, 1}});
   KivDB::Shutdown();
