@@ -33,7 +33,6 @@ class ResultStruct {
   explicit ResultStruct(const xmlrpc_c::value& value);
   int Int(const std::string& name) const;
   std::string String(const std::string& name) const;
-  bool Has(const std::string& name) const { return members_.count(name) != 0; }
 
  private:
   const xmlrpc_c::value* Find(const std::string& name) const;
