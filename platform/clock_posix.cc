@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <string>
 
 #include "platform/clock.h"
 
@@ -44,10 +46,33 @@ bool TryLocalTime(std::time_t t, std::tm* out) {
 }
 
 std::int64_t NowAsStoredTime(std::time_t t) {
+  // mktime looks the time zone up again on every call (glibc stats
+  // /etc/localtime each time when TZ is unset), which made it the largest
+  // cost of adding a record. Its answer depends only on `t` and the zone, so
+  // each thread keeps its last answer and reuses it while the second and the
+  // TZ variable are unchanged; a zone file replaced meanwhile is seen from
+  // the next second on.
+  struct Memo {
+    bool valid = false;
+    std::time_t t = 0;
+    bool tz_set = false;
+    std::string tz;
+    std::int64_t stored = 0;
+  };
+  thread_local Memo memo;
+  const char* tz = ::getenv("TZ");
+  if (memo.valid && memo.t == t && memo.tz_set == (tz != nullptr) && (!tz || memo.tz == tz))
+    return memo.stored;
   std::tm tm{};
   ::gmtime_r(&t, &tm);
   tm.tm_isdst = -1;
-  return static_cast<std::int64_t>(::mktime(&tm));
+  const std::int64_t stored = static_cast<std::int64_t>(::mktime(&tm));
+  memo.valid = true;
+  memo.t = t;
+  memo.tz_set = tz != nullptr;
+  memo.tz = tz ? tz : "";
+  memo.stored = stored;
+  return stored;
 }
 
 std::string FormatLocalTime(std::time_t t, const char* format) {
