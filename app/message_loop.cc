@@ -12,7 +12,7 @@ void MessageLoop::PostMessage(UINT id, WPARAM wParam, LPARAM lParam, std::string
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(Message{id, wParam, lParam, std::move(payload)});
   }
-  wake_.Signal();
+  SignalWake();
 }
 
 void MessageLoop::SetTimer(WPARAM id, std::uint32_t ms) {
@@ -20,7 +20,7 @@ void MessageLoop::SetTimer(WPARAM id, std::uint32_t ms) {
     std::lock_guard<std::mutex> lock(mutex_);
     timers_[id] = Timer{clock_.TickMs() + ms, next_generation_++};
   }
-  wake_.Signal();
+  SignalWake();
 }
 
 BOOL MessageLoop::KillTimer(WPARAM id) {
@@ -36,7 +36,21 @@ bool MessageLoop::HasTimer(WPARAM id) const {
 void MessageLoop::Quit(int exit_code) {
   exit_code_ = exit_code;
   quit_ = true;
-  wake_.Signal();
+  SignalWake();
+}
+
+void MessageLoop::SignalWake() {
+  // A worker posting a message per file would otherwise write the eventfd
+  // once per message. Only the first signal after a clear writes it.
+  if (!signalled_.exchange(true)) wake_.Signal();
+}
+
+void MessageLoop::ClearWake() {
+  // Cleared before the flag is reset: a signal that lands in between is
+  // skipped, but it came after its message was queued, and the owner looks
+  // at the queue after this returns.
+  wake_.Clear();
+  signalled_ = false;
 }
 
 void MessageLoop::Wake() {
@@ -44,7 +58,7 @@ void MessageLoop::Wake() {
     std::lock_guard<std::mutex> lock(mutex_);
     woken_ = true;
   }
-  wake_.Signal();
+  SignalWake();
 }
 
 int MessageLoop::Run() {
@@ -62,7 +76,7 @@ void MessageLoop::Dispatch(Message& message) {
 }
 
 std::size_t MessageLoop::ProcessPending() {
-  wake_.Clear();
+  ClearWake();
   std::size_t budget;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -96,7 +110,7 @@ std::size_t MessageLoop::ProcessPending() {
   }
 
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!queue_.empty() || MsUntilNextTimerLocked(clock_.TickMs()) == 0) wake_.Signal();
+  if (!queue_.empty() || MsUntilNextTimerLocked(clock_.TickMs()) == 0) SignalWake();
   return dispatched;
 }
 
@@ -175,6 +189,6 @@ bool MessageLoop::WaitForInput(int timeout_ms) {
     }
     if (wait > std::numeric_limits<int>::max()) wait = std::numeric_limits<int>::max();
     wake_.Wait(static_cast<int>(wait));
-    wake_.Clear();
+    ClearWake();
   }
 }

@@ -108,6 +108,10 @@ class MessageLoop {
   bool PopDueTimer(std::uint64_t now, std::uint64_t generation_limit, WPARAM* id);
   std::int64_t MsUntilNextTimerLocked(std::uint64_t now) const;
   void Dispatch(Message& message);
+  // Signals the wake event unless it is already signalled (any thread).
+  void SignalWake();
+  // Clears the wake event; the owner re-checks the queue afterwards.
+  void ClearWake();
 
   platform::Clock& clock_;
   Handler handler_;
@@ -119,4 +123,6 @@ class MessageLoop {
   std::atomic<bool> quit_{false};
   std::atomic<int> exit_code_{0};
   platform::WakeEvent wake_;
+  // True from the first SignalWake after a clear until the next clear.
+  std::atomic<bool> signalled_{false};
 };

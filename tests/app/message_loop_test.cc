@@ -1,7 +1,9 @@
 #include "app/message_loop.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -169,6 +171,63 @@ TEST(MessageLoopTest, NestedPassInsideAHandlerTakesTheRest) {
   for (WPARAM i = 1; i <= 3; ++i) loop.PostMessage(WM_APP, i);
   loop.ProcessPending();
   EXPECT_EQ(order, (std::vector<WPARAM>{1, 2, 3}));
+}
+
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+TEST(MessageLoopTest, WakeFdIsReadableAgainAfterEachPassThatEmptiedTheQueue) {
+  platform::FakeClock clock;
+  MessageLoop loop(clock);
+  int dispatched = 0;
+  loop.SetHandler([&](Message&) { ++dispatched; });
+  EXPECT_FALSE(Readable(loop.WakeFd()));
+  for (int round = 0; round < 3; ++round) {
+    loop.PostMessage(WM_APP);
+    loop.PostMessage(WM_APP);
+    EXPECT_TRUE(Readable(loop.WakeFd()));
+    EXPECT_EQ(loop.ProcessPending(), 2u);
+    EXPECT_FALSE(Readable(loop.WakeFd()));
+  }
+  // Work left by a pass keeps the descriptor readable, and so does what a
+  // handler posts during the pass.
+  loop.SetHandler([&](Message& m) {
+    if (m.wParam == 1) loop.PostMessage(WM_APP, 2);
+  });
+  loop.PostMessage(WM_APP, 1);
+  EXPECT_EQ(loop.ProcessPending(), 1u);
+  EXPECT_TRUE(Readable(loop.WakeFd()));
+  EXPECT_EQ(loop.ProcessPending(), 1u);
+  EXPECT_FALSE(Readable(loop.WakeFd()));
+  loop.Wake();
+  EXPECT_TRUE(Readable(loop.WakeFd()));
+}
+
+// A worker that posts and then waits for the reply lands its post while the
+// owner is asleep or just clearing the event: none of them may be missed.
+TEST(MessageLoopTest, PingPongWithAWorkerLosesNoWakeUp) {
+  MessageLoop loop;
+  constexpr int kRounds = 3000;
+  std::atomic<int> answered{0};
+  int received = 0;
+  loop.SetHandler([&](Message&) { answered = ++received; });
+  std::thread worker([&] {
+    for (int i = 1; i <= kRounds; ++i) {
+      loop.PostMessage(WM_APP, i);
+      while (answered.load() < i) std::this_thread::yield();
+    }
+  });
+  bool stalled = false;
+  while (received < kRounds && !stalled) {
+    loop.ProcessPending();
+    if (received < kRounds && !loop.WaitForInput(5000)) stalled = true;
+  }
+  if (stalled) answered = kRounds;  // lets the worker finish
+  worker.join();
+  EXPECT_FALSE(stalled) << "no wake-up after " << received << " messages";
+  EXPECT_EQ(received, kRounds);
 }
 
 }  // namespace
