@@ -168,6 +168,7 @@ void CKivClientDlg::SetAgentsEnabled(BOOL enable, UINT status_id) {
     if (IsLoginAvailable()) {
       Request(AGENT_PLAYMON, 2000);
       Request(AGENT_INDEXER, 5000);
+      Request(AGENT_FOLDERMON, 5000);
     }
     Request(AGENT_CONNECTIONMON, 2000);
     Request(AGENT_UPDATER, kUpdaterPeriodMs);

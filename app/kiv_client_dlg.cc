@@ -44,6 +44,9 @@ void CKivClientDlg::OnInitDialog() {
   if (IsLoginAvailable()) {
     Request(AGENT_PLAYMON, 10000);
     Request(AGENT_INDEXER, 10000);
+    // The folder monitor keeps the index current between runs; nothing else
+    // starts it, so it comes up with the indexer.
+    Request(AGENT_FOLDERMON, 10000);
   }
   Request(AGENT_CONNECTIONMON, 0);
   Request(AGENT_UPDATER, 10000);

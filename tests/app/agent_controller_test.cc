@@ -160,6 +160,7 @@ TEST_F(AgentControllerTest, DisablingStopsAllButTheUpdaterAndDropsRequests) {
   // Enabling asks for them again after their delays.
   EXPECT_TRUE(loop_.HasTimer(ID_AGENT_PLAYMON));
   EXPECT_TRUE(loop_.HasTimer(ID_AGENT_INDEXER));
+  EXPECT_TRUE(loop_.HasTimer(ID_AGENT_FOLDERMON));
   EXPECT_TRUE(loop_.HasTimer(ID_AGENT_CONNECTIONMON));
   EXPECT_TRUE(loop_.HasTimer(ID_AGENT_UPDATER));
   Advance(2000);

@@ -25,6 +25,7 @@ TEST_F(KivClientDlgTest, InitialisationRequestsDependOnCredentials) {
   EXPECT_TRUE(loop_.HasTimer(ID_AGENT_UPDATER));
   EXPECT_FALSE(loop_.HasTimer(ID_AGENT_PLAYMON));
   EXPECT_FALSE(loop_.HasTimer(ID_AGENT_INDEXER));
+  EXPECT_FALSE(loop_.HasTimer(ID_AGENT_FOLDERMON));
   EXPECT_EQ(loop_.MsUntilNextTimer(), 10000);
   dlg_->DestroyWindow();
 
@@ -37,6 +38,7 @@ TEST_F(KivClientDlgTest, InitialisationRequestsDependOnCredentials) {
   Drain();
   EXPECT_TRUE(loop_.HasTimer(ID_AGENT_PLAYMON));
   EXPECT_TRUE(loop_.HasTimer(ID_AGENT_INDEXER));
+  EXPECT_TRUE(loop_.HasTimer(ID_AGENT_FOLDERMON));
   Advance(10000);
   EXPECT_TRUE(dlg_->IsAgentRunning(AGENT_PLAYMON));
   EXPECT_TRUE(dlg_->IsAgentRunning(AGENT_INDEXER));
