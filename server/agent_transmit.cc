@@ -138,12 +138,13 @@ void AgentTransmit::HandleSendResult(int result, const std::string& message,
 }
 
 std::unique_ptr<KivDB> AgentTransmit::BeginStep(const StepTexts& texts, SearchPathMap* paths,
-                                                bool* result) {
+                                                bool* result, bool* refused) {
   Log(LEVEL_INFO, texts.start);
   CServerSession session(context_.main_window);
   if (!IsAuthenticated()) {
     Log(LEVEL_INFO, texts.refusal);
     *result = false;
+    if (refused) *refused = true;
     return nullptr;
   }
   auto db = std::make_unique<KivDB>();

@@ -107,8 +107,9 @@ class AgentTransmit : public CAgent {
   // The beginning every step shares: start line, session, login test,
   // database, search paths (when `paths` is given). Returns the database
   // when the step may go on; otherwise null and `*result` is the step's
-  // return value.
-  std::unique_ptr<KivDB> BeginStep(const StepTexts& texts, SearchPathMap* paths, bool* result);
+  // return value (`*refused`, when given, tells a failed login test).
+  std::unique_ptr<KivDB> BeginStep(const StepTexts& texts, SearchPathMap* paths, bool* result,
+                                   bool* refused = nullptr);
   bool IsCandidate(const DBEntry& entry, bool played_only, const SearchPathMap& paths) const;
   // Sends the gathered elements of `pass` and stores what the server
   // accepted. False when the step must return false at once.

@@ -55,10 +55,10 @@ bool AgentTransmit::IsCandidate(const DBEntry& entry, bool played_only,
 bool AgentTransmit::SendIndexedEntries(bool played_only) {
   SearchPathMap paths;
   bool result = true;
-  std::unique_ptr<KivDB> db = BeginStep(kIndexTexts, &paths, &result);
+  bool refused = false;
+  std::unique_ptr<KivDB> db = BeginStep(kIndexTexts, &paths, &result, &refused);
   if (!db) {
-    if (!result && played_only && !IsAuthenticated())
-      PostEvent(LoadStringResource(IDS_TRANSMIT_UNAVAILABLE));
+    if (refused && played_only) PostEvent(LoadStringResource(IDS_TRANSMIT_UNAVAILABLE));
     return result;
   }
 
