@@ -68,11 +68,11 @@ struct Collection {
     music = (dir / "Music").string();
     library = (dir / "iTunes Music Library.xml").string();
     std::filesystem::create_directories(music);
-    test_media::MediaSpec spec;
-    spec.format = "wav";
+    test_media::MediaPlan plan;
+    plan.format = "wav";
     const std::string seed = (dir / "seed.wav").string();
-    std::string error = test_media::MakeTestMedia(seed, spec);
-    test_media::ItunesCollectionSpec collection;
+    std::string error = test_media::MakeTestMedia(seed, plan);
+    test_media::ItunesCollectionPlan collection;
     collection.root = music;
     collection.media = {seed};
     collection.tracks = kTracks;

@@ -42,12 +42,12 @@ std::string BenchDir(const char* variable, const char* name, int count, double s
   fs::create_directories(dir);
   const char* formats[] = {"mp3", "m4a", "flac", "ogg", "opus", "wma", "aiff", "wv"};
   for (int i = 0; i < count; ++i) {
-    test_media::MediaSpec spec;
-    spec.format = formats[i % std::size(formats)];
-    spec.seconds = seconds;
-    spec.tags = {"Title", "Artist", "Album", "Genre", "2009", "7/12", "Comment", "GNID"};
+    test_media::MediaPlan plan;
+    plan.format = formats[i % std::size(formats)];
+    plan.seconds = seconds;
+    plan.tags = {"Title", "Artist", "Album", "Genre", "2009", "7/12", "Comment", "GNID"};
     std::string error =
-        test_media::MakeTestMedia((dir / (std::to_string(i) + "." + spec.format)).string(), spec);
+        test_media::MakeTestMedia((dir / (std::to_string(i) + "." + plan.format)).string(), plan);
     if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
   }
   return dir.string();

@@ -63,10 +63,10 @@ class BenchRoad {
     fs::create_directories(music_);
     SaveSearchPaths({{music_, 1}});
     for (int i = 0; i < kDistinctFiles; ++i) {
-      test_media::MediaSpec spec;
-      spec.format = "mp3";
-      spec.seconds = 0.5;
-      spec.tags = {"Title " + std::to_string(i),
+      test_media::MediaPlan plan;
+      plan.format = "mp3";
+      plan.seconds = 0.5;
+      plan.tags = {"Title " + std::to_string(i),
                    "Artist " + std::to_string(i % 3),
                    "Album",
                    "Pop",
@@ -75,7 +75,7 @@ class BenchRoad {
                    "",
                    ""};
       const std::string base = dir_ + "/base-" + std::to_string(i) + ".mp3";
-      error_ = test_media::MakeTestMedia(base, spec);
+      error_ = test_media::MakeTestMedia(base, plan);
       if (!error_.empty()) return;
       bases_.push_back(base);
     }

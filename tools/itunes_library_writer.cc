@@ -143,23 +143,23 @@ void ItunesLibraryWriter::Finish() {
   out_ << "\t\t\t</array>\n\t\t</dict>\n\t</array>\n</dict>\n</plist>\n";
 }
 
-std::string MakeItunesCollection(const ItunesCollectionSpec& spec, const std::string& library_path,
+std::string MakeItunesCollection(const ItunesCollectionPlan& plan, const std::string& library_path,
                                  std::vector<std::string>* paths) {
   namespace fs = std::filesystem;
-  if (spec.media.empty()) return "no media files to link";
+  if (plan.media.empty()) return "no media files to link";
   std::ofstream out(library_path, std::ios::binary | std::ios::trunc);
   if (!out) return "cannot write " + library_path;
-  ItunesLibraryWriter writer(out, spec.root);
+  ItunesLibraryWriter writer(out, plan.root);
   std::error_code error;
-  for (int i = 0; i < spec.tracks; ++i) {
-    const int album = i / spec.tracks_per_album;
-    const int artist = album / spec.albums_per_artist;
-    const std::string& media = spec.media[static_cast<std::size_t>(i) % spec.media.size()];
+  for (int i = 0; i < plan.tracks; ++i) {
+    const int album = i / plan.tracks_per_album;
+    const int artist = album / plan.albums_per_artist;
+    const std::string& media = plan.media[static_cast<std::size_t>(i) % plan.media.size()];
     char folder[96];
     std::snprintf(folder, sizeof folder, "\xC3\x84rtist %03d/Album & Co %03d", artist, album);
     char name[64];
-    std::snprintf(name, sizeof name, "%02d S\xC3\xB3ng #%d", i % spec.tracks_per_album + 1, i);
-    const fs::path dir = fs::path(spec.root) / folder;
+    std::snprintf(name, sizeof name, "%02d S\xC3\xB3ng #%d", i % plan.tracks_per_album + 1, i);
+    const fs::path dir = fs::path(plan.root) / folder;
     const fs::path file = dir / (std::string(name) + fs::path(media).extension().string());
     fs::create_directories(dir, error);
     if (error) return "cannot create " + dir.string() + ": " + error.message();
@@ -180,14 +180,14 @@ std::string MakeItunesCollection(const ItunesCollectionSpec& spec, const std::st
     track.year = 1970 + i % 50;
     track.size = static_cast<std::int64_t>(fs::file_size(media, error));
     track.total_time = 180000 + i;
-    track.track_number = i % spec.tracks_per_album + 1;
-    track.track_count = spec.tracks_per_album;
+    track.track_number = i % plan.tracks_per_album + 1;
+    track.track_count = plan.tracks_per_album;
     track.bit_rate = 1411;
     track.sample_rate = 44100;
-    const std::time_t added = spec.base_time + i * 60;
+    const std::time_t added = plan.base_time + i * 60;
     track.date_added = ItunesDate(added);
     track.date_modified = ItunesDate(added - 86400);
-    if (spec.played_every > 0 && i % spec.played_every == 0) {
+    if (plan.played_every > 0 && i % plan.played_every == 0) {
       track.play_count = 1 + i % 9;
       track.play_date_utc = ItunesDate(added + 86400 * 30);
     }

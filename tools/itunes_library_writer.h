@@ -66,7 +66,7 @@ class ItunesLibraryWriter {
 // A generated collection: media files under `root`, named
 // "Ärtist NNN/Album & Co NNN/NN Sóng #N.<ext>", each a hard link (a copy
 // where linking fails) of one of `media`, and a library naming them all.
-struct ItunesCollectionSpec {
+struct ItunesCollectionPlan {
   std::string root;
   std::vector<std::string> media;  // real media files, used in turn
   int tracks = 300;
@@ -80,7 +80,7 @@ struct ItunesCollectionSpec {
 // Makes the files and writes the library to `library_path`. `paths`
 // (optional) receives the files' paths in track order. Returns "" on
 // success, else what went wrong.
-std::string MakeItunesCollection(const ItunesCollectionSpec& spec, const std::string& library_path,
+std::string MakeItunesCollection(const ItunesCollectionPlan& plan, const std::string& library_path,
                                  std::vector<std::string>* paths = nullptr);
 
 }  // namespace test_media

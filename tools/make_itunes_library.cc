@@ -16,7 +16,7 @@
 #include "tools/test_media.h"
 
 int main(int argc, char** argv) {
-  test_media::ItunesCollectionSpec spec;
+  test_media::ItunesCollectionPlan plan;
   std::string out;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -27,45 +27,45 @@ int main(int argc, char** argv) {
     }
     ++i;
     if (arg == "--root") {
-      spec.root = value;
+      plan.root = value;
     } else if (arg == "--out") {
       out = value;
     } else if (arg == "--tracks") {
-      spec.tracks = std::atoi(value);
+      plan.tracks = std::atoi(value);
     } else if (arg == "--media") {
-      spec.media.push_back(value);
+      plan.media.push_back(value);
     } else if (arg == "--played-every") {
-      spec.played_every = std::atoi(value);
+      plan.played_every = std::atoi(value);
     } else {
       std::fprintf(stderr, "make_itunes_library: unknown option %s\n", arg.c_str());
       return 2;
     }
   }
-  if (spec.root.empty() || out.empty()) {
+  if (plan.root.empty() || out.empty()) {
     std::fprintf(stderr,
                  "usage: make_itunes_library --root DIR --out LIBRARY.xml [--tracks N] "
                  "[--media FILE]... [--played-every N]\n");
     return 2;
   }
-  std::filesystem::create_directories(spec.root);
-  if (spec.media.empty()) {
-    test_media::MediaSpec media;
+  std::filesystem::create_directories(plan.root);
+  if (plan.media.empty()) {
+    test_media::MediaPlan media;
     media.format = "wav";
     media.seconds = 1.0;
-    const std::string seed = spec.root + "/seed.wav";
+    const std::string seed = plan.root + "/seed.wav";
     const std::string error = test_media::MakeTestMedia(seed, media);
     if (!error.empty()) {
       std::fprintf(stderr, "make_itunes_library: %s\n", error.c_str());
       return 1;
     }
-    spec.media.push_back(seed);
+    plan.media.push_back(seed);
   }
-  const std::string error = test_media::MakeItunesCollection(spec, out);
+  const std::string error = test_media::MakeItunesCollection(plan, out);
   if (!error.empty()) {
     std::fprintf(stderr, "make_itunes_library: %s\n", error.c_str());
     return 1;
   }
-  std::printf("%s: %d tracks, %ju bytes\n", out.c_str(), spec.tracks,
+  std::printf("%s: %d tracks, %ju bytes\n", out.c_str(), plan.tracks,
               static_cast<std::uintmax_t>(std::filesystem::file_size(out)));
   return 0;
 }

@@ -45,17 +45,17 @@ std::vector<std::string> Split(const std::string& list) {
 // Writes one tagged file per format, then copies them round-robin into
 // `count` files named NNNNN.<ext>: reading tags costs the same for a copy.
 int MakeCorpus(const std::string& dir, int count, const std::vector<std::string>& formats,
-               test_media::MediaSpec spec) {
+               test_media::MediaPlan plan) {
   namespace fs = std::filesystem;
   fs::create_directories(dir);
   std::vector<std::string> bases;
   for (const std::string& format : formats) {
-    spec.format = format;
-    spec.tags = {
+    plan.format = format;
+    plan.tags = {
         "Title " + format,   "Artist " + format, "Album " + format, "Genre", "2009", "7/12",
         "Comment " + format, "GNID-" + format};
     std::string base = dir + "/base." + format;
-    std::string error = test_media::MakeTestMedia(base, spec);
+    std::string error = test_media::MakeTestMedia(base, plan);
     if (!error.empty()) {
       std::fprintf(stderr, "%s: %s\n", format.c_str(), error.c_str());
       return 1;
@@ -100,28 +100,28 @@ int main(int argc, char** argv) {
     auto it = options.find(name);
     return it == options.end() ? fallback : it->second;
   };
-  test_media::MediaSpec spec;
-  spec.seconds = std::atof(get("--seconds", "1").c_str());
-  spec.sample_rate = std::atoi(get("--rate", "44100").c_str());
-  spec.channels = std::atoi(get("--channels", "2").c_str());
-  spec.bitrate_kbps = std::atoi(get("--bitrate", "0").c_str());
+  test_media::MediaPlan plan;
+  plan.seconds = std::atof(get("--seconds", "1").c_str());
+  plan.sample_rate = std::atoi(get("--rate", "44100").c_str());
+  plan.channels = std::atoi(get("--channels", "2").c_str());
+  plan.bitrate_kbps = std::atoi(get("--bitrate", "0").c_str());
 
   if (options.count("--corpus")) {
     int count = std::atoi(get("--count", "1000").c_str());
     std::vector<std::string> formats = Split(get("--formats", "mp3,m4a,flac,ogg,opus,wma,aiff,wv"));
     if (count <= 0 || formats.empty()) return Usage();
-    return MakeCorpus(get("--corpus"), count, formats, spec);
+    return MakeCorpus(get("--corpus"), count, formats, plan);
   }
 
   if (output.empty()) return Usage();
   std::string extension = std::filesystem::path(output).extension().string();
-  spec.format = get("--format", extension.empty() ? "" : extension.substr(1));
+  plan.format = get("--format", extension.empty() ? "" : extension.substr(1));
   if (options.count("--size")) {
-    spec.seconds = test_media::SecondsForSize(spec, std::atoll(get("--size").c_str()));
+    plan.seconds = test_media::SecondsForSize(plan, std::atoll(get("--size").c_str()));
   }
-  spec.tags = {get("--title"), get("--artist"), get("--album"),   get("--genre"),
+  plan.tags = {get("--title"), get("--artist"), get("--album"),   get("--genre"),
                get("--date"),  get("--track"),  get("--comment"), get("--gnid")};
-  std::string error = test_media::MakeTestMedia(output, spec);
+  std::string error = test_media::MakeTestMedia(output, plan);
   if (!error.empty()) {
     std::fprintf(stderr, "make_test_media: %s\n", error.c_str());
     return 1;

@@ -20,7 +20,7 @@ struct Recipe {
   FormatInfo info;
   const char* ffmpeg_args;  // muxer and encoder
   Tagger tagger;
-  int fixed_rate;  // 0: the spec's rate
+  int fixed_rate;  // 0: the plan's rate
   bool lossy;
 };
 
@@ -117,13 +117,13 @@ std::string MetadataFile(const MediaTags& tags) {
 
 // A short melody, so the signal is not one constant tone: each channel steps
 // through four notes.
-std::string Source(const MediaSpec& spec, int rate) {
+std::string Source(const MediaPlan& plan, int rate) {
   std::string left = "sin(2*PI*(440+110*floor(mod(t*4\\,4)))*t)";
   std::string right = "sin(2*PI*(330+110*floor(mod(t*3\\,4)))*t)";
   std::string channels = left;
-  for (int i = 1; i < spec.channels; ++i) channels += "|" + (i % 2 ? right : left);
+  for (int i = 1; i < plan.channels; ++i) channels += "|" + (i % 2 ? right : left);
   std::ostringstream out;
-  out << "aevalsrc=" << channels << ":s=" << rate << ":d=" << spec.seconds;
+  out << "aevalsrc=" << channels << ":s=" << rate << ":d=" << plan.seconds;
   return out.str();
 }
 
@@ -167,27 +167,27 @@ const FormatInfo* FindFormat(const std::string& extension) {
   return recipe != nullptr ? &recipe->info : nullptr;
 }
 
-std::string MakeTestMedia(const std::string& path, const MediaSpec& spec) {
-  const Recipe* recipe = FindRecipe(spec.format);
-  if (recipe == nullptr) return "unknown format " + spec.format;
-  if (spec.channels < 1 || spec.channels > 8 || spec.seconds <= 0) return "bad spec";
-  int rate = recipe->fixed_rate != 0 ? recipe->fixed_rate : spec.sample_rate;
+std::string MakeTestMedia(const std::string& path, const MediaPlan& plan) {
+  const Recipe* recipe = FindRecipe(plan.format);
+  if (recipe == nullptr) return "unknown format " + plan.format;
+  if (plan.channels < 1 || plan.channels > 8 || plan.seconds <= 0) return "bad plan";
+  int rate = recipe->fixed_rate != 0 ? recipe->fixed_rate : plan.sample_rate;
 
   std::string metadata_path = path + ".ffmeta";
   std::string error_path = path + ".ffmpeg-errors";
   if (recipe->tagger == Tagger::kFfmpeg) {
-    std::ofstream(metadata_path, std::ios::binary) << MetadataFile(spec.tags);
+    std::ofstream(metadata_path, std::ios::binary) << MetadataFile(plan.tags);
   }
   std::ostringstream command;
   command << "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-          << ShellQuote(Source(spec, rate));
+          << ShellQuote(Source(plan, rate));
   if (recipe->tagger == Tagger::kFfmpeg) {
     command << " -f ffmetadata -i " << ShellQuote(metadata_path) << " -map_metadata 1";
   } else {
     command << " -map_metadata -1";
   }
   command << " -map 0:a -fflags +bitexact -flags:a +bitexact " << recipe->ffmpeg_args;
-  if (recipe->lossy && spec.bitrate_kbps > 0) command << " -b:a " << spec.bitrate_kbps << "k";
+  if (recipe->lossy && plan.bitrate_kbps > 0) command << " -b:a " << plan.bitrate_kbps << "k";
   command << " " << ShellQuote(path) << " 2>" << ShellQuote(error_path);
   int status = std::system(command.str().c_str());
 
@@ -202,20 +202,20 @@ std::string MakeTestMedia(const std::string& path, const MediaSpec& spec) {
   std::filesystem::remove(error_path, ignored);
   if (!error.empty()) return error;
 
-  if (recipe->tagger == Tagger::kTagLib) error = WriteTagsWithTagLib(path, spec.tags);
-  if (error.empty() && recipe->info.gnid && !spec.tags.gnid.empty()) {
-    error = WriteGnid(path, spec.tags.gnid);
+  if (recipe->tagger == Tagger::kTagLib) error = WriteTagsWithTagLib(path, plan.tags);
+  if (error.empty() && recipe->info.gnid && !plan.tags.gnid.empty()) {
+    error = WriteGnid(path, plan.tags.gnid);
   }
   return error;
 }
 
-double SecondsForSize(const MediaSpec& spec, long long bytes) {
-  const Recipe* recipe = FindRecipe(spec.format);
+double SecondsForSize(const MediaPlan& plan, long long bytes) {
+  const Recipe* recipe = FindRecipe(plan.format);
   if (recipe != nullptr && recipe->lossy) {
-    int kbps = spec.bitrate_kbps > 0 ? spec.bitrate_kbps : 128;
+    int kbps = plan.bitrate_kbps > 0 ? plan.bitrate_kbps : 128;
     return bytes * 8.0 / (kbps * 1000.0);
   }
-  return static_cast<double>(bytes) / (spec.sample_rate * spec.channels * 2.0);
+  return static_cast<double>(bytes) / (plan.sample_rate * plan.channels * 2.0);
 }
 
 bool FfmpegAvailable() {

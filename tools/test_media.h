@@ -24,7 +24,7 @@ struct MediaTags {
   std::string gnid;  // written only to MP4-family files
 };
 
-struct MediaSpec {
+struct MediaPlan {
   std::string format;  // an extension from TestMediaFormats(), e.g. "mp3"
   double seconds = 1.0;
   int sample_rate = 44100;  // formats with fixed rates ignore it (opus, spx)
@@ -50,14 +50,14 @@ struct FormatInfo {
 const std::vector<FormatInfo>& TestMediaFormats();
 const FormatInfo* FindFormat(const std::string& extension);
 
-// Writes the file at `path` (its extension need not match spec.format, so
+// Writes the file at `path` (its extension need not match plan.format, so
 // a test can write a file whose name lies). Returns an empty string on
 // success, else what went wrong (ffmpeg's own message when it failed).
-std::string MakeTestMedia(const std::string& path, const MediaSpec& spec);
+std::string MakeTestMedia(const std::string& path, const MediaPlan& plan);
 
-// Duration that gives a file of about `bytes` for `spec` (its format,
+// Duration that gives a file of about `bytes` for `plan` (its format,
 // bitrate, rate and channels): exact for PCM, nominal for lossy formats.
-double SecondsForSize(const MediaSpec& spec, long long bytes);
+double SecondsForSize(const MediaPlan& plan, long long bytes);
 
 // True when the ffmpeg program can be run.
 bool FfmpegAvailable();

@@ -20,11 +20,11 @@ class KivDbTagsTest : public db_test::DbTestBase {
   std::string MakeMp3(const test_media::MediaTags& tags) {
     std::filesystem::create_directories(env_.Path("music"));
     std::string path = env_.Path("music/song.mp3");
-    test_media::MediaSpec spec;
-    spec.format = "mp3";
-    spec.seconds = 0.5;
-    spec.tags = tags;
-    std::string error = test_media::MakeTestMedia(path, spec);
+    test_media::MediaPlan plan;
+    plan.format = "mp3";
+    plan.seconds = 0.5;
+    plan.tags = tags;
+    std::string error = test_media::MakeTestMedia(path, plan);
     EXPECT_EQ(error, "");
     return path;
   }

@@ -34,17 +34,17 @@ std::string CachedTrack(int i) {
   fs::create_directories(dir);
   const fs::path path = dir / ("v1-track-" + std::to_string(i) + ".mp3");
   if (fs::exists(path)) return path.string();
-  test_media::MediaSpec spec;
-  spec.format = "mp3";
-  spec.seconds = test_media::SecondsForSize(spec, 150000);
+  test_media::MediaPlan plan;
+  plan.format = "mp3";
+  plan.seconds = test_media::SecondsForSize(plan, 150000);
   static const char* const kArtists[] = {"Harbour Lights", "The Quiet Engines", "Mara Vell"};
-  spec.tags.title = RoadTest::Title(i);
-  spec.tags.artist = kArtists[i % 3];
-  spec.tags.album = std::string(kArtists[i % 3]) + ": Collected";
-  spec.tags.track = std::to_string(i + 1);
+  plan.tags.title = RoadTest::Title(i);
+  plan.tags.artist = kArtists[i % 3];
+  plan.tags.album = std::string(kArtists[i % 3]) + ": Collected";
+  plan.tags.track = std::to_string(i + 1);
   std::random_device random;
   const fs::path partial = dir / ("partial-" + std::to_string(random()) + ".mp3");
-  const std::string error = test_media::MakeTestMedia(partial.string(), spec);
+  const std::string error = test_media::MakeTestMedia(partial.string(), plan);
   if (!error.empty()) {
     ADD_FAILURE() << "cannot make " << path << ": " << error;
     return "";

@@ -61,9 +61,9 @@ class BadInputTest : public ::testing::Test {
     return path;
   }
   std::string Tagged(const std::string& format, const std::string& title) {
-    test_media::MediaSpec spec = scan_test::TaggedSpec(format);
-    spec.tags.title = title;
-    return CachedMedia(spec);
+    test_media::MediaPlan plan = scan_test::TaggedPlan(format);
+    plan.tags.title = title;
+    return CachedMedia(plan);
   }
 
   CTagReaderRef ref_;
@@ -99,8 +99,8 @@ TEST_F(BadInputTest, EmptyAndGarbageFilesFail) {
 TEST_F(BadInputTest, TruncatedFilesNeverCrash) {
   for (const test_media::FormatInfo& format : test_media::TestMediaFormats()) {
     SCOPED_TRACE(format.extension);
-    test_media::MediaSpec spec = scan_test::TaggedSpec(format.extension, 4);
-    std::string source = CachedMedia(spec);
+    test_media::MediaPlan plan = scan_test::TaggedPlan(format.extension, 4);
+    std::string source = CachedMedia(plan);
     ASSERT_FALSE(source.empty());
     std::size_t size = ReadFile(source).size();
     for (std::size_t keep : {std::size_t{10}, std::size_t{200}, size / 2, size - 1}) {
@@ -118,7 +118,7 @@ TEST_F(BadInputTest, TruncatedFilesNeverCrash) {
 }
 
 TEST_F(BadInputTest, ContentDecidesTheDecoder) {
-  std::string mp3 = CachedMedia(scan_test::TaggedSpec("mp3", 2));
+  std::string mp3 = CachedMedia(scan_test::TaggedPlan("mp3", 2));
   ASSERT_FALSE(mp3.empty());
   for (const char* extension : {"ogg", "m4a", "wav", "flac", "wma"}) {
     SCOPED_TRACE(extension);

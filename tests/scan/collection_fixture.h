@@ -43,10 +43,10 @@ class CollectionFixture : public ::testing::Test {
 
   // A real media file of about 170 KiB, copied to `path` (parents made).
   std::string PutMedia(const std::string& path) {
-    test_media::MediaSpec spec;
-    spec.format = "wav";
-    spec.seconds = 1.0;
-    const std::string source = CachedMedia(spec);
+    test_media::MediaPlan plan;
+    plan.format = "wav";
+    plan.seconds = 1.0;
+    const std::string source = CachedMedia(plan);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);
     return path;

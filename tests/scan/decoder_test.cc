@@ -57,12 +57,12 @@ constexpr std::size_t kBytesPerSecond = 44100 * 2 * 2;
 class DecoderTest : public ::testing::Test {
  protected:
   std::string Media(const std::string& format, double seconds, int rate = 44100, int channels = 2) {
-    test_media::MediaSpec spec;
-    spec.format = format;
-    spec.seconds = seconds;
-    spec.sample_rate = rate;
-    spec.channels = channels;
-    return CachedMedia(spec);
+    test_media::MediaPlan plan;
+    plan.format = format;
+    plan.seconds = seconds;
+    plan.sample_rate = rate;
+    plan.channels = channels;
+    return CachedMedia(plan);
   }
 
   CTagReaderRef ref_;

@@ -27,7 +27,7 @@ class ItunesCollectionTest : public scan_test::ItunesFixture {
     // Two real media files in the temporary folder, hard-linked for every
     // track.
     std::vector<std::string> media = {PutMedia(env_.Path("seed/one.wav"))};
-    test_media::MediaSpec mp3;
+    test_media::MediaPlan mp3;
     mp3.format = "mp3";
     mp3.seconds = test_media::SecondsForSize(mp3, 150000);
     const std::string cached = scan_test::CachedMedia(mp3);
@@ -35,13 +35,13 @@ class ItunesCollectionTest : public scan_test::ItunesFixture {
     std::filesystem::copy_file(cached, env_.Path("seed/two.mp3"));
     media.push_back(env_.Path("seed/two.mp3"));
 
-    test_media::ItunesCollectionSpec spec;
-    spec.root = music_;
-    spec.media = media;
-    spec.tracks = kTracks;
+    test_media::ItunesCollectionPlan plan;
+    plan.root = music_;
+    plan.media = media;
+    plan.tracks = kTracks;
     library_ = music_ + "/iTunes/iTunes Music Library.xml";
     std::filesystem::create_directories(music_ + "/iTunes");
-    ASSERT_EQ(test_media::MakeItunesCollection(spec, library_, &paths_), "");
+    ASSERT_EQ(test_media::MakeItunesCollection(plan, library_, &paths_), "");
     ASSERT_EQ(paths_.size(), static_cast<std::size_t>(kTracks));
 
     // The whole folder is chosen, one artist's folder is excluded.

@@ -13,30 +13,30 @@ namespace {
 // Bump when the test-media tool writes files differently.
 constexpr int kCacheVersion = 1;
 
-std::string CacheName(const test_media::MediaSpec& spec) {
-  const test_media::MediaTags& t = spec.tags;
+std::string CacheName(const test_media::MediaPlan& plan) {
+  const test_media::MediaTags& t = plan.tags;
   std::string tags = t.title + '\1' + t.artist + '\1' + t.album + '\1' + t.genre + '\1' + t.date +
                      '\1' + t.track + '\1' + t.comment + '\1' + t.gnid;
   std::ostringstream name;
-  name << "v" << kCacheVersion << "_" << spec.seconds << "s_" << spec.sample_rate << "_"
-       << spec.channels << "_" << spec.bitrate_kbps << "_" << std::hex
-       << std::hash<std::string>{}(tags) << "." << spec.format;
+  name << "v" << kCacheVersion << "_" << plan.seconds << "s_" << plan.sample_rate << "_"
+       << plan.channels << "_" << plan.bitrate_kbps << "_" << std::hex
+       << std::hash<std::string>{}(tags) << "." << plan.format;
   return name.str();
 }
 
 }  // namespace
 
-std::string CachedMedia(const test_media::MediaSpec& spec) {
+std::string CachedMedia(const test_media::MediaPlan& plan) {
   namespace fs = std::filesystem;
   fs::path dir = SCAN_TEST_MEDIA_DIR;
   fs::create_directories(dir);
-  fs::path path = dir / CacheName(spec);
+  fs::path path = dir / CacheName(plan);
   if (fs::exists(path)) return path.string();
   // Made under a private name and renamed, so parallel test processes never
   // see a half-written file.
   std::random_device random;
-  fs::path partial = dir / ("partial-" + std::to_string(random()) + "." + spec.format);
-  std::string error = test_media::MakeTestMedia(partial.string(), spec);
+  fs::path partial = dir / ("partial-" + std::to_string(random()) + "." + plan.format);
+  std::string error = test_media::MakeTestMedia(partial.string(), plan);
   if (!error.empty()) {
     ADD_FAILURE() << "cannot make " << path << ": " << error;
     return "";
@@ -56,12 +56,12 @@ test_media::MediaTags SampleTags() {
           "GN-1234-ABCD"};
 }
 
-test_media::MediaSpec TaggedSpec(const std::string& format, double seconds) {
-  test_media::MediaSpec spec;
-  spec.format = format;
-  spec.seconds = seconds;
-  spec.tags = SampleTags();
-  return spec;
+test_media::MediaPlan TaggedPlan(const std::string& format, double seconds) {
+  test_media::MediaPlan plan;
+  plan.format = format;
+  plan.seconds = seconds;
+  plan.tags = SampleTags();
+  return plan;
 }
 
 }  // namespace scan_test

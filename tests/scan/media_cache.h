@@ -10,15 +10,15 @@
 
 namespace scan_test {
 
-// Path of a file made to `spec`, made now if the cache lacks it. Fails the
+// Path of a file made to `plan`, made now if the cache lacks it. Fails the
 // calling test (and returns "") when the file cannot be made.
-std::string CachedMedia(const test_media::MediaSpec& spec);
+std::string CachedMedia(const test_media::MediaPlan& plan);
 
 // Tags with non-ASCII text (accents, CJK, a character outside the BMP) and
 // an '=' inside a value.
 test_media::MediaTags SampleTags();
 
-// A spec of `format` with SampleTags().
-test_media::MediaSpec TaggedSpec(const std::string& format, double seconds = 1.0);
+// A plan of `format` with SampleTags().
+test_media::MediaPlan TaggedPlan(const std::string& format, double seconds = 1.0);
 
 }  // namespace scan_test

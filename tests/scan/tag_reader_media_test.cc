@@ -15,7 +15,7 @@ namespace {
 
 using scan_test::CachedMedia;
 using scan_test::SampleTags;
-using scan_test::TaggedSpec;
+using scan_test::TaggedPlan;
 using test_media::TagSupport;
 
 std::string Text(const char16_t* field) { return platform::Utf16ToUtf8(field); }
@@ -45,7 +45,7 @@ TEST_F(TagReaderMediaTest, ReadsTheTagsOfEveryFormat) {
   for (const test_media::FormatInfo& format : test_media::TestMediaFormats()) {
     SCOPED_TRACE(format.extension);
     ASSERT_TRUE(IsSupportedFile("x." + format.extension));
-    std::string path = CachedMedia(TaggedSpec(format.extension));
+    std::string path = CachedMedia(TaggedPlan(format.extension));
     ASSERT_FALSE(path.empty());
     ReadResult read = Read(path);
     ASSERT_EQ(read.hr, S_OK);
@@ -63,7 +63,7 @@ TEST_F(TagReaderMediaTest, ReadsTheTagsOfEveryFormat) {
 }
 
 TEST_F(TagReaderMediaTest, GnidComesOnlyThroughTheMp4Route) {
-  std::string m4a = CachedMedia(TaggedSpec("m4a"));
+  std::string m4a = CachedMedia(TaggedPlan("m4a"));
   ASSERT_FALSE(m4a.empty());
   // The same MP4 file named .mp3 takes the common-tag route: same tags,
   // no gnid.
@@ -83,8 +83,8 @@ TEST_F(TagReaderMediaTest, GnidComesOnlyThroughTheMp4Route) {
 
 TEST_F(TagReaderMediaTest, ContentDecidesWhenTheExtensionLies) {
   // An Ogg Vorbis file named .mp3 and an MP3 named .flac.
-  std::string ogg = CachedMedia(TaggedSpec("ogg"));
-  std::string mp3 = CachedMedia(TaggedSpec("mp3"));
+  std::string ogg = CachedMedia(TaggedPlan("ogg"));
+  std::string mp3 = CachedMedia(TaggedPlan("mp3"));
   ASSERT_FALSE(ogg.empty() || mp3.empty());
   std::filesystem::copy_file(ogg, env_.Path("vorbis.mp3"));
   std::filesystem::copy_file(mp3, env_.Path("mpeg.flac"));
@@ -97,10 +97,10 @@ TEST_F(TagReaderMediaTest, ContentDecidesWhenTheExtensionLies) {
 }
 
 TEST_F(TagReaderMediaTest, LongValuesAreCutToTheCallersCapacity) {
-  test_media::MediaSpec spec = TaggedSpec("flac");
-  spec.tags.title = std::string(300, 'x') + "\xE6\x97\xA5";
-  spec.tags.comment = "ab\xF0\x9F\x8E\xB5";
-  std::string path = CachedMedia(spec);
+  test_media::MediaPlan plan = TaggedPlan("flac");
+  plan.tags.title = std::string(300, 'x') + "\xE6\x97\xA5";
+  plan.tags.comment = "ab\xF0\x9F\x8E\xB5";
+  std::string path = CachedMedia(plan);
   ASSERT_FALSE(path.empty());
   ReadResult read = Read(path);
   ASSERT_EQ(read.hr, S_OK);
@@ -112,9 +112,9 @@ TEST_F(TagReaderMediaTest, LongValuesAreCutToTheCallersCapacity) {
 }
 
 TEST_F(TagReaderMediaTest, UntaggedFileGivesEmptyFields) {
-  test_media::MediaSpec spec;
-  spec.format = "mp3";
-  std::string path = CachedMedia(spec);
+  test_media::MediaPlan plan;
+  plan.format = "mp3";
+  std::string path = CachedMedia(plan);
   ASSERT_FALSE(path.empty());
   ReadResult read = Read(path);
   ASSERT_EQ(read.hr, S_OK);
@@ -132,7 +132,7 @@ TEST_F(TagReaderMediaTest, ReadingLooksLikeNoChangeToAFolderWatcher) {
   std::vector<std::string> files;
   for (const char* format : {"mp3", "m4a", "flac", "wav"}) {
     files.push_back(folder + "/song." + format);
-    std::filesystem::copy_file(CachedMedia(TaggedSpec(format)), files.back());
+    std::filesystem::copy_file(CachedMedia(TaggedPlan(format)), files.back());
   }
   platform::InotifyWatcher watcher;
   ASSERT_TRUE(watcher.ok());

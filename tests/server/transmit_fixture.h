@@ -66,14 +66,14 @@ class TransmitTest : public ServerTest {
     auto it = std::find(made_keys_.begin(), made_keys_.end(), key);
     std::string source;
     if (it == made_keys_.end()) {
-      test_media::MediaSpec spec;
-      spec.format = "mp3";
-      spec.seconds = test_media::SecondsForSize(spec, 140000);
-      spec.tags.title = title;
-      spec.tags.artist = artist;
-      spec.tags.album = title.empty() ? "" : "Album of " + title;
+      test_media::MediaPlan plan;
+      plan.format = "mp3";
+      plan.seconds = test_media::SecondsForSize(plan, 140000);
+      plan.tags.title = title;
+      plan.tags.artist = artist;
+      plan.tags.album = title.empty() ? "" : "Album of " + title;
       source = env_.Path("made-" + std::to_string(made_keys_.size()) + ".mp3");
-      const std::string error = test_media::MakeTestMedia(source, spec);
+      const std::string error = test_media::MakeTestMedia(source, plan);
       EXPECT_EQ(error, "");
       made_keys_.push_back(key);
     } else {
