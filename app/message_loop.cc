@@ -188,7 +188,10 @@ bool MessageLoop::WaitForInput(int timeout_ms) {
       if (wait < 0 || left < wait) wait = left;
     }
     if (wait > std::numeric_limits<int>::max()) wait = std::numeric_limits<int>::max();
-    wake_.Wait(static_cast<int>(wait));
+    if (input_wait_)
+      input_wait_(static_cast<int>(wait));
+    else
+      wake_.Wait(static_cast<int>(wait));
     ClearWake();
   }
 }

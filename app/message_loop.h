@@ -95,6 +95,13 @@ class MessageLoop {
   // one is due now, -1 when there is no timer.
   std::int64_t MsUntilNextTimer() const;
   int WakeFd() const { return wake_.fd(); }
+  // Replaces the blocking wait inside WaitForInput (and so Run) with `wait`,
+  // called with the time-out in ms (-1: none). It must return once WakeFd()
+  // is readable or the time has passed, and may run another event loop
+  // meanwhile: the GUI's, so that windows stay alive while the controller
+  // waits for an agent thread to stop. Owner thread; null restores the
+  // plain wait.
+  void SetInputWait(std::function<void(int timeout_ms)> wait) { input_wait_ = std::move(wait); }
   bool QuitRequested() const { return quit_; }
   std::size_t PendingCount() const;
 
@@ -115,6 +122,7 @@ class MessageLoop {
 
   platform::Clock& clock_;
   Handler handler_;
+  std::function<void(int)> input_wait_;
   mutable std::mutex mutex_;
   std::deque<Message> queue_;
   std::map<WPARAM, Timer> timers_;

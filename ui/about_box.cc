@@ -1,0 +1,67 @@
+#include "ui/about_box.h"
+
+#include <QDialogButtonBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/string_table.h"
+#include "ui/app_icon.h"
+#include "ui/hyperlink_static.h"
+#include "ui/service_pages.h"
+
+QString VersionText() {
+  return QStringLiteral("Version %1").arg(QString::fromUtf8(LoadStringResource(IDS_CLIENT_VERSION)));
+}
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("100"));
+  setWindowTitle(QStringLiteral("About Vornic"));
+  setWindowIcon(AppIcon());
+
+  auto* icon = new QLabel(this);
+  icon->setPixmap(AppIcon().pixmap(48, 48));
+  icon->setAlignment(Qt::AlignTop);
+  auto* version = new QLabel(VersionText(), this);
+  version->setObjectName(QStringLiteral("1057"));
+  auto* description = new QLabel(
+      QStringLiteral("Vornic is a media preference conveyance tool to build communities with "
+                     "similar tastes.  It connects you with people who share your taste in music "
+                     "and media."),
+      this);
+  description->setWordWrap(true);
+
+  auto* notice = new QLabel(
+      QStringLiteral("Vornic reads the tags of the music in the folders you choose and the "
+                     "plays of your media players, and sends them to your KIV account. Nothing "
+                     "else leaves this computer."),
+      this);
+  notice->setObjectName(QStringLiteral("notice"));
+  notice->setWordWrap(true);
+  notice->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  notice->setMargin(6);
+
+  const QString home = QString::fromStdString(ServiceHomePage());
+  auto* link = new HyperlinkStatic(home, home, this);
+  link->setObjectName(QStringLiteral("1123"));
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+  auto* text = new QVBoxLayout;
+  text->addWidget(new QLabel(QStringLiteral("Vornic"), this));
+  text->addWidget(version);
+  text->addWidget(description);
+  auto* top = new QHBoxLayout;
+  top->addWidget(icon);
+  top->addLayout(text, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(notice);
+  layout->addWidget(link);
+  layout->addWidget(buttons);
+  setMinimumWidth(420);
+}
