@@ -106,7 +106,7 @@ CKivClientTester::CKivClientTester(MessageLoop* main_window, platform::Clock& cl
     emit recordShown();
   });
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& index) { OnCurrentChanged(index); });
+          [this](const QModelIndex& index) { OnPathSelected(model_->filePath(index), index); });
 
   SearchPathMap folders;
   LoadSearchPaths(folders);
@@ -121,17 +121,20 @@ CKivClientTester::~CKivClientTester() { db_->Release(); }
 
 void CKivClientTester::SelectPath(const QString& path) {
   const QModelIndex index = model_->index(path);
-  if (!index.isValid()) return;
+  if (!index.isValid()) {
+    // A file the model has not listed yet.
+    OnPathSelected(path, index);
+    return;
+  }
   tree_->setCurrentIndex(index);
   tree_->scrollTo(index);
 }
 
-void CKivClientTester::OnCurrentChanged(const QModelIndex& index) {
-  const QString path = model_->filePath(index);
+void CKivClientTester::OnPathSelected(const QString& path, const QModelIndex& index) {
   path_->setText(path);
   const QFileInfo info(path);
   if (!info.exists() || info.isDir()) {
-    tree_->expand(index);
+    if (index.isValid()) tree_->expand(index);
     return;
   }
   current_file_ = path;

@@ -47,7 +47,8 @@ class CKivClientTester : public QDialog {
   void summaryShown();
 
  private:
-  void OnCurrentChanged(const QModelIndex& index);
+  // A tree item (or a path not listed yet, with an invalid index) chosen.
+  void OnPathSelected(const QString& path, const QModelIndex& index);
   void Refresh();
   void Change(TesterChange change);
   void SendAll();

@@ -123,10 +123,10 @@ bool CTesterDatabase::Change(const std::string& path, TesterChange change) {
   KivDB* db = Db();
   if (!db) return false;
   const std::int64_t now = platform::NowAsStoredTime(clock_.WallTime());
-  DBEntry entry;
-  if (!db->GetEntry(path, &entry)) return false;
-  ApplyTesterChange(entry, change, now);
-  return db->UpdateEntry(&entry, FALSE);
+  return db->ModifyEntry(path, [&](DBEntry& entry) {
+    ApplyTesterChange(entry, change, now);
+    return true;
+  });
 }
 
 void CTesterDatabase::RequestTransmit() {

@@ -1,0 +1,143 @@
+#include "ui/main_window.h"
+
+#include <QPushButton>
+#include <QTest>
+
+#include "app/kiv_client_dlg.h"
+#include "app/reg_settings.h"
+#include "tests/ui/ui_fixture.h"
+
+namespace ui_test {
+namespace {
+
+// The real controller with no agent jobs, driving the real window through
+// its loop, as the program does.
+class MainWindowTest : public UiTest {
+ protected:
+  MainWindowTest() : window_(loop_, nullptr, clock_) {
+    CKivClientDlg::Options options;
+    options.jobs = &jobs_;
+    options.clock = &clock_;
+    dlg_ = std::make_unique<CKivClientDlg>(loop_, window_, options);
+    loop_.SetHandler([this](Message& m) { dlg_->OnMessage(m); });
+  }
+  ~MainWindowTest() override {
+    dlg_->DestroyWindow();
+    loop_.SetHandler(nullptr);
+    dlg_.reset();
+  }
+  void Click(const char* id) { Control<QPushButton>(&window_, id)->click(); }
+  bool Drain() { return PumpUntil([&] { return loop_.PendingCount() == 0; }); }
+  bool Shown() { return window_.isVisible() && !window_.isMinimized(); }
+  DWORD Notified() {
+    DWORD value = 0;
+    AppSettings().ReadDword(kSubKeySettings, "Notified", value);
+    return value;
+  }
+
+  AgentJobRegistry jobs_;
+  CKivClientWindow window_;
+  std::unique_ptr<CKivClientDlg> dlg_;
+};
+
+TEST_F(MainWindowTest, TheFaceHasItsTitleControlsAndPagesInOrder) {
+  EXPECT_EQ(window_.windowTitle(), "Vornic");
+  EXPECT_EQ(Control<QPushButton>(&window_, "1")->text(), "Hide");
+  EXPECT_TRUE(Control<QPushButton>(&window_, "1")->isDefault());
+  EXPECT_EQ(Control<QPushButton>(&window_, "1144")->text(), "Launch My KIV");
+  EXPECT_EQ(Control<QPushButton>(&window_, "1137")->text(), "Disable");
+  EXPECT_EQ(Control<QLabel>(&window_, "1143")->text(), "Version 1.0.3.105");
+  QTabWidget* tab = window_.tab();
+  ASSERT_EQ(tab->count(), 3);
+  EXPECT_EQ(tab->tabText(0), "Login Info");
+  EXPECT_EQ(tab->tabText(1), "Music Folders");
+  EXPECT_EQ(tab->tabText(2), "Activity Monitor");
+  EXPECT_EQ(window_.tab()->FindPage(170), 2);
+}
+
+TEST_F(MainWindowTest, CommandsShowTheWindowOnTheirPage) {
+  const std::pair<WPARAM, int> cases[] = {{ID_CMD_SHOW_LOGIN, 0},
+                                          {ID_CMD_SHOW_FOLDERS, 1},
+                                          {ID_CMD_SHOW_STATUS, 2},
+                                          {ID_CMD_SHOW_LOGIN, 0},
+                                          {ID_CMD_SHOW_ACTIVITY, 2}};  // a second start
+  for (const auto& [command, page] : cases) {
+    window_.hide();
+    loop_.PostMessage(WM_COMMAND, command, 0);
+    ASSERT_TRUE(Drain());
+    EXPECT_TRUE(Shown()) << command;
+    EXPECT_EQ(window_.tab()->currentIndex(), page) << command;
+  }
+}
+
+TEST_F(MainWindowTest, HideWithoutCredentialsAsksAndYesKeepsTheWindowOpen) {
+  window_.ShowWindow(true);
+  AnsweringBox yes(IDYES);
+  Click("1");
+  ASSERT_TRUE(Drain());
+  ASSERT_EQ(yes.texts.size(), 1u);
+  EXPECT_EQ(yes.texts[0].rfind("Until you enter a valid KIV username and password", 0), 0u);
+  EXPECT_TRUE(Shown());
+  EXPECT_EQ(Notified() & 2, 0u);
+}
+
+TEST_F(MainWindowTest, HideWithCredentialsLeavesTheNoticeOnceAndSetsItsBit) {
+  SetCredentials();
+  window_.ShowWindow(true);
+  AnsweringBox no(IDNO);
+  Click("1");
+  ASSERT_TRUE(Drain());
+  EXPECT_TRUE(no.texts.empty());
+  // Without a notification area (as here) the window stays reachable:
+  // minimised, not hidden.
+  if (CKivClientWindow::TrayAvailable())
+    EXPECT_FALSE(window_.isVisible());
+  else
+    EXPECT_TRUE(window_.isMinimized());
+  EXPECT_EQ(Notified() & 2, 2u);
+}
+
+TEST_F(MainWindowTest, TheAgentsButtonTogglesItsCaptionAndTheTooltip) {
+  Click("1137");
+  ASSERT_TRUE(Drain());
+  EXPECT_TRUE(dlg_->disabled());
+  EXPECT_EQ(Control<QPushButton>(&window_, "1137")->text(), "Enable");
+  EXPECT_EQ(window_.tray()->tooltip(), "Vornic\r\nCurrently Disabled");
+  Click("1137");
+  ASSERT_TRUE(Drain());
+  EXPECT_FALSE(dlg_->disabled());
+  EXPECT_EQ(Control<QPushButton>(&window_, "1137")->text(), "Disable");
+}
+
+TEST_F(MainWindowTest, StatusMessagesReachTheStatusPageThroughTheController) {
+  dlg_->OnInitDialog();
+  loop_.PostMessage(WM_STATUS_PROGRESS_TEXT, 2, 0, "Updating file: a.mp3");
+  ASSERT_TRUE(Drain());
+  CStatusPage* page = window_.tab()->status_page();
+  EXPECT_EQ(page->current_job(), 2);
+  EXPECT_TRUE(page->events()->toPlainText().startsWith("Vornic ready\n"));
+  EXPECT_EQ(window_.tray()->tooltip(), "Vornic\r\nIndexing...");
+}
+
+TEST_F(MainWindowTest, ControlShiftDOpensTheTesterFromAnyPage) {
+  window_.ShowPage(MainWindowPage::kMusicFolders, ID_CMD_SHOW_FOLDERS);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+  QTest::keyClick(window_.tab()->currentWidget(), Qt::Key_D,
+                  Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_TRUE(PumpUntil([&] { return window_.tester() && window_.tester()->isVisible(); }));
+  EXPECT_EQ(window_.tester()->windowTitle(), "Vornic Tester");
+  window_.tester()->close();
+}
+
+TEST_F(MainWindowTest, TheAboutBoxShowsVersionTextAndLink) {
+  Click("16");
+  ASSERT_TRUE(PumpUntil([&] { return window_.about() && window_.about()->isVisible(); }));
+  CAboutDlg* about = window_.about();
+  EXPECT_EQ(about->windowTitle(), "About Vornic");
+  EXPECT_EQ(Control<QLabel>(about, "1057")->text(), "Version 1.0.3.105");
+  EXPECT_TRUE(Control<QLabel>(about, "1123")->text().startsWith("http"));
+  about->close();
+}
+
+}  // namespace
+}  // namespace ui_test
