@@ -83,7 +83,10 @@ std::size_t MessageLoop::ProcessPending() {
     budget = queue_.size();
   }
   std::size_t dispatched = 0;
+  platform::Clock& real = platform::SystemClock();
+  const std::uint64_t pass_start = pass_limit_ms_ ? real.TickMs() : 0;
   while (dispatched < budget && !quit_) {
+    if (pass_limit_ms_ && dispatched > 0 && real.TickMs() - pass_start >= pass_limit_ms_) break;
     Message message;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -169,6 +172,9 @@ std::size_t MessageLoop::PendingCount() const {
 bool MessageLoop::WaitForInput(int timeout_ms) {
   platform::Clock& real = platform::SystemClock();
   const std::uint64_t start = real.TickMs();
+  // The other event loop gets its turn even when input is already waiting:
+  // a busy queue must not starve it.
+  if (input_wait_) input_wait_(0);
   for (;;) {
     std::int64_t timer_ms;
     {

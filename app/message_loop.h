@@ -17,7 +17,8 @@
 //   so a test with FakeClock makes timers due by advancing it (then calling
 //   ProcessPending, or Wake when Run is waiting on another thread).
 // - One ProcessPending pass dispatches the messages that were queued when it
-//   began, then the timers that were due when the timer phase began; what
+//   began (those it reaches within its pass limit, SetPassLimit, if one is
+//   set), then the timers that were due when the timer phase began; what
 //   handlers post or arm meanwhile waits for the next pass, so a handler
 //   that re-posts itself cannot starve the caller's event loop. A pass stops
 //   early once Quit was called.
@@ -95,12 +96,18 @@ class MessageLoop {
   // one is due now, -1 when there is no timer.
   std::int64_t MsUntilNextTimer() const;
   int WakeFd() const { return wake_.fd(); }
+  // Bounds one ProcessPending pass: once `ms` of real time went by, the
+  // messages still queued wait for the next pass (0: no bound, the
+  // default). The GUI thread sets it so that a burst of agent messages
+  // cannot hold up its window for long.
+  void SetPassLimit(std::uint32_t ms) { pass_limit_ms_ = ms; }
   // Replaces the blocking wait inside WaitForInput (and so Run) with `wait`,
   // called with the time-out in ms (-1: none). It must return once WakeFd()
   // is readable or the time has passed, and may run another event loop
   // meanwhile: the GUI's, so that windows stay alive while the controller
-  // waits for an agent thread to stop. Owner thread; null restores the
-  // plain wait.
+  // waits for an agent thread to stop. Every WaitForInput first calls it
+  // with 0, which lets that loop handle what is pending without waiting.
+  // Owner thread; null restores the plain wait.
   void SetInputWait(std::function<void(int timeout_ms)> wait) { input_wait_ = std::move(wait); }
   bool QuitRequested() const { return quit_; }
   std::size_t PendingCount() const;
@@ -123,6 +130,7 @@ class MessageLoop {
   platform::Clock& clock_;
   Handler handler_;
   std::function<void(int)> input_wait_;
+  std::uint32_t pass_limit_ms_ = 0;
   mutable std::mutex mutex_;
   std::deque<Message> queue_;
   std::map<WPARAM, Timer> timers_;

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
 
@@ -20,13 +21,24 @@ QtLoopBridge::QtLoopBridge(MessageLoop& loop, QObject* parent)
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, &QtLoopBridge::OnWake);
   loop_.SetInputWait([this](int timeout_ms) { Wait(timeout_ms); });
+  loop_.SetPassLimit(kPassLimitMs);
   ArmTimer();
 }
 
-QtLoopBridge::~QtLoopBridge() { loop_.SetInputWait(nullptr); }
+QtLoopBridge::~QtLoopBridge() {
+  loop_.SetInputWait(nullptr);
+  loop_.SetPassLimit(0);
+}
 
 void QtLoopBridge::Wait(int timeout_ms) {
-  if (Readable(loop_.WakeFd())) return;
+  // Qt gets a turn between two passes even while messages keep coming, so
+  // a burst from an agent cannot starve the window (passes are bounded by
+  // the loop's pass limit). The frame without a loop tells OnWake to leave
+  // the wake to this wait.
+  waits_.push_back({nullptr, QThread::currentThread()->loopLevel()});
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  waits_.pop_back();
+  if (timeout_ms == 0 || Readable(loop_.WakeFd())) return;
   QEventLoop nested;
   QTimer limit;
   if (timeout_ms >= 0) {
@@ -44,7 +56,7 @@ void QtLoopBridge::Wait(int timeout_ms) {
 void QtLoopBridge::OnWake() {
   if (!waits_.empty() && QThread::currentThread()->loopLevel() == waits_.back().level) {
     // The controller's own wait returns and dispatches.
-    waits_.back().loop->quit();
+    if (waits_.back().loop) waits_.back().loop->quit();
     return;
   }
   loop_.ProcessPending();

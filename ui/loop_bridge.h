@@ -27,6 +27,9 @@ class QEventLoop;
 class QtLoopBridge : public QObject {
   Q_OBJECT
  public:
+  // The longest the controller's messages hold the GUI thread at a time.
+  static constexpr std::uint32_t kPassLimitMs = 8;
+
   explicit QtLoopBridge(MessageLoop& loop, QObject* parent = nullptr);
   ~QtLoopBridge() override;
 
