@@ -37,7 +37,9 @@ class MainWindowView {
   // Caption of the Disable/Enable button (control 1137).
   virtual void SetAgentsButtonText(const std::string& text) = 0;
   virtual void SetTrayTooltip(const std::string& text) = 0;
-  virtual void ShowBalloon(const std::string& text) = 0;
+  // A tray balloon. With `count` it is an update notice: a click on it
+  // while it is out posts WM_UPDATE_ACCEPTED.
+  virtual void ShowBalloon(const std::string& text, bool count) = 0;
   // WM_USER+100 other than the close request: icon id and mouse message.
   virtual void OnTrayNotification(WPARAM icon, LPARAM mouse) = 0;
   virtual void RemoveTrayIcon() = 0;

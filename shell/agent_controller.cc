@@ -93,7 +93,7 @@ BOOL CKivClientDlg::OnAgentDone(WPARAM id, LPARAM result) {
     return TRUE;
   }
   if (id == ID_NOTIFY_NEW_VERSION) {
-    view_.ShowBalloon(LoadStringResource(IDS_NEW_VERSION));
+    view_.ShowBalloon(LoadStringResource(IDS_NEW_VERSION), true);
     return TRUE;
   }
   if (!IsAgentCommandId(id)) return FALSE;

@@ -50,7 +50,7 @@ void HeadlessMainWindow::SetAgentsButtonText(const std::string& text) { button_t
 
 void HeadlessMainWindow::SetTrayTooltip(const std::string& text) { tray_tooltip_ = text; }
 
-void HeadlessMainWindow::ShowBalloon(const std::string& text) {
+void HeadlessMainWindow::ShowBalloon(const std::string& text, bool) {
   const std::string line = OneLine(text);
   LogApp(line, LEVEL_INFO);
   std::fprintf(out_, "%s\n", line.c_str());

@@ -22,7 +22,7 @@ class HeadlessMainWindow : public MainWindowView {
   void OpenDatabaseTester() override;
   void SetAgentsButtonText(const std::string& text) override;
   void SetTrayTooltip(const std::string& text) override;
-  void ShowBalloon(const std::string& text) override;
+  void ShowBalloon(const std::string& text, bool count) override;
   void OnTrayNotification(WPARAM icon, LPARAM mouse) override;
   void RemoveTrayIcon() override {}
   void ForwardToPages(Message& message) override;

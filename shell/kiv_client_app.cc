@@ -212,10 +212,11 @@ void CKivClientApp::UnloadIdentificationLoader() {}
 // No tag reader yet.
 void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
 void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }
-// The agent controller becomes the main loop's handler. There is no
-// visible window yet, so the headless view stands in and logs "/show".
+// The agent controller becomes the main loop's handler, with the visible
+// window when there is one; the headless view logs "/show" instead.
 void CKivClientApp::CreateMainWindow() {
-  view_ = std::make_unique<HeadlessMainWindow>();
+  if (window_factory_ && !options_.headless) view_ = window_factory_(loop_);
+  if (!view_) view_ = std::make_unique<HeadlessMainWindow>();
   CKivClientDlg::Options options;
   options.watch_power_events = true;
   main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);

@@ -13,6 +13,7 @@
 // loop() may be posted to from any thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,12 @@ class CKivClientApp {
   // Start-up, main loop, shutdown; returns the process exit code.
   int Main();
 
+  // Makes the visible main window for the controller's loop; the entry
+  // point sets it when there is a display. Without one (or with
+  // --headless) the headless window stands in.
+  using MainWindowFactory = std::function<std::unique_ptr<MainWindowView>(MessageLoop&)>;
+  void SetMainWindowFactory(MainWindowFactory factory) { window_factory_ = std::move(factory); }
+
   MessageLoop& loop() { return loop_; }
   const CommandLineOptions& options() const { return options_; }
 
@@ -103,9 +110,9 @@ class CKivClientApp {
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
-  // The main window: its view (headless until the user interface provides
-  // a visible one) and the agent controller behind it.
+  // The main window: its view (the factory's, or the headless one) and the agent controller behind it.
   std::unique_ptr<MainWindowView> view_;
+  MainWindowFactory window_factory_;
   std::unique_ptr<CKivClientDlg> main_window_;
   // Keeps the tag reader initialised (its supported-extension list filled)
   // while the agents run.

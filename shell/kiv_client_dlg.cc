@@ -164,7 +164,7 @@ void CKivClientDlg::OnHide() {
   DWORD notified = 0;
   const BOOL known = AppSettings().ReadDword(kSubKeySettings, "Notified", notified);
   if (known && (notified & kNotifiedBackgroundBalloon)) return;
-  view_.ShowBalloon(LoadStringResource(IDS_RUNS_IN_BACKGROUND));
+  view_.ShowBalloon(LoadStringResource(IDS_RUNS_IN_BACKGROUND), false);
   AppSettings().WriteDword(kSubKeySettings, "Notified",
                            (known ? notified : 0) | kNotifiedBackgroundBalloon);
 }

@@ -1,15 +1,17 @@
 // vornic: the desktop client of the KIV music-taste service.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/agent_registry.h"
-#include "shell/kiv_client_app.h"
 #include "musicid/agent_musicid.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
 #include "server/connection_monitor.h"
 #include "server/server_agents.h"
+#include "shell/kiv_client_app.h"
+#include "ui/qt_session.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
@@ -20,6 +22,17 @@ int main(int argc, char** argv) {
   folder_monitor.is_online = [] { return IsOnline(0) > 0; };
   RegisterFolderMonitorAgent(AgentJobs(), folder_monitor);
   RegisterMusicIdAgent(AgentJobs());
+
+  // The window and the tray when there is a display; otherwise the
+  // controller and the agents run headless. The session exists before the
+  // application object, so start-up's message boxes are shown too, and
+  // ends after it.
+  const CommandLineOptions options = ParseCommandLine(args);
+  std::unique_ptr<QtSession> session;
+  if (!options.headless && !options.help && !options.version && QtSession::DisplayAvailable())
+    session = std::make_unique<QtSession>(argc, argv);
   CKivClientApp app(std::move(args));
+  if (session)
+    app.SetMainWindowFactory([&session](MessageLoop& loop) { return session->MakeMainWindow(loop); });
   return app.Main();
 }

@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/message_box.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 #include "ui/tester_database.h"
 
 namespace {

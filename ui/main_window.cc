@@ -135,7 +135,9 @@ void CKivClientWindow::SetAgentsButtonText(const std::string& text) {
 
 void CKivClientWindow::SetTrayTooltip(const std::string& text) { tray_.SetTooltipText(text); }
 
-void CKivClientWindow::ShowBalloon(const std::string& text) { tray_.ShowBalloon(text, false); }
+void CKivClientWindow::ShowBalloon(const std::string& text, bool count) {
+  tray_.ShowBalloon(text, count);
+}
 
 void CKivClientWindow::OnTrayNotification(WPARAM icon, LPARAM mouse) {
   tray_.OnTrayNotification(icon, mouse);

@@ -51,7 +51,7 @@ class CKivClientWindow : public QWidget, public MainWindowView, public DbEventSi
   void OpenDatabaseTester() override;
   void SetAgentsButtonText(const std::string& text) override;
   void SetTrayTooltip(const std::string& text) override;
-  void ShowBalloon(const std::string& text) override;
+  void ShowBalloon(const std::string& text, bool count) override;
   void OnTrayNotification(WPARAM icon, LPARAM mouse) override;
   void RemoveTrayIcon() override;
   void ForwardToPages(Message& message) override;

@@ -78,7 +78,10 @@ void QtMessageBoxHost::Open(const std::shared_ptr<Pending>& pending, const std::
     box->exec();
     return;
   }
-  box->setWindowModality(Qt::ApplicationModal);
+  // An agent's box leaves the window and the tray usable, as a box with no
+  // owner window does; it only stays in front.
+  box->setWindowModality(Qt::NonModal);
+  box->setWindowFlag(Qt::WindowStaysOnTopHint);
   box->show();
   box->raise();
 }

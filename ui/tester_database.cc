@@ -7,7 +7,7 @@
 #include "app/agent_kinds.h"
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 namespace {
 

@@ -118,7 +118,10 @@ class RecordingView : public MainWindowView {
   void OpenDatabaseTester() override { ++tester; }
   void SetAgentsButtonText(const std::string& text) override { button = text; }
   void SetTrayTooltip(const std::string& text) override { tooltip = text; }
-  void ShowBalloon(const std::string& text) override { balloons.push_back(text); }
+  void ShowBalloon(const std::string& text, bool count) override {
+    balloons.push_back(text);
+    counted_balloons += count ? 1 : 0;
+  }
   void OnTrayNotification(WPARAM, LPARAM) override {}
   void RemoveTrayIcon() override { tray_removed = true; }
   void ForwardToPages(Message& message) override {
@@ -133,6 +136,8 @@ class RecordingView : public MainWindowView {
   std::string button;
   std::string tooltip;
   std::vector<std::string> balloons;
+  // Balloons shown with the count flag (update notices).
+  int counted_balloons = 0;
   bool tray_removed = false;
   std::vector<std::string> events;
   std::atomic<int> page_messages{0};

@@ -303,6 +303,7 @@ TEST_F(AgentControllerTest, ITunesNotificationClearsItsRelaunchWhenITunesStops) 
   Drain();
   EXPECT_EQ(view_.balloons, std::vector<std::string>{
                                 "A new version of Vornic is available.\r\nClick for details."});
+  EXPECT_EQ(view_.counted_balloons, 1);  // a click on it accepts the update
 }
 
 }  // namespace

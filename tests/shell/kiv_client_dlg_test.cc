@@ -138,6 +138,7 @@ TEST_F(KivClientDlgTest, HideAsksForCredentialsAndShowsTheBackgroundNoticeOnce) 
   EXPECT_EQ(view_.shown, std::vector<bool>{false});
   ASSERT_EQ(view_.balloons.size(), 1u);
   EXPECT_EQ(view_.balloons[0].rfind("Vornic will run in the background from here.", 0), 0u);
+  EXPECT_EQ(view_.counted_balloons, 0);
   DWORD notified = 0;
   AppSettings().ReadDword(kSubKeySettings, "Notified", notified);
   EXPECT_EQ(notified, 3u);
@@ -163,7 +164,7 @@ TEST(HeadlessMainWindowTest, StatusEventsGoToTheLogAndTheOutput) {
   Message progress{WM_STATUS_PROGRESS_POS, 2, 17, {}};
   view.ForwardToPages(event);
   view.ForwardToPages(progress);
-  view.ShowBalloon("A new version of Vornic is available.\r\nClick for details.");
+  view.ShowBalloon("A new version of Vornic is available.\r\nClick for details.", true);
   view.ShowPage(MainWindowPage::kActivityMonitor, ID_CMD_SHOW_ACTIVITY);
   view.ShowWindow(true);
   std::rewind(out);

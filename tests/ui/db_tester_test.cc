@@ -11,7 +11,7 @@
 
 #include "app/agent_kinds.h"
 #include "db/kiv_db.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/record_text.h"
 

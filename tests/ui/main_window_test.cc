@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/kiv_client_dlg.h"
+#include "shell/kiv_client_dlg.h"
 #include "app/reg_settings.h"
 #include "tests/ui/ui_fixture.h"
 

@@ -7,7 +7,7 @@
 #include "app/log.h"
 #include "app/reg_settings.h"
 #include "db/db_format.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 namespace ui_test {
 
