@@ -18,13 +18,13 @@
 #include <string>
 
 #include "app/agent_kinds.h"
-#include "shell/kiv_client_dlg.h"
 #include "app/log.h"
 #include "app/reg_settings.h"
-#include "db/kiv_db.h"
-#include "scan/agent_indexer.h"
 #include "app/search_paths.h"
+#include "db/kiv_db.h"
 #include "media/tag_reader.h"
+#include "scan/agent_indexer.h"
+#include "shell/kiv_client_dlg.h"
 #include "ui/main_window.h"
 
 namespace {

@@ -48,10 +48,26 @@ x_session_stop() {
 
 x_find_window() {
   local id
-  for _ in $(seq 200); do
+  for _ in $(seq 600); do
     id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
     [ -n "$id" ] && { echo "$id"; return 0; }
     sleep 0.05
+  done
+  return 1
+}
+
+# Runs the command after the name until a window of that name shows, up to
+# three times: a key sent while the display is busy can get lost.
+x_open_window() {
+  local name=$1 id
+  shift
+  for _ in 1 2 3; do
+    "$@"
+    for _ in $(seq 100); do
+      id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | head -n 1)
+      [ -n "$id" ] && { echo "$id"; return 0; }
+      sleep 0.05
+    done
   done
   return 1
 }

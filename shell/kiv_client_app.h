@@ -110,7 +110,8 @@ class CKivClientApp {
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
-  // The main window: its view (the factory's, or the headless one) and the agent controller behind it.
+  // The main window: its view (the factory's, or the headless one) and the agent controller behind
+  // it.
   std::unique_ptr<MainWindowView> view_;
   MainWindowFactory window_factory_;
   std::unique_ptr<CKivClientDlg> main_window_;

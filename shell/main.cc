@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     session = std::make_unique<QtSession>(argc, argv);
   CKivClientApp app(std::move(args));
   if (session)
-    app.SetMainWindowFactory([&session](MessageLoop& loop) { return session->MakeMainWindow(loop); });
+    app.SetMainWindowFactory(
+        [&session](MessageLoop& loop) { return session->MakeMainWindow(loop); });
   return app.Main();
 }

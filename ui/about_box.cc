@@ -13,7 +13,8 @@
 #include "ui/service_pages.h"
 
 QString VersionText() {
-  return QStringLiteral("Version %1").arg(QString::fromUtf8(LoadStringResource(IDS_CLIENT_VERSION)));
+  return QStringLiteral("Version %1")
+      .arg(QString::fromUtf8(LoadStringResource(IDS_CLIENT_VERSION)));
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
@@ -46,9 +47,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   const QString home = QString::fromStdString(ServiceHomePage());
   auto* link = new HyperlinkStatic(home, home, this);
   link->setObjectName(QStringLiteral("1123"));
+  link->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("1"));
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  ok->setObjectName(QStringLiteral("1"));
+  ok->setDefault(true);
+  ok->setFocus();
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
   auto* text = new QVBoxLayout;
@@ -61,7 +66,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(notice);
-  layout->addWidget(link);
+  layout->addWidget(link, 0, Qt::AlignLeft);
   layout->addWidget(buttons);
   setMinimumWidth(420);
 }

@@ -61,8 +61,8 @@ CKivClientTester::CKivClientTester(MessageLoop* main_window, platform::Clock& cl
     const char* id;
     const char* text;
   };
-  const Button specs[] = {{"1134", "Play"},   {"1136", "History"},      {"1135", "Send"},
-                          {"1138", "Send All"}, {"1137", "Delete"}, {"1142", "Version Check"},
+  const Button specs[] = {{"1134", "Play"},     {"1136", "History"}, {"1135", "Send"},
+                          {"1138", "Send All"}, {"1137", "Delete"},  {"1142", "Version Check"},
                           {"1", "Close"}};
   auto* buttons = new QHBoxLayout;
   QPushButton* made[7];
@@ -91,7 +91,8 @@ CKivClientTester::CKivClientTester(MessageLoop* main_window, platform::Clock& cl
   columns->addWidget(tree_, 1);
   columns->addLayout(right, 1);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Navigate to music file to view database entry"), this));
+  layout->addWidget(
+      new QLabel(QStringLiteral("Navigate to music file to view database entry"), this));
   layout->addLayout(columns, 1);
   layout->addLayout(buttons);
   resize(860, 560);
@@ -100,11 +101,13 @@ CKivClientTester::CKivClientTester(MessageLoop* main_window, platform::Clock& cl
     summary_->setPlainText(ForDisplay(text));
     emit summaryShown();
   });
-  connect(db_, &CTesterDatabase::recordReady, this, [this](const QString& path, const QString& text) {
-    if (path != current_file_) return;  // an answer for a file no longer selected
-    record_->setPlainText(ForDisplay(text));
-    emit recordShown();
-  });
+  connect(db_, &CTesterDatabase::recordReady, this,
+          [this](const QString& path, const QString& text) {
+            if (path != current_file_) return;  // an answer for a file no longer selected
+            record_->setPlainText(ForDisplay(text));
+            emit recordShown();
+          });
+  connect(model_, &QFileSystemModel::directoryLoaded, this, &CKivClientTester::OnDirectoryLoaded);
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& index) { OnPathSelected(model_->filePath(index), index); });
 
@@ -126,8 +129,27 @@ void CKivClientTester::SelectPath(const QString& path) {
     OnPathSelected(path, index);
     return;
   }
+  // The model lists folders in the background; until the path's folders are
+  // listed the view may move its current item, so the choice is made again
+  // as each of them arrives.
+  pending_ = path;
   tree_->setCurrentIndex(index);
   tree_->scrollTo(index);
+}
+
+void CKivClientTester::OnDirectoryLoaded(const QString& folder) {
+  if (pending_.isEmpty()) return;
+  if (!pending_.startsWith(folder)) return;
+  const QModelIndex index = model_->index(pending_);
+  if (tree_->currentIndex() != index) tree_->setCurrentIndex(index);
+  tree_->scrollTo(index);
+  if (folder != pending_ && QFileInfo(pending_).path() != folder) return;
+  // The model sorts a listed folder a moment later; scroll once it has.
+  const QPersistentModelIndex target(index);
+  QTimer::singleShot(250, this, [this, target] {
+    if (target.isValid()) tree_->scrollTo(target, QAbstractItemView::PositionAtCenter);
+  });
+  pending_.clear();
 }
 
 void CKivClientTester::OnPathSelected(const QString& path, const QModelIndex& index) {

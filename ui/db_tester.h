@@ -49,6 +49,7 @@ class CKivClientTester : public QDialog {
  private:
   // A tree item (or a path not listed yet, with an invalid index) chosen.
   void OnPathSelected(const QString& path, const QModelIndex& index);
+  void OnDirectoryLoaded(const QString& folder);
   void Refresh();
   void Change(TesterChange change);
   void SendAll();
@@ -61,4 +62,6 @@ class CKivClientTester : public QDialog {
   QPlainTextEdit* record_;
   QTimer refresh_;
   QString current_file_;
+  // A path chosen before the model listed its folders.
+  QString pending_;
 };

@@ -39,8 +39,7 @@ void HyperlinkStatic::leaveEvent(QEvent* event) {
 }
 
 void HyperlinkStatic::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-    Activate();
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) Activate();
   QLabel::mouseReleaseEvent(event);
 }
 

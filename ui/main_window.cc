@@ -72,7 +72,8 @@ QPushButton* CKivClientWindow::Button(const char* id, const char* text, UINT mes
   auto* button = new QPushButton(QString::fromUtf8(text), this);
   button->setObjectName(QString::fromLatin1(id));
   button->setAutoDefault(false);
-  connect(button, &QPushButton::clicked, this, [this, message, command] { Post(message, command); });
+  connect(button, &QPushButton::clicked, this,
+          [this, message, command] { Post(message, command); });
   return button;
 }
 

@@ -17,7 +17,8 @@ std::string StoredTimeText(std::int64_t stored_time);
 
 // "Entries: %d   Free: %d\r\nSupported Extensions:\r\n%s", the extensions
 // joined with ":".
-std::string SummaryText(DWORD entries, DWORD free_slots, const std::vector<std::string>& extensions);
+std::string SummaryText(DWORD entries, DWORD free_slots,
+                        const std::vector<std::string>& extensions);
 
 // The record display of the file at `path`: `entry` null for a file
 // without a record ("Not In Database").

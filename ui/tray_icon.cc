@@ -15,24 +15,22 @@ struct MenuItem {
 
 // Menu resource 173; a zero command is the separator.
 constexpr MenuItem kMenu[] = {
-    {ID_CMD_SHOW_LOGIN, "Login Info"},
-    {ID_CMD_SHOW_FOLDERS, "Add/Delete Music Folders"},
-    {ID_CMD_SHOW_STATUS, "Activity Monitor"},
-    {0, nullptr},
-    {ID_CMD_ABOUT, "&About Vornic"},
-    {ID_CMD_SHUTDOWN, "S&hutdown Vornic"},
+    {ID_CMD_SHOW_LOGIN, "Login Info"},        {ID_CMD_SHOW_FOLDERS, "Add/Delete Music Folders"},
+    {ID_CMD_SHOW_STATUS, "Activity Monitor"}, {0, nullptr},
+    {ID_CMD_ABOUT, "&About Vornic"},          {ID_CMD_SHUTDOWN, "S&hutdown Vornic"},
 };
 
 // Texts keep their CR LF line breaks; a tooltip or a notification wants LF.
-QString ForDisplay(QString text) { return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+QString ForDisplay(QString text) {
+  return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
 
 // Without a notification area a balloon becomes a desktop notification.
 void ShowDesktopNotice(const QString& title, const QString& text) {
   const QString tool = QStandardPaths::findExecutable(QStringLiteral("notify-send"));
   if (tool.isEmpty() || !QProcess::startDetached(tool, {QStringLiteral("--app-name=Vornic"),
                                                         ForDisplay(title), ForDisplay(text)}))
-    AppLog().Log(ForDisplay(text).replace('\n', ' ').toStdString(), LEVEL_INFO,
-                 MODULE_APPLICATION);
+    AppLog().Log(ForDisplay(text).replace('\n', ' ').toStdString(), LEVEL_INFO, MODULE_APPLICATION);
 }
 
 }  // namespace
@@ -51,8 +49,7 @@ CTrayIcon::CTrayIcon(UINT icon_id, QObject* parent)
     if (r == QSystemTrayIcon::DoubleClick) Notify(WM_LBUTTONDBLCLK);
     if (r == QSystemTrayIcon::Context) Notify(WM_RBUTTONUP);
   });
-  connect(&icon_, &QSystemTrayIcon::messageClicked, this,
-          [this] { Notify(NIN_BALLOONUSERCLICK); });
+  connect(&icon_, &QSystemTrayIcon::messageClicked, this, [this] { Notify(NIN_BALLOONUSERCLICK); });
 }
 
 CTrayIcon::~CTrayIcon() { SetIcon(QIcon()); }

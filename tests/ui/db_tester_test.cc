@@ -6,12 +6,12 @@
 #include <QSignalSpy>
 #include <QTreeView>
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 
 #include "app/agent_kinds.h"
-#include "db/kiv_db.h"
 #include "app/search_paths.h"
+#include "db/kiv_db.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/record_text.h"
 
@@ -139,8 +139,8 @@ TEST_F(TesterTest, SendAllAsksFirstAndResendsEveryRecord) {
   {
     AnsweringBox no(IDNO);
     Click("1138");
-    ASSERT_EQ(no.texts, std::vector<std::string>{
-                            "Are you sure you want to make all entries to be resent?"});
+    ASSERT_EQ(no.texts,
+              std::vector<std::string>{"Are you sure you want to make all entries to be resent?"});
   }
   tester_->SelectPath(QString::fromStdString(a));
   ASSERT_TRUE(Shown());

@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "shell/kiv_client_dlg.h"
 #include "app/reg_settings.h"
+#include "shell/kiv_client_dlg.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace ui_test {
@@ -27,7 +27,9 @@ class MainWindowTest : public UiTest {
     dlg_.reset();
   }
   void Click(const char* id) { Control<QPushButton>(&window_, id)->click(); }
-  bool Drain() { return PumpUntil([&] { return loop_.PendingCount() == 0; }); }
+  bool Drain() {
+    return PumpUntil([&] { return loop_.PendingCount() == 0; });
+  }
   bool Shown() { return window_.isVisible() && !window_.isMinimized(); }
   DWORD Notified() {
     DWORD value = 0;

@@ -18,13 +18,12 @@ TEST_F(TrayIconTest, TheMenuHoldsTheCommandsInOrder) {
   std::vector<std::pair<QString, QString>> items;
   for (QAction* action : tray_.menu()->actions())
     items.emplace_back(action->objectName(), action->isSeparator() ? "-" : action->text());
-  EXPECT_EQ(items, (std::vector<std::pair<QString, QString>>{
-                       {"32784", "Login Info"},
-                       {"32799", "Add/Delete Music Folders"},
-                       {"32785", "Activity Monitor"},
-                       {"", "-"},
-                       {"32786", "&About Vornic"},
-                       {"32787", "S&hutdown Vornic"}}));
+  EXPECT_EQ(items, (std::vector<std::pair<QString, QString>>{{"32784", "Login Info"},
+                                                             {"32799", "Add/Delete Music Folders"},
+                                                             {"32785", "Activity Monitor"},
+                                                             {"", "-"},
+                                                             {"32786", "&About Vornic"},
+                                                             {"32787", "S&hutdown Vornic"}}));
 }
 
 TEST_F(TrayIconTest, ADoubleClickOpensLoginInfoUntilTheFirstSuccessfulAuthentication) {
