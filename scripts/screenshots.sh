@@ -9,7 +9,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir=${BUILD_DIR:-$root/build-dev}
 out=$(realpath -m "${1:-$root/screenshots}")
-vornic=$build_dir/shell/vornic
+vornic=$build_dir/vornic
+[ -x "$vornic" ] || vornic=$build_dir/shell/vornic
 [ -x "$vornic" ] || { echo "screenshots: build $vornic first" >&2; exit 1; }
 mkdir -p "$out"
 

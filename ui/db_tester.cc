@@ -14,14 +14,10 @@
 
 #include "app/message_box.h"
 #include "app/search_paths.h"
+#include "ui/display_text.h"
 #include "ui/tester_database.h"
 
 namespace {
-
-QString ForDisplay(const QString& text) {
-  QString shown = text;
-  return shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
 
 QPlainTextEdit* ReadOnlyText(QWidget* parent, const char* id) {
   auto* edit = new QPlainTextEdit(parent);
@@ -98,13 +94,13 @@ CKivClientTester::CKivClientTester(MessageLoop* main_window, platform::Clock& cl
   resize(860, 560);
 
   connect(db_, &CTesterDatabase::summaryReady, this, [this](const QString& text) {
-    summary_->setPlainText(ForDisplay(text));
+    summary_->setPlainText(DisplayText(text));
     emit summaryShown();
   });
   connect(db_, &CTesterDatabase::recordReady, this,
           [this](const QString& path, const QString& text) {
             if (path != current_file_) return;  // an answer for a file no longer selected
-            record_->setPlainText(ForDisplay(text));
+            record_->setPlainText(DisplayText(text));
             emit recordShown();
           });
   connect(model_, &QFileSystemModel::directoryLoaded, this, &CKivClientTester::OnDirectoryLoaded);

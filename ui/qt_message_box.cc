@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include "app/log.h"
+#include "ui/display_text.h"
 
 QtMessageBoxHost::QtMessageBoxHost(QObject* parent) : QObject(parent) {}
 
@@ -17,8 +18,7 @@ QMessageBox* QtMessageBoxHost::MakeBox(const std::string& text, UINT type) {
   if (type & MB_ICONERROR) icon = QMessageBox::Critical;
   if (type & MB_ICONQUESTION) icon = QMessageBox::Question;
   if (type & MB_ICONINFORMATION) icon = QMessageBox::Information;
-  QString body = QString::fromStdString(text);
-  body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  const QString body = DisplayText(text);
   const bool yes_no = (type & 0xF) == MB_YESNO;
   auto* box = new QMessageBox(icon, QStringLiteral("Vornic"), body,
                               yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);

@@ -5,6 +5,7 @@
 
 #include "app/log.h"
 #include "server/server_session.h"
+#include "ui/display_text.h"
 
 namespace {
 
@@ -20,17 +21,13 @@ constexpr MenuItem kMenu[] = {
     {ID_CMD_ABOUT, "&About Vornic"},          {ID_CMD_SHUTDOWN, "S&hutdown Vornic"},
 };
 
-// Texts keep their CR LF line breaks; a tooltip or a notification wants LF.
-QString ForDisplay(QString text) {
-  return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
 // Without a notification area a balloon becomes a desktop notification.
 void ShowDesktopNotice(const QString& title, const QString& text) {
   const QString tool = QStandardPaths::findExecutable(QStringLiteral("notify-send"));
   if (tool.isEmpty() || !QProcess::startDetached(tool, {QStringLiteral("--app-name=Vornic"),
-                                                        ForDisplay(title), ForDisplay(text)}))
-    AppLog().Log(ForDisplay(text).replace('\n', ' ').toStdString(), LEVEL_INFO, MODULE_APPLICATION);
+                                                        DisplayText(title), DisplayText(text)}))
+    AppLog().Log(DisplayText(text).replace('\n', ' ').toStdString(), LEVEL_INFO,
+                 MODULE_APPLICATION);
 }
 
 }  // namespace
@@ -87,14 +84,14 @@ void CTrayIcon::SetTooltipText(const std::string& text) {
   QString tip = base_tooltip_;
   if (!text.empty()) tip += QStringLiteral("\r\n") + QString::fromStdString(text);
   tooltip_ = tip.left(kTooltipLength);
-  icon_.setToolTip(ForDisplay(tooltip_));
+  icon_.setToolTip(DisplayText(tooltip_));
 }
 
 void CTrayIcon::ShowBalloon(const std::string& text, bool count) {
   const QString body = QString::fromStdString(text).left(kBalloonLength);
   const QString title = tooltip_.left(kBalloonTitleLength);
   if (QSystemTrayIcon::isSystemTrayAvailable() && icon_.isVisible())
-    icon_.showMessage(ForDisplay(title), ForDisplay(body), QSystemTrayIcon::Information,
+    icon_.showMessage(DisplayText(title), DisplayText(body), QSystemTrayIcon::Information,
                       kBalloonTimeoutMs);
   else
     ShowDesktopNotice(title, body);

@@ -231,3 +231,28 @@ TEST(MessageLoopTest, PingPongWithAWorkerLosesNoWakeUp) {
 }
 
 }  // namespace
+
+TEST(MessageLoopTest, APassLimitLeavesTheRestForTheNextPassAndTheWaitGetsItsTurn) {
+  MessageLoop loop;
+  int handled = 0;
+  loop.SetHandler([&](Message&) {
+    ++handled;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  });
+  loop.SetPassLimit(10);
+  for (int i = 0; i < 20; ++i) loop.PostMessage(WM_USER);
+  loop.ProcessPending();
+  EXPECT_GE(handled, 1);
+  EXPECT_LT(handled, 20);
+  pollfd p{loop.WakeFd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 0), 1);  // the rest is still signalled
+
+  // The replacing wait is offered a turn even with input waiting, then not
+  // called again since there is input.
+  std::vector<int> waits;
+  loop.SetInputWait([&](int timeout_ms) { waits.push_back(timeout_ms); });
+  EXPECT_TRUE(loop.WaitForInput(-1));
+  EXPECT_EQ(waits, std::vector<int>{0});
+  while (handled < 20) loop.ProcessPending();
+  loop.SetInputWait(nullptr);
+}
