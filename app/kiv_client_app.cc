@@ -166,7 +166,10 @@ void CKivClientApp::ReportRegistryDamage() {
 }
 
 BOOL CKivClientApp::CheckSingleInstance() {
-  instance_ = std::make_unique<platform::SingleInstance>(platform::RuntimeDir());
+  // The lock beside the database: every copy of this user meets it, with or
+  // without a runtime folder in its environment.
+  instance_ =
+      std::make_unique<platform::SingleInstance>(platform::DataDir(), platform::RuntimeDir());
   switch (instance_->Acquire()) {
     case platform::SingleInstance::State::kFirst:
       if (!instance_->Listen(

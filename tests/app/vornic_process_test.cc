@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "app/reg_settings.h"
@@ -51,6 +52,7 @@ class Vornic {
   }
 
   void Signal(int signo) { ::kill(pid_, signo); }
+  pid_t pid() const { return pid_; }
   // The exit code, or -1 when it did not exit normally in time.
   int Wait() {
     auto end = std::chrono::steady_clock::now() + kPatience;
@@ -91,6 +93,25 @@ std::size_t Count(const std::string& text, const std::string& what) {
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
+
+// Sets an environment variable for the copies started while it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 constexpr const char* kStarted = "******** KIVClient 1.0.3.105 Started ********";
 constexpr const char* kStopped = "******** KIVClient 1.0.3.105 Stopped ********";
@@ -147,6 +168,58 @@ TEST_F(VornicProcessTest, SecondStartIsRefusedAndSigtermStopsTheFirst) {
   EXPECT_EQ(level, 5u);
   EXPECT_EQ(mask, 0xFFFFFFFFu);
   EXPECT_FALSE(std::filesystem::exists(platform::RuntimeDir() + "/kiv.sock"));
+}
+
+// A copy started by cron, su or ssh has no runtime folder of the session,
+// but it meets the session copy's lock beside the database all the same.
+TEST_F(VornicProcessTest, ACopyWithAnotherRuntimeFolderIsRefusedAndTheDatabaseStaysAsItIs) {
+  Vornic first(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }))
+      << LogText() << first.Stderr();
+  const std::string db = platform::DataDir() + "/kivclient.db";
+  const std::string before = ReadFile(db);
+  ASSERT_FALSE(before.empty());
+  {
+    std::filesystem::create_directories(env_.Path("other-runtime"));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", env_.Path("other-runtime"));
+    Vornic second(env_, {"--headless"});
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_NE(second.Stderr().find("Another instance of the KIV client is currently running"),
+              std::string::npos)
+        << second.Stderr();
+  }
+  EXPECT_EQ(ReadFile(db), before);
+  EXPECT_EQ(Count(LogText(), kReady), 1u);
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
+}
+
+// Two data folders whose settings name one database folder: the second
+// copy stops at the database and says who holds it.
+TEST_F(VornicProcessTest, ACopyReachingTheSameDatabaseThroughDBPathStopsAndNamesTheHolder) {
+  const std::string shared = env_.Path("shared-db");
+  std::filesystem::create_directories(shared);
+  ASSERT_TRUE(settings_.WriteString(kSubKeySettings, "DBPath", shared));
+  Vornic first(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }))
+      << LogText() << first.Stderr();
+  const std::string db = shared + "/kivclient.db";
+  const std::string before = ReadFile(db);
+  ASSERT_FALSE(before.empty());
+  {
+    std::filesystem::create_directories(env_.Path("other-runtime"));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", env_.Path("other-runtime"));
+    ScopedEnv data("XDG_DATA_HOME", env_.Path("other-data"));
+    Vornic second(env_, {"--headless"});
+    EXPECT_EQ(second.Wait(), 0);
+    const std::string text = "The local db file " + db + " is in use by another process (pid " +
+                             std::to_string(first.pid()) + ")";
+    EXPECT_NE(second.Stderr().find(text), std::string::npos) << second.Stderr();
+    EXPECT_NE(second.Stderr().find("Unable to initlialize Vornic Database."), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(db), before);
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
 }
 
 TEST_F(VornicProcessTest, SigintAlsoRunsTheShutdown) {
