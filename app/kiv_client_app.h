@@ -13,6 +13,7 @@
 // loop() may be posted to from any thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "platform/win_types.h"
 
 class CKivClientDlg;
+class DbEventSink;
 class CTagReaderRef;
 
 // The version string of the banners and --version.
@@ -64,6 +66,10 @@ class CKivClientApp {
   int Main();
 
   MessageLoop& loop() { return loop_; }
+  // The visible main window's view, made when the main window is created;
+  // without one the headless view stands in. Set before Main.
+  using ViewFactory = std::function<std::unique_ptr<MainWindowView>()>;
+  void SetViewFactory(ViewFactory make_view) { make_view_ = std::move(make_view); }
   const CommandLineOptions& options() const { return options_; }
 
  private:
@@ -105,8 +111,12 @@ class CKivClientApp {
   bool database_ready_ = false;
   // The main window: its view (headless until the user interface provides
   // a visible one) and the agent controller behind it.
+  ViewFactory make_view_;
   std::unique_ptr<MainWindowView> view_;
   std::unique_ptr<CKivClientDlg> main_window_;
+  // Posts WM_STATUS_COUNTS to the main window when the database's counts
+  // change; installed while the main window exists.
+  std::unique_ptr<DbEventSink> counts_sink_;
   // Keeps the tag reader initialised (its supported-extension list filled)
   // while the agents run.
   std::unique_ptr<CTagReaderRef> tag_reader_;
