@@ -12,8 +12,8 @@
 #include "platform/file_info.h"
 #include "platform/folders.h"
 #include "scan/itunes_tracks.h"
-#include "scan/search_paths.h"
-#include "scan/tag_reader.h"
+#include "app/search_paths.h"
+#include "media/tag_reader.h"
 
 namespace {
 
