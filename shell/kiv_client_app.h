@@ -54,10 +54,16 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& args);
 // kivclient.log inside it).
 std::string ResolveLogPath(const std::string& value, const std::string& data_dir);
 
+// Makes the view of the main window once start-up reaches it; the view may
+// post the user's commands to `loop`.
+using MainWindowFactory =
+    std::function<std::unique_ptr<MainWindowView>(MessageLoop& loop, const CommandLineOptions&)>;
+
 class CKivClientApp {
  public:
-  // `args` without the program name.
-  explicit CKivClientApp(std::vector<std::string> args);
+  // `args` without the program name. Without `make_view` the main window is
+  // the headless one.
+  explicit CKivClientApp(std::vector<std::string> args, MainWindowFactory make_view = {});
   ~CKivClientApp();
   CKivClientApp(const CKivClientApp&) = delete;
   CKivClientApp& operator=(const CKivClientApp&) = delete;
@@ -66,10 +72,6 @@ class CKivClientApp {
   int Main();
 
   MessageLoop& loop() { return loop_; }
-  // The visible main window's view, made when the main window is created;
-  // without one the headless view stands in. Set before Main.
-  using ViewFactory = std::function<std::unique_ptr<MainWindowView>()>;
-  void SetViewFactory(ViewFactory make_view) { make_view_ = std::move(make_view); }
   const CommandLineOptions& options() const { return options_; }
 
  private:
@@ -105,13 +107,13 @@ class CKivClientApp {
 
   std::vector<std::string> args_;
   CommandLineOptions options_;
+  MainWindowFactory make_view_;
   MessageLoop loop_;
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
-  // The main window: its view (headless until the user interface provides
-  // a visible one) and the agent controller behind it.
-  ViewFactory make_view_;
+  // The main window: its view (made by make_view_) and the agent controller
+  // behind it.
   std::unique_ptr<MainWindowView> view_;
   std::unique_ptr<CKivClientDlg> main_window_;
   // Posts WM_STATUS_COUNTS to the main window when the database's counts

@@ -104,8 +104,9 @@ TEST(KivClientAppAgentsTest, AnAddedRecordReachesTheStatusPageAsACountChange) {
     return std::make_unique<AddingJob>(context, path);
   }));
   std::vector<UINT> seen;
-  CKivClientApp app({"--headless"});
-  app.SetViewFactory([&] { return std::make_unique<RecordingView>(&seen); });
+  CKivClientApp app({"--headless"}, [&](MessageLoop&, const CommandLineOptions&) {
+    return std::make_unique<RecordingView>(&seen);
+  });
   EXPECT_EQ(app.Main(), 0);
   AgentJobs().Unregister(AGENT_CONNECTIONMON);
   EXPECT_TRUE(AddingJob::added);
