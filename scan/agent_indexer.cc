@@ -7,17 +7,9 @@
 #include "db/kiv_db.h"
 #include "platform/dir_walk.h"
 #include "platform/file_info.h"
+#include "platform/text.h"
+#include "scan/absent_volume.h"
 #include "scan/indexer_log.h"
-
-namespace {
-
-// The name shown for a file: its base name.
-std::string DisplayTitle(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
 
 AgentIndexer::AgentIndexer(const AgentContext& context, AgentIndexerOptions options)
     : context_(context), options_(options), db_(std::make_unique<KivDB>()) {}
@@ -111,6 +103,8 @@ const FolderProbe& AgentIndexer::ChosenFolder(const std::string& folder) {
   if (!probe.answered)
     IndexerLogPath("AgentIndexer: chosen folder is not answering, leaving it for this run", folder,
                    LEVEL_WARNING);
+  else if (probe.is_directory)
+    RememberEnclosingMountPoint(folder);
   return folders_.emplace(folder, probe).first->second;
 }
 
@@ -122,10 +116,12 @@ void AgentIndexer::CheckPresence(const DBEntry& entry, const std::string& path,
   if (!chosen.answered) return;
   switch (probe.Probe(path)) {
     case platform::PathPresence::kMissing:
-      // Only a chosen folder that is there and not empty proves the file
-      // gone: an unplugged drive or an unmounted share leaves an empty mount
-      // point (or nothing), and its records stay as they are.
-      if (chosen.has_entries) {
+      // An unplugged drive or an unmounted share leaves an empty mount point
+      // (or nothing): the records of its files stay as they are.
+      if (!chosen.is_directory || OnAbsentVolume(path)) {
+        IndexerLogPath("AgentIndexer: file is on a volume that is not mounted, leaving it", path,
+                       LEVEL_VERBOSE);
+      } else {
         IndexerLogPath("AgentIndexer: marking entry as deleted", path, LEVEL_INFO);
         SetFlags(path, DBFLAG_DELETED, 0);
       }
@@ -175,7 +171,7 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
     } else if (db_->AddEntry(path)) {
       IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
       Post(WM_STATUS_EVENT, kJobIndex, 0,
-           StrFormat(LoadStringResource(IDS_INDEX_ADDED), DisplayTitle(path).c_str()));
+           StrFormat(LoadStringResource(IDS_INDEX_ADDED), std::string(platform::BaseName(path)).c_str()));
     } else {
       IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
     }
@@ -209,7 +205,7 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
     return;
   db_->UpdateEntry(info);
   Post(WM_STATUS_EVENT, kJobIndex, 0,
-       StrFormat(LoadStringResource(IDS_INDEX_UPDATING), DisplayTitle(path).c_str()));
+       StrFormat(LoadStringResource(IDS_INDEX_UPDATING), std::string(platform::BaseName(path)).c_str()));
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {

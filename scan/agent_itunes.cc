@@ -3,6 +3,7 @@
 #include <atomic>
 #include <utility>
 
+#include "app/controller_state.h"
 #include "app/format.h"
 #include "app/log.h"
 #include "app/string_table.h"
@@ -10,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/file_info.h"
 #include "platform/folders.h"
+#include "platform/text.h"
 #include "scan/itunes_tracks.h"
 #include "app/search_paths.h"
 #include "media/tag_reader.h"
@@ -34,11 +36,6 @@ void Log(DWORD level, const std::string& message) { AppLog().Log(message, level,
 bool IsRegularFile(const std::string& path) {
   platform::FileInfo info;
   return !path.empty() && platform::StatFile(path, &info) && info.is_regular;
-}
-
-std::string BaseName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -93,7 +90,7 @@ class AgentITunes::Import : public ItunesTrackHandler {
     AppLog().LogDetail("AgentITunes: added new file to db", path, LEVEL_INFO, MODULE_ITUNES);
     agent_.context_.PostToMainWindow(
         WM_STATUS_EVENT, kJobITunes, 0,
-        StrFormat(LoadStringResource(IDS_ITUNES_ADDED), BaseName(path).c_str()));
+        StrFormat(LoadStringResource(IDS_ITUNES_ADDED), std::string(platform::BaseName(path)).c_str()));
   }
 
  private:
@@ -106,6 +103,7 @@ AgentITunes::AgentITunes(const AgentContext& context, AgentITunesOptions options
     : context_(context), options_(std::move(options)) {
   if (!context_.clock) context_.clock = &platform::SystemClock();
   if (!options_.settings) options_.settings = &AppSettings();
+  if (!options_.itunes_running) options_.itunes_running = [] { return ITunesRunning(); };
 }
 
 AgentITunes::~AgentITunes() = default;
@@ -150,18 +148,25 @@ int AgentITunes::Run() {
   if (path.empty()) return 1;
 
   platform::FileInfo info;
+  std::int64_t file_time = 0;
   if (platform::StatFile(path, &info)) {
-    const std::int64_t file_time = (info.modified + kFileTimeEpochSeconds) * 10000000;
+    file_time = (info.modified + kFileTimeEpochSeconds) * 10000000;
     if (g_library_time.load() >= file_time) {
       Log(LEVEL_INFO, "AgentItunes: ITunes history file not updated since last read. Skipping.");
       return 1;
     }
-    g_library_time = file_time;
   }
   context_.PostToMainWindow(WM_STATUS_PROGRESS_TEXT, kJobITunes, 0,
                             LoadStringResource(IDS_ITUNES_PARSING));
-  ParseItunesHistoryFile(path, FALSE);
+  const int parsed = ParseItunesHistoryFile(path, FALSE);
   context_.PostToMainWindow(WM_STATUS_DONE, kJobITunes, 0);
+  // Only a whole parse counts: a stopped or failed one leaves the rest of
+  // the history to the next run (merging a track twice changes nothing).
+  if (parsed == 0 || CheckQuit()) {
+    Log(LEVEL_INFO, "AgentItunes: parse not completed, the library will be read again");
+    return 1;
+  }
+  if (file_time != 0) g_library_time = file_time;
   settings.WriteDword(kSubKeySettings, kCompleteValue, 1);
   return 1;
 }

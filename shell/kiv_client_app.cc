@@ -3,18 +3,18 @@
 #include <cstdio>
 
 #include "app/format.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_dlg.h"
 #include "app/log.h"
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
-#include "media/tag_reader.h"
 #include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "shell/headless_main_window.h"
-#include "shell/kiv_client_dlg.h"
+#include "media/tag_reader.h"
 
 #ifndef VORNIC_VERSION
 #define VORNIC_VERSION "1.0.3.105"
@@ -24,14 +24,23 @@ const char* const kKivClientVersion = VORNIC_VERSION;
 
 namespace {
 
+// The database's count changes become WM_STATUS_COUNTS for the status page.
+// Called with the database lock held, from any thread: it only posts.
+class CountsToMainWindow : public DbEventSink {
+ public:
+  explicit CountsToMainWindow(MessageLoop& loop) : loop_(loop) {}
+  void OnCountsChanged() override { loop_.PostMessage(WM_STATUS_COUNTS); }
+
+ private:
+  MessageLoop& loop_;
+};
+
 constexpr const char* kBannerStars = "********************************************";
 
 void PrintError(const std::string& text) {
   std::fprintf(stderr, "vornic: %s\n", text.c_str());
   std::fflush(stderr);
 }
-
-void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
 
 }  // namespace
 
@@ -65,8 +74,8 @@ std::string ResolveLogPath(const std::string& value, const std::string& data_dir
   return path;
 }
 
-CKivClientApp::CKivClientApp(std::vector<std::string> args)
-    : args_(std::move(args)), options_(ParseCommandLine(args_)) {
+CKivClientApp::CKivClientApp(std::vector<std::string> args, MainWindowFactory make_view)
+    : args_(std::move(args)), options_(ParseCommandLine(args_)), make_view_(std::move(make_view)) {
   loop_.SetHandler([this](Message& message) { OnMessage(message); });
 }
 
@@ -166,7 +175,10 @@ void CKivClientApp::ReportRegistryDamage() {
 }
 
 BOOL CKivClientApp::CheckSingleInstance() {
-  instance_ = std::make_unique<platform::SingleInstance>(platform::RuntimeDir());
+  // The lock beside the database: every copy of this user meets it, with or
+  // without a runtime folder in its environment.
+  instance_ =
+      std::make_unique<platform::SingleInstance>(platform::DataDir(), platform::RuntimeDir());
   switch (instance_->Acquire()) {
     case platform::SingleInstance::State::kFirst:
       if (!instance_->Listen(
@@ -209,18 +221,20 @@ void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
 // No identification component yet.
 void CKivClientApp::CreateIdentificationLoader() {}
 void CKivClientApp::UnloadIdentificationLoader() {}
-// No tag reader yet.
+// The tag reader stays initialised from here until shutdown.
 void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
 void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }
-// The agent controller becomes the main loop's handler, with the visible
-// window when there is one; the headless view logs "/show" instead.
+// The agent controller becomes the main loop's handler, in front of the view
+// that main chose (the headless one logs "/show").
 void CKivClientApp::CreateMainWindow() {
-  if (window_factory_ && !options_.headless) view_ = window_factory_(loop_);
+  if (make_view_) view_ = make_view_(loop_, options_);
   if (!view_) view_ = std::make_unique<HeadlessMainWindow>();
   CKivClientDlg::Options options;
   options.watch_power_events = true;
   main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);
   loop_.SetHandler([this](Message& message) { main_window_->OnMessage(message); });
+  counts_sink_ = std::make_unique<CountsToMainWindow>(loop_);
+  KivDB::SetEventSink(counts_sink_.get());
   main_window_->OnInitDialog();
   view_->ShowWindow(options_.show);
 }
@@ -229,6 +243,9 @@ void CKivClientApp::CreateMainWindow() {
 void CKivClientApp::DestroyMainWindow() {
   if (!main_window_) return;
   main_window_->DestroyWindow();
+  // Every agent has stopped: nothing adds records any more.
+  KivDB::SetEventSink(nullptr);
+  counts_sink_.reset();
   loop_.SetHandler([this](Message& message) { OnMessage(message); });
   main_window_.reset();
   view_.reset();

@@ -25,6 +25,7 @@
 #include "platform/win_types.h"
 
 class CKivClientDlg;
+class DbEventSink;
 class CTagReaderRef;
 
 // The version string of the banners and --version.
@@ -53,22 +54,22 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& args);
 // kivclient.log inside it).
 std::string ResolveLogPath(const std::string& value, const std::string& data_dir);
 
+// Makes the view of the main window once start-up reaches it; the view may
+// post the user's commands to `loop`.
+using MainWindowFactory =
+    std::function<std::unique_ptr<MainWindowView>(MessageLoop& loop, const CommandLineOptions&)>;
+
 class CKivClientApp {
  public:
-  // `args` without the program name.
-  explicit CKivClientApp(std::vector<std::string> args);
+  // `args` without the program name. Without `make_view` the main window is
+  // the headless one.
+  explicit CKivClientApp(std::vector<std::string> args, MainWindowFactory make_view = {});
   ~CKivClientApp();
   CKivClientApp(const CKivClientApp&) = delete;
   CKivClientApp& operator=(const CKivClientApp&) = delete;
 
   // Start-up, main loop, shutdown; returns the process exit code.
   int Main();
-
-  // Makes the visible main window for the controller's loop; the entry
-  // point sets it when there is a display. Without one (or with
-  // --headless) the headless window stands in.
-  using MainWindowFactory = std::function<std::unique_ptr<MainWindowView>(MessageLoop&)>;
-  void SetMainWindowFactory(MainWindowFactory factory) { window_factory_ = std::move(factory); }
 
   MessageLoop& loop() { return loop_; }
   const CommandLineOptions& options() const { return options_; }
@@ -106,15 +107,18 @@ class CKivClientApp {
 
   std::vector<std::string> args_;
   CommandLineOptions options_;
+  MainWindowFactory make_view_;
   MessageLoop loop_;
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
-  // The main window: its view (the factory's, or the headless one) and the agent controller behind
-  // it.
+  // The main window: its view (made by make_view_) and the agent controller
+  // behind it.
   std::unique_ptr<MainWindowView> view_;
-  MainWindowFactory window_factory_;
   std::unique_ptr<CKivClientDlg> main_window_;
+  // Posts WM_STATUS_COUNTS to the main window when the database's counts
+  // change; installed while the main window exists.
+  std::unique_ptr<DbEventSink> counts_sink_;
   // Keeps the tag reader initialised (its supported-extension list filled)
   // while the agents run.
   std::unique_ptr<CTagReaderRef> tag_reader_;

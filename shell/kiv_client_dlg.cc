@@ -14,8 +14,6 @@
 
 namespace {
 
-void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
-
 // Bit of the Notified setting: the "runs in the background" balloon was
 // shown.
 constexpr DWORD kNotifiedBackgroundBalloon = 2;
@@ -25,6 +23,7 @@ constexpr DWORD kNotifiedBackgroundBalloon = 2;
 CKivClientDlg::CKivClientDlg(MessageLoop& loop, MainWindowView& view, Options options)
     : loop_(loop), view_(view), options_(options) {
   SetControllerShuttingDown(false);
+  SetITunesRunning(false);
 }
 
 CKivClientDlg::~CKivClientDlg() {

@@ -8,8 +8,9 @@
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
-#include "server/connection_monitor.h"
+#include "server/connectivity.h"
 #include "server/server_agents.h"
+#include "shell/headless_main_window.h"
 #include "shell/kiv_client_app.h"
 #include "ui/qt_session.h"
 
@@ -31,9 +32,11 @@ int main(int argc, char** argv) {
   std::unique_ptr<QtSession> session;
   if (!options.headless && !options.help && !options.version && QtSession::DisplayAvailable())
     session = std::make_unique<QtSession>(argc, argv);
-  CKivClientApp app(std::move(args));
-  if (session)
-    app.SetMainWindowFactory(
-        [&session](MessageLoop& loop) { return session->MakeMainWindow(loop); });
+  auto make_view = [&session](MessageLoop& loop,
+                              const CommandLineOptions&) -> std::unique_ptr<MainWindowView> {
+    if (session) return session->MakeMainWindow(loop);
+    return std::make_unique<HeadlessMainWindow>();
+  };
+  CKivClientApp app(std::move(args), make_view);
   return app.Main();
 }

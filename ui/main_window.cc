@@ -9,7 +9,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "db/kiv_db.h"
 #include "ui/about_box.h"
 #include "ui/app_icon.h"
 #include "ui/db_tester.h"
@@ -56,15 +55,12 @@ CKivClientWindow::CKivClientWindow(MessageLoop& loop, QtMessageBoxHost* host,
   auto* tester = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+D")), this);
   tester->setContext(Qt::WindowShortcut);
   connect(tester, &QShortcut::activated, this, [this] { Post(WM_OPEN_DB_TESTER, 0); });
-
-  KivDB::SetEventSink(this);
 }
 
 CKivClientWindow::~CKivClientWindow() {
   if (host_) host_->Close();
   delete tester_;
   CTesterDatabase::WaitForAll();
-  KivDB::SetEventSink(nullptr);
 }
 
 QPushButton* CKivClientWindow::Button(const char* id, const char* text, UINT message,
@@ -151,14 +147,7 @@ void CKivClientWindow::RemoveTrayIcon() {
   if (host_) host_->Close();
 }
 
-void CKivClientWindow::ForwardToPages(Message& message) {
-  if (message.id == WM_STATUS_COUNTS) counts_posted_ = false;
-  tab_->Forward(message);
-}
-
-void CKivClientWindow::OnCountsChanged() {
-  if (!counts_posted_.exchange(true)) loop_.PostMessage(WM_STATUS_COUNTS);
-}
+void CKivClientWindow::ForwardToPages(Message& message) { tab_->Forward(message); }
 
 void CKivClientWindow::closeEvent(QCloseEvent* event) {
   // The close box ends the program, as the shutdown command does.

@@ -23,7 +23,6 @@
 #include <memory>
 
 #include "app/main_window_view.h"
-#include "db/db_events.h"
 #include "platform/clock.h"
 #include "ui/about_box.h"
 #include "ui/db_tester.h"
@@ -34,7 +33,7 @@
 class QLabel;
 class QtMessageBoxHost;
 
-class CKivClientWindow : public QWidget, public MainWindowView, public DbEventSink {
+class CKivClientWindow : public QWidget, public MainWindowView {
   Q_OBJECT
  public:
   // `host` (may be null) is closed when the window goes away, so that no
@@ -55,9 +54,6 @@ class CKivClientWindow : public QWidget, public MainWindowView, public DbEventSi
   void OnTrayNotification(WPARAM icon, LPARAM mouse) override;
   void RemoveTrayIcon() override;
   void ForwardToPages(Message& message) override;
-
-  // DbEventSink: posts WM_STATUS_COUNTS, at most one waiting at a time.
-  void OnCountsChanged() override;
 
   // Whether a notification area shows the tray icon.
   static bool TrayAvailable();
@@ -87,5 +83,4 @@ class CKivClientWindow : public QWidget, public MainWindowView, public DbEventSi
   QPointer<CKivClientTester> tester_;
   QPointer<CAboutDlg> about_;
   bool started_ = false;
-  std::atomic<bool> counts_posted_{false};
 };

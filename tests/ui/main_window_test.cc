@@ -121,19 +121,6 @@ TEST_F(MainWindowTest, StatusMessagesReachTheStatusPageThroughTheController) {
   EXPECT_EQ(window_.tray()->tooltip(), "Vornic\r\nIndexing...");
 }
 
-TEST_F(MainWindowTest, DatabaseCountChangesReachTheCountsOnePostAtATime) {
-  KivDB db;
-  for (int i = 0; i < 3; ++i)
-    ASSERT_TRUE(db.AddEntry(MakeMediaFile("song" + std::to_string(i) + ".mp3")));
-  // Three changes while none was handled: one message waits.
-  EXPECT_EQ(loop_.PendingCount(), 1u);
-  ASSERT_TRUE(Drain());
-  EXPECT_EQ(Control<QLabel>(&window_, "1103")->text(), "3");
-  ASSERT_TRUE(db.AddEntry(MakeMediaFile("song3.mp3")));
-  ASSERT_TRUE(Drain());
-  EXPECT_EQ(Control<QLabel>(&window_, "1103")->text(), "4");
-}
-
 TEST_F(MainWindowTest, ControlShiftDOpensTheTesterFromAnyPage) {
   window_.ShowPage(MainWindowPage::kMusicFolders, ID_CMD_SHOW_FOLDERS);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
