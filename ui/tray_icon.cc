@@ -4,7 +4,7 @@
 #include <QStandardPaths>
 
 #include "app/log.h"
-#include "server/server_session.h"
+#include "server/connectivity.h"
 #include "ui/display_text.h"
 
 namespace {

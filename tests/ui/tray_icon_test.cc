@@ -1,6 +1,6 @@
 #include "ui/tray_icon.h"
 
-#include "server/server_session.h"
+#include "server/connectivity.h"
 #include "tests/ui/ui_fixture.h"
 
 namespace ui_test {
