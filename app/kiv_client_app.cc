@@ -206,9 +206,26 @@ int CKivClientApp::ExitInstance() {
 // folder) is opened, its index loaded and the file repaired when needed.
 BOOL CKivClientApp::InitDatabase() { return KivDB::Initialise(); }
 void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
-// No identification component yet.
-void CKivClientApp::CreateIdentificationLoader() {}
-void CKivClientApp::UnloadIdentificationLoader() {}
+namespace {
+IdentificationLoaderHooks& LoaderHooks() {
+  static IdentificationLoaderHooks hooks;
+  return hooks;
+}
+}  // namespace
+
+void SetIdentificationLoaderHooks(IdentificationLoaderHooks hooks) {
+  LoaderHooks() = std::move(hooks);
+}
+
+// The loader is created with the program folder and stays until exit.
+void CKivClientApp::CreateIdentificationLoader() {
+  if (LoaderHooks().create) LoaderHooks().create();
+  loader_created_ = true;
+}
+void CKivClientApp::UnloadIdentificationLoader() {
+  if (loader_created_ && LoaderHooks().unload) LoaderHooks().unload();
+  loader_created_ = false;
+}
 // No tag reader yet.
 void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
 void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }

@@ -13,6 +13,7 @@
 // loop() may be posted to from any thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,15 @@ CommandLineOptions ParseCommandLine(const std::vector<std::string>& args);
 // name → that name in the data folder (or, if that names a folder there,
 // kivclient.log inside it).
 std::string ResolveLogPath(const std::string& value, const std::string& data_dir);
+
+// The identification component loader's start-up and shutdown steps. The
+// loader belongs to the identification subsystem, above this one, so the
+// program's entry point installs them.
+struct IdentificationLoaderHooks {
+  std::function<void()> create;
+  std::function<void()> unload;
+};
+void SetIdentificationLoaderHooks(IdentificationLoaderHooks hooks);
 
 class CKivClientApp {
  public:
@@ -103,6 +113,7 @@ class CKivClientApp {
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
+  bool loader_created_ = false;
   // The main window: its view (headless until the user interface provides
   // a visible one) and the agent controller behind it.
   std::unique_ptr<MainWindowView> view_;

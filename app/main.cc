@@ -5,6 +5,7 @@
 #include "app/agent_registry.h"
 #include "app/kiv_client_app.h"
 #include "musicid/agent_musicid.h"
+#include "musicid/cddb_startup.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
@@ -19,7 +20,10 @@ int main(int argc, char** argv) {
   AgentFolderMonitorOptions folder_monitor;
   folder_monitor.is_online = [] { return IsOnline(0) > 0; };
   RegisterFolderMonitorAgent(AgentJobs(), folder_monitor);
-  RegisterMusicIdAgent(AgentJobs());
+  AgentMusicIDOptions music_id;
+  music_id.is_online = [] { return IsOnline(0) > 0; };
+  RegisterMusicIdAgent(AgentJobs(), music_id);
+  SetIdentificationLoaderHooks({[] { CreateCddbLoader(); }, [] { FreeCddbLoader(); }});
   CKivClientApp app(std::move(args));
   return app.Main();
 }

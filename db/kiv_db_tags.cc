@@ -1,7 +1,9 @@
 // KivDB::GetTagEntry: filling a record's tag fields from its file.
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
+#include "db/component_tags.h"
 #include "db/db_log.h"
 #include "db/db_state.h"
 #include "db/kiv_db.h"
@@ -33,7 +35,28 @@ std::int32_t TrackNumber(std::u16string_view text) {
   return static_cast<std::int32_t>(value);
 }
 
+// Stores `text` when it is not empty and the field is empty or `overwrite`.
+template <std::size_t N>
+void StoreText(char (&field)[N], const std::string& text, bool overwrite) {
+  if (text.empty() || !(overwrite || field[0] == 0)) return;
+  SetEntryText(field, text);
+}
+
+ComponentTagReader& InstalledReader() {
+  static ComponentTagReader reader;
+  return reader;
+}
+
+// The component's tag object reads mp3 and wma files only.
+bool ComponentReads(const DBEntry& entry) {
+  std::string type = EntryText(entry.file_type);
+  for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return type == "mp3" || type == "wma";
+}
+
 }  // namespace
+
+void SetComponentTagReader(ComponentTagReader reader) { InstalledReader() = std::move(reader); }
 
 HRESULT KivDB::GetTagEntry(DBEntry* entry, BOOL overwrite) {
   if (!entry || !IsReady()) return E_FAIL;
@@ -57,7 +80,21 @@ HRESULT KivDB::GetTagEntry(DBEntry* entry, BOOL overwrite) {
       entry->track_number = TrackNumber(track);
   }
   kivdb::DbLogDetail(LEVEL_VERBOSE, path, "GetTagEntry");
-  // The identification component's own tag objects for mp3 and wma files
-  // are read here once that component exists.
-  return SUCCEEDED(hr) ? S_OK : E_FAIL;
+  HRESULT component = E_FAIL;
+  const ComponentTagReader& reader_of_component = InstalledReader();
+  if (reader_of_component && ComponentReads(*entry)) {
+    ComponentTags found;
+    component = reader_of_component(path, &found);
+    if (SUCCEEDED(component)) {
+      StoreText(entry->artist, found.artist, overwrite);
+      StoreText(entry->album, found.album, overwrite);
+      StoreText(entry->title, found.title, overwrite);
+      StoreText(entry->year, found.year, overwrite);
+      StoreText(entry->genre, found.genre, overwrite);
+      if (!found.track.empty() && (overwrite || entry->track_number == 0))
+        entry->track_number = static_cast<std::int32_t>(std::strtol(found.track.c_str(), nullptr, 10));
+      StoreText(entry->gn_id, found.gn_id, overwrite);
+    }
+  }
+  return SUCCEEDED(hr) || SUCCEEDED(component) ? S_OK : E_FAIL;
 }

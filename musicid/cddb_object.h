@@ -72,6 +72,7 @@ class CddbPtr {
   }
   T* get() const { return p_; }
   T* operator->() const { return p_; }
+  T& operator*() const { return *p_; }
   explicit operator bool() const { return p_ != nullptr; }
   // For out-pointers: releases what is held and returns the slot.
   T** Out() {

@@ -70,14 +70,14 @@ bool LibraryRun::QueryItem(ListItem& item, std::vector<LookupCandidate>* candida
   events_->OnGetFingerprint(path.c_str(), print.get(), &cancel);
   CddbPtr<FileInfoReceiver> info = CddbPtr<FileInfoReceiver>::Adopt(new FileInfoReceiver());
   events_->OnGetFileInfo(path.c_str(), info.get());
-  if (info.value) {
+  if (info->value) {
     std::string track;
-    info.value->GetText(CddbField::kTrackNumber, &track);
+    info->value->GetText(CddbField::kTrackNumber, &track);
     *local_track = std::strtol(track.c_str(), nullptr, 10);
   }
   if (cancel || stop_) cancelled_ = true;
   if (cancelled_) return false;
-  if (print.value.empty()) {
+  if (print->value.empty()) {
     item.set_code(kCddbMatchError);
     return true;
   }
@@ -86,7 +86,7 @@ bool LibraryRun::QueryItem(ListItem& item, std::vector<LookupCandidate>* candida
     return false;
   }
   LookupRequest request = settings_.request;
-  request.fingerprint = print.value;
+  request.fingerprint = print->value;
   request.duration = FileSeconds(path);
   if (request.duration <= 0) {
     Fingerprinter* last = last_fingerprinter_ ? last_fingerprinter_() : nullptr;
