@@ -68,8 +68,8 @@ AgentMusicID::AgentMusicID(const AgentContext& context, AgentMusicIDOptions opti
 
 void AgentMusicID::ReportUnavailable(const std::string& reason) {
   SetIdentificationUnavailable(true);
-  Log(LEVEL_WARNING, "AgentMusicID: identification cannot run: " + reason +
-                         " Tracks are sent unidentified.");
+  Log(LEVEL_WARNING,
+      "AgentMusicID: identification cannot run: " + reason + " Tracks are sent unidentified.");
   context_.PostToMainWindow(WM_STATUS_EVENT, kJobMusicId, 0,
                             "Cannot perform music identification. " + reason);
   context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
@@ -89,8 +89,7 @@ int AgentMusicID::Run() {
     Log(LEVEL_ERROR, "AgentMusicID: failed openning kivDB. Can not continue identification.");
     return 1;
   }
-  const bool online =
-      options_.is_online ? options_.is_online() : platform::HasConnectedInterface();
+  const bool online = options_.is_online ? options_.is_online() : platform::HasConnectedInterface();
   if (!online) {
     context_.PostToMainWindow(WM_STATUS_EVENT, kJobMusicId, 0,
                               "Cannot perform music identification. No Internet connection.");
@@ -180,11 +179,9 @@ int AgentMusicID::Run() {
     SetMusicIdWrapper(nullptr);
   }
   Log(LEVEL_INFO, StrFormat("AgentMusicID: queued=%d updated=%d candidates=%d deferred=%d",
-                            counts_.queued, counts_.updated, counts_.candidates,
-                            counts_.deferred));
-  const bool run_again =
-      counts_.queued >= kMusicIdMaxQueued ||
-      (counts_.deferred >= 1 && counts_.deferred < counts_.candidates);
+                            counts_.queued, counts_.updated, counts_.candidates, counts_.deferred));
+  const bool run_again = counts_.queued >= kMusicIdMaxQueued ||
+                         (counts_.deferred >= 1 && counts_.deferred < counts_.candidates);
   if (can_run && run_again && !CheckQuit())
     context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_MUSICID, 0);
   return 1;

@@ -251,8 +251,7 @@ class ICddbMusicID : public ICddbUnknown {
 // The entry points a module exports (each may be absent).
 extern "C" {
 using CddbDllGetObjectFn = HRESULT (*)(const CddbGuid* clsid, const CddbGuid* iid, void** out);
-using CddbDllGetClassObjectFn = HRESULT (*)(const CddbGuid* clsid, const CddbGuid* iid,
-                                            void** out);
+using CddbDllGetClassObjectFn = HRESULT (*)(const CddbGuid* clsid, const CddbGuid* iid, void** out);
 using CddbDllDisableComFalloverFn = void (*)(int disable);
 using CddbDllSetHandleFn = HRESULT (*)(void* handle);
 }

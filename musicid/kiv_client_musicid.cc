@@ -36,9 +36,7 @@ class FingerprinterSink : public ISampleSink {
     return fp_->Begin(rate, bits, channels);
   }
   HRESULT Write(const void* buffer, DWORD bytes) override { return fp_->Write(buffer, bytes); }
-  HRESULT Finish(void* output) override {
-    return fp_->Finish(static_cast<std::string*>(output));
-  }
+  HRESULT Finish(void* output) override { return fp_->Finish(static_cast<std::string*>(output)); }
 
  private:
   ICddbFingerprinter* fp_;

@@ -49,8 +49,7 @@ std::optional<MatchFields> ReadMatch(ICddbListItem* item, CddbModuleLoader* load
   item->GetTrackResult(track.Out());
   CddbPtr<ICddbAlbumResult> album;
   long number = 0;
-  if (FAILED(item->GetTrackNumber(&number)) || FAILED(item->GetAlbumResult(album.Out())) ||
-      !album)
+  if (FAILED(item->GetTrackNumber(&number)) || FAILED(item->GetAlbumResult(album.Out())) || !album)
     return std::nullopt;
   if (number == 0 && FAILED(album->GetTrackNumber(&number))) return std::nullopt;
   if (number == 0) return std::nullopt;

@@ -12,8 +12,8 @@
 
 #include <string>
 
-#include "musicid/cddb_object.h"
 #include "app/messages.h"
+#include "musicid/cddb_object.h"
 #include "musicid/kiv_client_musicid.h"
 
 inline constexpr WPARAM kJobMusicIdActivity = 4;

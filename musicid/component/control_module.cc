@@ -19,10 +19,8 @@ void CopyOptions(ICddbOptions* from, Options* to) {
     auto option = static_cast<CddbOption>(i);
     std::string text;
     long number = 0;
-    if (SUCCEEDED(from->GetText(option, &text)) && !text.empty())
-      to->SetText(option, text.c_str());
-    if (SUCCEEDED(from->GetNumber(option, &number)) && number != 0)
-      to->SetNumber(option, number);
+    if (SUCCEEDED(from->GetText(option, &text)) && !text.empty()) to->SetText(option, text.c_str());
+    if (SUCCEEDED(from->GetNumber(option, &number)) && number != 0) to->SetNumber(option, number);
   }
 }
 
@@ -115,8 +113,7 @@ class FileTag : public CddbObject<ICddbFileTag, IID_ICddbFileTag> {
 
 class ResultBuilder : public CddbObject<ICddbResultBuilder, IID_ICddbResultBuilder> {
  public:
-  HRESULT MakeTrackResult(ICddbAlbumResult* album, long number,
-                          ICddbTrackResult** track) override {
+  HRESULT MakeTrackResult(ICddbAlbumResult* album, long number, ICddbTrackResult** track) override {
     if (album == nullptr || track == nullptr) return E_POINTER;
     *track = nullptr;
     if (number < 1) return E_INVALIDARG;

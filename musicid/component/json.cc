@@ -128,12 +128,26 @@ class Parser {
       if (pos_ >= text_.size()) break;
       const char e = text_[pos_++];
       switch (e) {
-        case '"': case '\\': case '/': *out += e; break;
-        case 'b': *out += '\b'; break;
-        case 'f': *out += '\f'; break;
-        case 'n': *out += '\n'; break;
-        case 'r': *out += '\r'; break;
-        case 't': *out += '\t'; break;
+        case '"':
+        case '\\':
+        case '/':
+          *out += e;
+          break;
+        case 'b':
+          *out += '\b';
+          break;
+        case 'f':
+          *out += '\f';
+          break;
+        case 'n':
+          *out += '\n';
+          break;
+        case 'r':
+          *out += '\r';
+          break;
+        case 't':
+          *out += '\t';
+          break;
         case 'u': {
           unsigned long cp = 0;
           if (!Hex4(&cp)) return false;

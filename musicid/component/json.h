@@ -19,7 +19,7 @@ struct JsonValue {
   bool boolean = false;
   double number = 0;
   std::string text;
-  std::vector<JsonValue> items;                             // arrays
+  std::vector<JsonValue> items;                            // arrays
   std::vector<std::pair<std::string, JsonValue>> members;  // objects, in order
 
   // The member `name` of an object; a null value when absent.

@@ -197,11 +197,19 @@ HRESULT LibraryRun::Run(const std::vector<std::string>& files) {
     Status(kCddbStatusProcessed, folder, current_);
     for (const auto& item : list->items) {
       switch (item->code()) {
-        case kCddbMatchExact: ++counts_.exact; break;
+        case kCddbMatchExact:
+          ++counts_.exact;
+          break;
         case kCddbMatchFuzzy:
-        case kCddbMatchMultiple: ++counts_.fuzzy; break;
-        case kCddbMatchNone: ++counts_.nomatch; break;
-        default: ++counts_.error; break;
+        case kCddbMatchMultiple:
+          ++counts_.fuzzy;
+          break;
+        case kCddbMatchNone:
+          ++counts_.nomatch;
+          break;
+        default:
+          ++counts_.error;
+          break;
       }
     }
     counts_.complete += static_cast<long>(n);

@@ -15,13 +15,17 @@ namespace cddb_component {
 
 class TrackResult : public CddbObject<ICddbTrackResult, IID_ICddbUnknown> {
  public:
-  HRESULT GetText(CddbField field, std::string* value) override { return fields.Read(field, value); }
+  HRESULT GetText(CddbField field, std::string* value) override {
+    return fields.Read(field, value);
+  }
   TextFields fields;
 };
 
 class AlbumResult : public CddbObject<ICddbAlbumResult, IID_ICddbUnknown> {
  public:
-  HRESULT GetText(CddbField field, std::string* value) override { return fields.Read(field, value); }
+  HRESULT GetText(CddbField field, std::string* value) override {
+    return fields.Read(field, value);
+  }
   HRESULT GetTrackNumber(long* number) override;
   HRESULT GetTrack(long number, ICddbTrackResult** track) override;
 

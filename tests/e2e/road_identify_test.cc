@@ -19,8 +19,8 @@ class RoadIdentifyTest : public RoadTest {
                                           kiv_devserver::IdentifyDevServiceScript());
     ASSERT_TRUE(lookup_->ok());
     lookup_->SetConfig(config);
-    ASSERT_TRUE(AppSettings().WriteString(kSubKeySettings, "IdentifyUrl",
-                                          lookup_->Base() + "/v2/lookup"));
+    ASSERT_TRUE(
+        AppSettings().WriteString(kSubKeySettings, "IdentifyUrl", lookup_->Base() + "/v2/lookup"));
   }
   std::unique_ptr<DevServer> lookup_;
 };

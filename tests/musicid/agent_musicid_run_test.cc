@@ -76,7 +76,8 @@ TEST_F(AgentMusicIdRunTest, ProtectedFilesAndSpokenWordAreSettledWithoutIdentifi
 
 TEST_F(AgentMusicIdRunTest, IdentifiesQueuedFilesAndSkipsThemAfterwards) {
   const std::string path = PutTrack("a/one.mp3", 10);
-  Answers(R"("default":{"results":)" + Results(0.95, {{"rec-1", "One", "Band", "rg", "Al", "Band"}}) + "}");
+  Answers(R"("default":{"results":)" +
+          Results(0.95, {{"rec-1", "One", "Band", "rg", "Al", "Band"}}) + "}");
   MusicIdRunCounts counts = RunAgent();
   EXPECT_EQ(counts.queued, 1);
   EXPECT_TRUE(Record(path).flags & DBFLAG_IDENTIFIED);
@@ -98,7 +99,8 @@ TEST_F(AgentMusicIdRunTest, ARunQueuesAThousandFilesAndAsksForTheNextRun) {
   int attempted = 0;
   KivDB db;
   DBEntry entry;
-  for (std::uint32_t pos = db.GetFirstEntry(&entry, FALSE); pos; pos = db.GetNextEntry(&entry, FALSE))
+  for (std::uint32_t pos = db.GetFirstEntry(&entry, FALSE); pos;
+       pos = db.GetNextEntry(&entry, FALSE))
     attempted += entry.identified != 0;
   EXPECT_EQ(attempted, 1000);
 }

@@ -83,8 +83,9 @@ TEST_F(KivClientMusicIdTest, NoMatchAndAFileErrorEndTheAttemptUnidentified) {
   }
   EXPECT_EQ(Record(none).match_quality, 2);
   EXPECT_EQ(Record(bad).match_quality, 5);
-  EXPECT_EQ(PostedTexts(WM_STATUS_EVENT),
-            (std::vector<std::string>{"Could not identify: none.mp3", "Could not identify: bad.mp3"}));
+  EXPECT_EQ(
+      PostedTexts(WM_STATUS_EVENT),
+      (std::vector<std::string>{"Could not identify: none.mp3", "Could not identify: bad.mp3"}));
 }
 
 TEST_F(KivClientMusicIdTest, SeveralMatchesAgreeOnTheFoldersRelease) {
@@ -96,8 +97,8 @@ TEST_F(KivClientMusicIdTest, SeveralMatchesAgreeOnTheFoldersRelease) {
   const Rec one_album{"rec-1b", "One", "Band", "rg-album", "The Album", "Band"};
   const Rec two_album{"rec-2", "Two", "Band", "rg-album", "The Album", "Band"};
   Answers(R"("answers":{")" + Fingerprint(one) + R"(":{"results":)" +
-          Results(0.8, {one_single, one_album}) + R"(},")" + Fingerprint(two) +
-          R"(":{"results":)" + Results(0.95, {two_album}) + "}}");
+          Results(0.8, {one_single, one_album}) + R"(},")" + Fingerprint(two) + R"(":{"results":)" +
+          Results(0.95, {two_album}) + "}}");
   ASSERT_EQ(Identify({one, two}), S_OK);
   EXPECT_EQ(EntryText(Record(one).album), "The Album");
   EXPECT_EQ(EntryText(Record(one).gn_id), "rec-1b");

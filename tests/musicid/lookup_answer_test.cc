@@ -39,8 +39,7 @@ TEST(LookupAnswerTest, ReadsEveryRecordingOnEveryReleaseGroup) {
 
 TEST(LookupAnswerTest, ErrorsSayWhetherTheFileTheKeyOrTheServiceIsAtFault) {
   auto error = [](int code) {
-    return R"({"status":"error","error":{"code":)" + std::to_string(code) +
-           R"(,"message":"m"}})";
+    return R"({"status":"error","error":{"code":)" + std::to_string(code) + R"(,"message":"m"}})";
   };
   EXPECT_EQ(ReadLookupAnswer(400, error(3)).outcome, Outcome::kFileError);
   EXPECT_EQ(ReadLookupAnswer(400, error(4)).outcome, Outcome::kKeyRefused);
@@ -52,8 +51,7 @@ TEST(LookupAnswerTest, ErrorsSayWhetherTheFileTheKeyOrTheServiceIsAtFault) {
   EXPECT_EQ(ReadLookupAnswer(0, "").outcome, Outcome::kUnavailable);
   // A page that is not the service's answer: the address is wrong.
   EXPECT_EQ(ReadLookupAnswer(200, "<html></html>").outcome, Outcome::kUnavailable);
-  EXPECT_EQ(ReadLookupAnswer(200, R"({"status":"ok","results":[)").outcome,
-            Outcome::kUnavailable);
+  EXPECT_EQ(ReadLookupAnswer(200, R"({"status":"ok","results":[)").outcome, Outcome::kUnavailable);
 }
 
 TEST(JsonTest, RefusesDamagedDocumentsWhole) {
@@ -63,8 +61,8 @@ TEST(JsonTest, RefusesDamagedDocumentsWhole) {
   EXPECT_EQ(v["a"].items[4].text, "x\"\\/\n");
   EXPECT_TRUE(ParseJson(R"("\ud83c\udfb5")", &v));
   EXPECT_EQ(v.text, "\xF0\x9F\x8E\xB5");
-  for (const char* bad : {"", "{", "[1,]", "{\"a\"}", "01x", "\"\x01\"", "tru", "[1] 2",
-                          "\"\\q\"", "{\"a\":1,}", "-"})
+  for (const char* bad : {"", "{", "[1,]", "{\"a\"}", "01x", "\"\x01\"", "tru", "[1] 2", "\"\\q\"",
+                          "{\"a\":1,}", "-"})
     EXPECT_FALSE(ParseJson(bad, &v)) << bad;
   EXPECT_FALSE(ParseJson(std::string(100, '[') + std::string(100, ']'), &v));
 }

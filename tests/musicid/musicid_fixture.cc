@@ -96,7 +96,9 @@ std::string MusicIdFixture::Fingerprint(const std::string& path) {
   return fingerprint;
 }
 
-void MusicIdFixture::Answers(const std::string& members) { service_->SetConfig("{" + members + "}"); }
+void MusicIdFixture::Answers(const std::string& members) {
+  service_->SetConfig("{" + members + "}");
+}
 
 HRESULT MusicIdFixture::Identify(const std::vector<std::string>& files) {
   KivClientMusicID wrapper(Environment());
