@@ -105,6 +105,25 @@ TEST_F(AgentMusicIdRunTest, ARunQueuesAThousandFilesAndAsksForTheNextRun) {
   EXPECT_EQ(attempted, 1000);
 }
 
+TEST_F(AgentMusicIdRunTest, InterruptedFilesAreLeftForLaterOneTimeInFour) {
+  constexpr int kFiles = 400;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string path = AddGhost("busy/" + std::to_string(i) + ".mp3");
+    KivDB().ModifyEntry(path, [](DBEntry& e) {
+      e.flags |= DBFLAG_MUSICID_INUSE;
+      return true;
+    });
+  }
+  Answers(R"("default":{"results":[]})");
+  const MusicIdRunCounts counts = RunAgent();
+  EXPECT_EQ(counts.candidates, kFiles);
+  EXPECT_GT(counts.deferred, kFiles / 8);
+  EXPECT_LT(counts.deferred, kFiles * 3 / 8);
+  EXPECT_EQ(counts.queued + counts.deferred, kFiles);
+  // Some were left for later: the agent asks to run again.
+  EXPECT_TRUE(Requested(Posted(), ID_AGENT_MUSICID));
+}
+
 TEST_F(AgentMusicIdRunTest, WithoutAClientKeyTheTracksGoUnidentifiedAndTheRunSaysWhy) {
   const std::string path = PutTrack("a/one.mp3", 10);
   AppSettings().WriteString(kSubKeySettings, kIdentifyClientKeyValue, "");
