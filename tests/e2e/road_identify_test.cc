@@ -50,7 +50,7 @@ TEST_F(RoadIdentifyTest, IdentifiedTracksReachTheServerWithTheirIdentification) 
   EXPECT_NE(batch.find("Identified Title"), std::string::npos);
   EXPECT_NE(batch.find("Found Album"), std::string::npos);
   for (int i = 0; i < kTracks; ++i) {
-    const DBEntry& e = Records().at(TrackPath(i));
+    const DBEntry e = Records().at(TrackPath(i));
     EXPECT_TRUE(e.flags & DBFLAG_IDENTIFIED) << i;
     EXPECT_EQ(EntryText(e.gn_id), "rec-road");
     EXPECT_NE(e.kiv_id, 0u);
