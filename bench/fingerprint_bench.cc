@@ -13,8 +13,8 @@
 
 #include "musicid/cddb_module_loader.h"
 #include "musicid/cddb_object.h"
-#include "scan/decoder.h"
-#include "scan/tag_reader.h"
+#include "media/decoder.h"
+#include "media/tag_reader.h"
 #include "tools/test_media.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "musicid/kiv_client_musicid.h"
 #include "musicid/musicid_log.h"
 #include "platform/network.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 
 using musicid::Log;
 

@@ -10,8 +10,8 @@
 #include "musicid/musicid_log.h"
 #include "platform/folders.h"
 #include "platform/network.h"
-#include "scan/decoder.h"
-#include "scan/tag_reader.h"
+#include "media/decoder.h"
+#include "media/tag_reader.h"
 
 using musicid::Log;
 using musicid::LogDetail;

@@ -60,7 +60,7 @@ std::string MusicIdFixture::PutTrack(const std::string& relative, double seconds
   plan.format = "mp3";
   plan.seconds = seconds;
   plan.tags = tags;
-  const std::string source = scan_test::CachedMedia(plan);
+  const std::string source = media_cache::CachedMedia(plan);
   const std::string path = music_ + "/" + relative;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::filesystem::copy_file(source, path, std::filesystem::copy_options::overwrite_existing);

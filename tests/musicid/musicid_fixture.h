@@ -21,9 +21,9 @@
 #include "musicid/kiv_client_musicid.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "scan/search_paths.h"
-#include "scan/tag_reader.h"
-#include "tests/scan/media_cache.h"
+#include "app/search_paths.h"
+#include "media/tag_reader.h"
+#include "tests/support/media_cache.h"
 #include "tests/support/temp_env.h"
 #include "tools/kiv_devserver_process.h"
 
