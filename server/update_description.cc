@@ -3,9 +3,7 @@
 #include <cctype>
 #include <climits>
 
-#include "app/format.h"
 #include "platform/text.h"
-#include "server/http_session.h"
 
 namespace {
 
@@ -70,10 +68,16 @@ bool IsNewerVersion(std::string_view offered, std::string_view running) {
 std::string InstallerFileName(std::string_view version, std::string_view url) {
   VersionNumbers v;
   if (!ParseVersion(version, &v)) return {};
-  std::string name = StrFormat("update_%d.%d.%d.%d", v[0], v[1], v[2], v[3]);
-  UrlParts parts;
-  if (SplitUrl(std::string(url), &parts) != 0) return name;
-  std::string_view path = parts.path.substr(0, parts.path.find('?'));
+  std::string name = "update_" + std::to_string(v[0]) + "." + std::to_string(v[1]) + "." +
+                     std::to_string(v[2]) + "." + std::to_string(v[3]);
+  // The last segment of the address's path, without query or fragment.
+  std::string_view path = url.substr(0, url.find_first_of("?#"));
+  const std::size_t scheme = path.find("://");
+  if (scheme != std::string_view::npos) {
+    path.remove_prefix(scheme + 3);
+    const std::size_t slash = path.find('/');
+    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash);
+  }
   path = path.substr(path.rfind('/') + 1);
   const std::size_t dot = path.rfind('.');
   if (dot == std::string_view::npos) return name;
