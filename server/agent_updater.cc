@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <future>
+#include <system_error>
 
 #include "app/agent_kinds.h"
 #include "app/format.h"
@@ -149,10 +150,17 @@ int AgentUpdater::DownloadUpdate() {
   platform::RemoveFile(path_);
   // The transfer runs beside this thread, which keeps taking stop requests
   // and turns one into the download's cancel flag.
-  auto download = std::async(std::launch::async, [this] {
-    CServerSession session(context_.main_window);
-    return session.DownloadToFile(url_, path_, kJobUpdate, &cancel_);
-  });
+  std::future<int> download;
+  try {
+    download = std::async(std::launch::async, [this] {
+      CServerSession session(context_.main_window);
+      return session.DownloadToFile(url_, path_, kJobUpdate, &cancel_);
+    });
+  } catch (const std::system_error& e) {
+    AppLog().Log(std::string("AgentUpdater: cannot start the download: ") + e.what(), LEVEL_ERROR,
+                 kModuleUpdater);
+    return 0;
+  }
   while (download.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
     if (CheckQuit()) cancel_ = 1;
   const int result = download.get();
