@@ -9,7 +9,7 @@
 #include "db/kiv_db.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 using kivdb::DbLog;
 using kivdb::DbLogDetail;

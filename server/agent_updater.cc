@@ -15,7 +15,6 @@
 #include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "scan/itunes_values.h"
 #include "server/connection_monitor.h"
 #include "server/http_session.h"
 #include "server/kiv_protocol.h"
@@ -62,11 +61,10 @@ int AgentUpdater::Run() {
   const std::int64_t now = platform::NowAsStoredTime(context_.clock->WallTime());
 
   if (allow == -1) {
-    // UpdateCheck has the fixed positions of the library date text.
     std::string checked;
     std::int64_t when = 0;
     if (settings.ReadStringUtf8(kSubKeySettings, "UpdateCheck", checked) &&
-        ParseItunesDate(checked, &when) && now < when + kUpdateDeclinedWaitSeconds)
+        platform::ParseTimeText(checked, &when) && now < when + kUpdateDeclinedWaitSeconds)
       return 1;  // declined lately (a time ahead of now counts as lately)
   }
 
