@@ -15,7 +15,7 @@
 #include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "server/connection_monitor.h"
+#include "server/connectivity.h"
 #include "server/http_session.h"
 #include "server/kiv_protocol.h"
 #include "server/server_session.h"

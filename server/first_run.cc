@@ -8,8 +8,9 @@
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "app/string_table.h"
-#include "server/connection_monitor.h"
+#include "server/connectivity.h"
 #include "server/kiv_protocol.h"
+#include "server/connectivity.h"
 #include "server/server_session.h"
 
 namespace {
