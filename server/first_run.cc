@@ -10,7 +10,6 @@
 #include "app/string_table.h"
 #include "server/connectivity.h"
 #include "server/kiv_protocol.h"
-#include "server/connectivity.h"
 #include "server/server_session.h"
 
 namespace {
@@ -60,6 +59,7 @@ void FirstRunNotice(const AgentContext& context) {
     if (missing && result == 0) {
       context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_PLAYMON, 5000);
       context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 10000);
+      context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_FOLDERMON, 10000);
     }
   }
   if (result == -2 && (notified & 1) != 0)

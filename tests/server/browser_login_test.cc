@@ -10,10 +10,10 @@
 
 #include "app/agent_kinds.h"
 #include "app/reg_settings.h"
+#include "server/connectivity.h"
 #include "server/firefox_cookie_db.h"
 #include "server/first_run.h"
 #include "server/kiv_protocol.h"
-#include "server/connectivity.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 
