@@ -176,8 +176,9 @@ TEST_F(BrowserLoginTest, AFreshProfileSignsInWithTheBrowsersTokenAndStartsTheAge
   EXPECT_EQ(AuthState, 0);
   EXPECT_EQ(Setting("Username"), kUser);
   EXPECT_EQ(boxes.texts.size(), 1u);  // the welcome only
-  EXPECT_EQ(main_window.Requests(), (std::vector<std::pair<WPARAM, LPARAM>>{
-                                        {ID_AGENT_PLAYMON, 5000}, {ID_AGENT_INDEXER, 10000}}));
+  EXPECT_EQ(main_window.Requests(),
+            (std::vector<std::pair<WPARAM, LPARAM>>{
+                {ID_AGENT_PLAYMON, 5000}, {ID_AGENT_INDEXER, 10000}, {ID_AGENT_FOLDERMON, 10000}}));
 }
 
 }  // namespace
