@@ -10,14 +10,16 @@
 namespace platform {
 namespace {
 
-// Opens for appending without blocking on a FIFO and refuses anything that
-// is not a regular file. Returns the descriptor or -errno.
+// Opens for appending without blocking on a FIFO and refuses anything but
+// a regular file or a character device (/dev/null, a terminal): a FIFO may
+// block its writer, a block device must never receive text. Returns the
+// descriptor or -errno.
 int OpenAppend(const std::string& path) {
   if (path.empty()) return -ENOENT;
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return -errno;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
     ::close(fd);
     return -EINVAL;
   }
@@ -88,6 +90,37 @@ int CopyFileOverwrite(const std::string& from, const std::string& to) {
   }
   ::close(in);
   if (::close(out) != 0 && err == 0 && errno != EINTR) err = errno;
+  return err;
+}
+
+int ReadFileLimited(const std::string& path, std::size_t max_bytes, std::string* out) {
+  out->clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat st {};
+  int err = 0;
+  if (::fstat(fd, &st) != 0)
+    err = errno;
+  else if (!S_ISREG(st.st_mode))
+    err = EINVAL;
+  else if (static_cast<std::uint64_t>(st.st_size) > max_bytes)
+    err = EFBIG;
+  char buf[65536];
+  while (err == 0) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno != EINTR) err = errno;
+      continue;
+    }
+    if (n == 0) break;
+    if (out->size() + static_cast<std::size_t>(n) > max_bytes) {
+      err = EFBIG;  // grew while being read
+      break;
+    }
+    out->append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (err != 0) out->clear();
   return err;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -29,19 +31,40 @@ TEST(FileIoTest, AppendCreatesPrivateFileAndAppends) {
   EXPECT_EQ(size, 10);
 }
 
-TEST(FileIoTest, AppendReportsTheOpenErrorAndRefusesNonRegularFiles) {
+TEST(FileIoTest, AppendReportsTheOpenErrorAndRefusesFifosAndFolders) {
   TempEnv env;
   AppendResult missing = AppendToFile(env.Path("no/such/folder/a.log"), "x");
   EXPECT_EQ(missing.open_error, ENOENT);
   EXPECT_EQ(AppendToFile(env.root(), "x").open_error, EISDIR);
-  EXPECT_EQ(AppendToFile("/dev/null", "x").open_error, EINVAL);
-  EXPECT_EQ(TryOpenForAppend("/dev/null"), EINVAL);
-  // A FIFO without a reader must not block the caller.
+  // A character device is written like a file.
+  EXPECT_TRUE(AppendToFile("/dev/null", "x").ok());
+  EXPECT_EQ(TryOpenForAppend("/dev/null"), 0);
+  // A FIFO without a reader must not block the caller; with one it is
+  // refused all the same.
   std::string fifo = env.Path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_NE(TryOpenForAppend(fifo), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(AppendToFile(fifo, "x").open_error, EINVAL);
+  ::close(reader);
   EXPECT_EQ(TryOpenForAppend(env.Path("new.log")), 0);
   EXPECT_TRUE(PathExists(env.Path("new.log")));
+}
+
+TEST(FileIoTest, ReadLimitedReadsRegularFilesUpToTheLimitOnly) {
+  TempEnv env;
+  std::string out = "stale";
+  WriteFile(env.Path("f"), std::string(1000, 'x'));
+  EXPECT_EQ(ReadFileLimited(env.Path("f"), 1000, &out), 0);
+  EXPECT_EQ(out.size(), 1000u);
+  EXPECT_EQ(ReadFileLimited(env.Path("f"), 999, &out), EFBIG);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(ReadFileLimited(env.Path("missing"), 10, &out), ENOENT);
+  EXPECT_EQ(ReadFileLimited(env.root(), 10, &out), EINVAL);
+  // A FIFO without a writer must not block the caller.
+  ASSERT_EQ(::mkfifo(env.Path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(ReadFileLimited(env.Path("fifo"), 10, &out), EINVAL);
 }
 
 TEST(FileIoTest, CopyOverwritesAndRemoveDeletes) {
