@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
   AgentFolderMonitorOptions folder_monitor;
   folder_monitor.is_online = [] { return IsOnline(0) > 0; };
   RegisterFolderMonitorAgent(AgentJobs(), folder_monitor);
-  RegisterMusicIdAgent(AgentJobs());
+  AgentMusicIDOptions music_id;
+  music_id.is_online = [] { return IsOnline(0) > 0; };
+  RegisterMusicIdAgent(AgentJobs(), music_id);
 
   // The window and the tray when there is a display; otherwise the
   // controller and the agents run headless. The session exists before the
