@@ -36,8 +36,9 @@ class SingleInstance {
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  // Takes the lock. kFailed when the lock file cannot be opened or locked
-  // for another reason than a running copy; error() has the errno.
+  // Takes the lock. kFailed when the lock file cannot be opened (a symbolic
+  // link is refused) or locked for another reason than a running copy;
+  // error() has the errno.
   State Acquire();
   State state() const { return state_; }
   int error() const { return error_; }

@@ -88,7 +88,8 @@ SingleInstance::~SingleInstance() { Release(); }
 
 SingleInstance::State SingleInstance::Acquire() {
   if (state_ == State::kFirst) return state_;
-  if (lock_fd_ < 0) lock_fd_ = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock_fd_ < 0)
+    lock_fd_ = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock_fd_ < 0) {
     error_ = errno;
     return state_ = State::kFailed;
