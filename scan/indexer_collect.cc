@@ -5,13 +5,13 @@
 #include "app/format.h"
 #include "db/db_format.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/dir_walk.h"
 #include "platform/file_info.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
 #include "scan/agent_indexer.h"
 #include "scan/indexer_log.h"
-#include "media/tag_reader.h"
 
 bool AgentIndexer::CollectionPass(ScanResult& result) {
   LoadSearchPaths(search_paths_, *options_.settings);

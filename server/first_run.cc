@@ -8,8 +8,8 @@
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "app/string_table.h"
-#include "server/kiv_protocol.h"
 #include "server/connectivity.h"
+#include "server/kiv_protocol.h"
 #include "server/server_session.h"
 
 namespace {

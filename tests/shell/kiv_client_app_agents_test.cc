@@ -8,8 +8,8 @@
 
 #include "app/agent.h"
 #include "app/agent_registry.h"
-#include "shell/kiv_client_app.h"
 #include "platform/folders.h"
+#include "shell/kiv_client_app.h"
 #include "tests/support/temp_env.h"
 
 namespace {
