@@ -3,19 +3,19 @@
 #include <cstdio>
 
 #include "app/format.h"
-#include "shell/headless_main_window.h"
-#include "shell/kiv_client_dlg.h"
 #include "app/log.h"
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
+#include "musicid/cddb_startup.h"
 #include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "media/tag_reader.h"
-#include "musicid/cddb_startup.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_dlg.h"
 
 #ifndef VORNIC_VERSION
 #define VORNIC_VERSION "1.0.3.105"
