@@ -36,7 +36,7 @@ inline constexpr const char* kInstanceRefusal =
     "Another instance of the KIV client is currently running.  Only one instance of the KIV "
     "Client is permitted to run at once.";
 
-// What the command line asks for. The design's only argument, "/show",
+// What the command line asks for. The Windows-style argument "/show"
 // counts only when it is the whole command line (after lower-casing).
 struct CommandLineOptions {
   bool show = false;
