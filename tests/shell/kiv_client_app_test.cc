@@ -118,7 +118,7 @@ class ProxyView : public MainWindowView {
   void OpenDatabaseTester() override { to_.OpenDatabaseTester(); }
   void SetAgentsButtonText(const std::string& text) override { to_.SetAgentsButtonText(text); }
   void SetTrayTooltip(const std::string& text) override { to_.SetTrayTooltip(text); }
-  void ShowBalloon(const std::string& text) override { to_.ShowBalloon(text); }
+  void ShowBalloon(const std::string& text, bool count) override { to_.ShowBalloon(text, count); }
   void OnTrayNotification(WPARAM icon, LPARAM mouse) override {
     to_.OnTrayNotification(icon, mouse);
   }
