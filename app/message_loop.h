@@ -96,6 +96,8 @@ class MessageLoop {
   // one is due now, -1 when there is no timer.
   std::int64_t MsUntilNextTimer() const;
   int WakeFd() const { return wake_.fd(); }
+  // True while WakeFd() is readable. Owner thread.
+  bool WakeSignalled() { return wake_.Wait(0); }
   // Bounds one ProcessPending pass: once `ms` of real time went by, the
   // messages still queued wait for the next pass (0: no bound, the
   // default). The GUI thread sets it so that a burst of agent messages

@@ -1,19 +1,8 @@
 #include "ui/loop_bridge.h"
 
-#include <poll.h>
-
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
-
-namespace {
-
-bool Readable(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
-}
-
-}  // namespace
 
 QtLoopBridge::QtLoopBridge(MessageLoop& loop, QObject* parent)
     : QObject(parent), loop_(loop), notifier_(loop.WakeFd(), QSocketNotifier::Read) {
@@ -38,7 +27,7 @@ void QtLoopBridge::Wait(int timeout_ms) {
   waits_.push_back({nullptr, QThread::currentThread()->loopLevel()});
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   waits_.pop_back();
-  if (timeout_ms == 0 || Readable(loop_.WakeFd())) return;
+  if (timeout_ms == 0 || loop_.WakeSignalled()) return;
   QEventLoop nested;
   QTimer limit;
   if (timeout_ms >= 0) {
