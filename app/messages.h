@@ -30,6 +30,10 @@ inline constexpr UINT WM_AGENT_REQUEST = WM_APP + 1;
 inline constexpr UINT WM_AGENT_DONE = WM_APP + 2;
 inline constexpr UINT WM_AGENT_STOP = WM_APP + 666;
 inline constexpr UINT WM_OPEN_DB_TESTER = WM_APP + 10;
+// The folders page saved the music folder list: the agents are stopped and
+// requested again over it; wParam 1 also asks for the indexer now (Search
+// All Now).
+inline constexpr UINT WM_SEARCH_PATHS_SAVED = WM_APP + 11;
 inline constexpr UINT WM_STATUS_PROGRESS_TEXT = WM_APP + 401;
 inline constexpr UINT WM_STATUS_PROGRESS_RANGE = WM_APP + 402;
 inline constexpr UINT WM_STATUS_PROGRESS_POS = WM_APP + 403;

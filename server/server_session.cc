@@ -8,6 +8,7 @@
 #include "app/reg_settings.h"
 #include "app/string_table.h"
 #include "platform/last_error.h"
+#include "server/connectivity.h"
 #include "server/kiv_protocol.h"
 
 std::recursive_mutex ServerCallLock;
@@ -113,6 +114,9 @@ std::string GetDeviceName() {
 void SetPendingCredentials(const std::string& username, const std::string& password) {
   PendingCredentials& pending = Pending();
   std::lock_guard<std::mutex> lock(pending.mutex);
+  // The password a user typed is overwritten before its memory is reused.
+  volatile char* old = pending.password.data();
+  for (std::size_t i = 0; i < pending.password.size(); ++i) old[i] = 0;
   pending.username = username;
   pending.password = password;
 }
@@ -133,6 +137,15 @@ bool GetPendingCredentials(std::string* username, std::string* password) {
 }
 
 void ClearPendingCredentials() { SetPendingCredentials({}, {}); }
+
+void SetUsernameKeepingPassword(const std::string& username) {
+  CRegSettings& settings = AppSettings();
+  std::string stored;
+  settings.ReadStringUtf8(kSubKeySettings, "Username", stored);
+  if (stored == username) return;
+  settings.WriteStringUtf8(kSubKeySettings, "Username", username);
+  AuthState = -4;
+}
 
 void SetServerCallTimeoutMs(unsigned ms) { g_call_timeout_ms = ms; }
 

@@ -61,6 +61,11 @@ bool HasPendingCredentials();
 // Copies the pending pair out; false when there is none.
 bool GetPendingCredentials(std::string* username, std::string* password);
 void ClearPendingCredentials();
+// A new user name with the stored client password kept (the account page
+// submitted without typing a new password): writes Username; when the name
+// changed, AuthState becomes -4 so the next connection check validates the
+// pair again.
+void SetUsernameKeepingPassword(const std::string& username);
 
 // The transport's time limit for one XML-RPC call, 60000 ms by default.
 // Tests shorten it.

@@ -159,6 +159,25 @@ void CKivClientDlg::KillAllAgents(BOOL include_updater) {
   --stopping_all_;
 }
 
+void CKivClientDlg::OnSearchPathsSaved(bool search_now) {
+  if (shutting_down_) return;
+  const bool updater_idle = !threads_[AgentIndex(AGENT_UPDATER)];
+  KillAllAgents(FALSE);
+  if (IsLoginAvailable()) {
+    Request(AGENT_INDEXER, 5000);
+    Request(AGENT_SERVER, 5000);
+    Request(AGENT_PLAYMON, 2000);
+    // The folder monitor watches the new list; nothing else would start it
+    // again before the next start of the program.
+    Request(AGENT_FOLDERMON, 5000);
+  }
+  Request(AGENT_CONNECTIONMON, 2000);
+  // Stopping every agent also dropped the updater's hourly timer; a
+  // running updater schedules its next check itself when it ends.
+  if (updater_idle) Request(AGENT_UPDATER, kUpdaterPeriodMs);
+  if (search_now) Request(AGENT_INDEXER, 0);
+}
+
 void CKivClientDlg::SetAgentsEnabled(BOOL enable, UINT status_id) {
   disabled_ = !enable;
   UINT button_text;

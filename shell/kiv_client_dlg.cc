@@ -106,6 +106,9 @@ void CKivClientDlg::OnMessage(Message& message) {
     case WM_AGENT_DONE:
       OnAgentDone(w, message.lParam);
       break;
+    case WM_SEARCH_PATHS_SAVED:
+      OnSearchPathsSaved(w != 0);
+      break;
     case WM_OPEN_DB_TESTER:
       view_.OpenDatabaseTester();
       break;

@@ -80,6 +80,10 @@ class CKivClientDlg {
   void SetAgentsEnabled(BOOL enable, UINT status_id);
   // PBT_* events: 0 and 4 disable, 2, 6, 7 and 18 enable.
   void OnPowerBroadcast(WPARAM event);
+  // The music folder list was saved: every agent but the updater is
+  // stopped, then requested again over the new list (the indexer at once
+  // when `search_now`).
+  void OnSearchPathsSaved(bool search_now);
 
   bool IsAgentRunning(UINT kind) const;
   bool IsRelaunchPending(UINT kind) const;

@@ -2,7 +2,8 @@
 // pages in order: the account page (template 142, "Login Info"), the
 // folders page (template 9, "Music Folders") and the status page (template
 // 170, "Activity Monitor"). It hands the status messages to the status
-// page and the connection messages to the account page.
+// page and the connection messages to the account page. Enter and Escape
+// are swallowed on every page.
 //
 // GUI thread only.
 #pragma once
@@ -10,6 +11,8 @@
 #include <QTabWidget>
 
 #include "app/message_loop.h"
+#include "ui/account_page.h"
+#include "ui/folders_page.h"
 #include "ui/status_page.h"
 
 class CKivClientTab : public QTabWidget {
@@ -18,7 +21,8 @@ class CKivClientTab : public QTabWidget {
   static constexpr int kAccountPageId = 142;
   static constexpr int kFoldersPageId = 9;
 
-  explicit CKivClientTab(QWidget* parent = nullptr);
+  // The pages post their requests to `loop` (may be null).
+  explicit CKivClientTab(MessageLoop* loop, QWidget* parent = nullptr);
 
   // Tab index of the page with template `id`; -1 when there is none.
   int FindPage(int template_id) const;
@@ -26,11 +30,14 @@ class CKivClientTab : public QTabWidget {
   void Forward(Message& message);
 
   CStatusPage* status_page() { return status_page_; }
-  QWidget* account_page() { return account_page_; }
-  QWidget* folders_page() { return folders_page_; }
+  CAccountPage* account_page() { return account_page_; }
+  CFoldersPage* folders_page() { return folders_page_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  QWidget* account_page_;
-  QWidget* folders_page_;
+  CAccountPage* account_page_;
+  CFoldersPage* folders_page_;
   CStatusPage* status_page_;
 };

@@ -27,7 +27,7 @@ CKivClientWindow::CKivClientWindow(MessageLoop& loop, QtMessageBoxHost* host,
   tray_.SetIcon(AppIcon());
   tray_.SetTooltipText("");
 
-  tab_ = new CKivClientTab(this);
+  tab_ = new CKivClientTab(&loop_, this);
   tab_->status_page()->SetJobListener(
       [this](const std::string& description) { tray_.SetTooltipText(description); });
 

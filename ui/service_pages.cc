@@ -18,3 +18,4 @@ std::string OnServerHost(const char* path) {
 
 std::string ServiceHomePage() { return OnServerHost("/"); }
 std::string MyKivPage() { return OnServerHost("/my"); }
+std::string RegistrationPage() { return OnServerHost("/register"); }

@@ -1,0 +1,22 @@
+// Overwrites a secret in place before its memory is given back, so a typed
+// password does not linger in freed memory; then empties the text.
+//
+// Any thread.
+#pragma once
+
+#include <QString>
+#include <string>
+
+inline void WipeText(std::string& text) {
+  volatile char* p = text.data();
+  for (std::size_t i = 0; i < text.size(); ++i) p[i] = 0;
+  text.clear();
+}
+
+// Writes into the buffer the string holds now (when the buffer is shared,
+// data() makes a private copy first and only that copy is wiped).
+inline void WipeText(QString& text) {
+  volatile char16_t* p = reinterpret_cast<char16_t*>(text.data());
+  for (qsizetype i = 0; i < text.size(); ++i) p[i] = 0;
+  text.clear();
+}
