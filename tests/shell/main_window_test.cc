@@ -3,7 +3,15 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <QListWidget>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/agent.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "shell/kiv_client_dlg.h"
 #include "tests/ui/ui_fixture.h"
 
@@ -139,6 +147,61 @@ TEST_F(MainWindowTest, TheAboutBoxShowsVersionTextAndLink) {
   EXPECT_EQ(Control<QLabel>(about, "1057")->text(), "Version 1.0.3.105");
   EXPECT_TRUE(Control<QLabel>(about, "1123")->text().startsWith("http"));
   about->close();
+}
+
+// Runs until it is told to stop, counting its stops.
+class WaitingJob : public CAgent {
+ public:
+  explicit WaitingJob(std::atomic<int>* stopped) : stopped_(stopped) {}
+  int Run() override {
+    while (!CheckQuit()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ++*stopped_;
+    return 1;
+  }
+
+ private:
+  std::atomic<int>* stopped_;
+};
+
+TEST_F(MainWindowTest, UncheckingAFolderSavesAndRestartsTheAgentsOverTheNewList) {
+  SetCredentials();
+  const std::string music = env_.Path("music");
+  std::filesystem::create_directories(music);
+  ASSERT_TRUE(SaveSearchPaths({{music, 1}}));
+  std::atomic<int> stopped{0};
+  jobs_.Register(AGENT_PLAYMON, [&](const AgentContext&) {
+    return std::make_unique<WaitingJob>(&stopped);
+  });
+  CFoldersPage* page = window_.tab()->folders_page();
+  page->Refill();
+  ASSERT_TRUE(dlg_->LaunchAgent(AGENT_PLAYMON));
+
+  page->list()->item(0)->setCheckState(Qt::Unchecked);
+  ASSERT_TRUE(PumpUntil([&] { return stopped == 1 && loop_.HasTimer(ID_AGENT_CONNECTIONMON); }));
+  SearchPathMap stored;
+  LoadSearchPaths(stored);
+  EXPECT_EQ(stored, (SearchPathMap{{music, 0}}));
+  EXPECT_FALSE(dlg_->IsAgentRunning(AGENT_PLAYMON));
+  for (WPARAM id : {ID_AGENT_INDEXER, ID_AGENT_SERVER, ID_AGENT_PLAYMON, ID_AGENT_FOLDERMON,
+                    ID_AGENT_CONNECTIONMON, ID_AGENT_UPDATER})
+    EXPECT_TRUE(loop_.HasTimer(id)) << id;
+
+  // Search All Now: the indexer at once.
+  QTest::mouseClick(Control<QPushButton>(page, "1102"), Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return dlg_->IsAgentRunning(AGENT_INDEXER); }));
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeOnAPageNeitherPressAButtonNorHideTheWindow) {
+  window_.ShowWindow(true);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+  for (int page = 0; page < 3; ++page) {
+    window_.tab()->setCurrentIndex(page);
+    QWidget* focus = window_.tab()->currentWidget();
+    if (page == 0) focus = Control<QWidget>(focus, "1003");
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(focus, key);
+  }
+  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_TRUE(Shown());
 }
 
 }  // namespace
