@@ -169,9 +169,8 @@ TEST_F(MainWindowTest, UncheckingAFolderSavesAndRestartsTheAgentsOverTheNewList)
   std::filesystem::create_directories(music);
   ASSERT_TRUE(SaveSearchPaths({{music, 1}}));
   std::atomic<int> stopped{0};
-  jobs_.Register(AGENT_PLAYMON, [&](const AgentContext&) {
-    return std::make_unique<WaitingJob>(&stopped);
-  });
+  jobs_.Register(AGENT_PLAYMON,
+                 [&](const AgentContext&) { return std::make_unique<WaitingJob>(&stopped); });
   CFoldersPage* page = window_.tab()->folders_page();
   page->Refill();
   ASSERT_TRUE(dlg_->LaunchAgent(AGENT_PLAYMON));
