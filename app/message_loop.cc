@@ -5,14 +5,33 @@
 
 MessageLoop::MessageLoop(platform::Clock& clock) : clock_(clock) {}
 
+MessageLoop::~MessageLoop() {
+  for (Posted* p = inbox_.exchange(nullptr); p;) delete std::exchange(p, p->next);
+}
+
 void MessageLoop::SetHandler(Handler handler) { handler_ = std::move(handler); }
 
 void MessageLoop::PostMessage(UINT id, WPARAM wParam, LPARAM lParam, std::string payload) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(Message{id, wParam, lParam, std::move(payload)});
+  auto* posted = new Posted{Message{id, wParam, lParam, std::move(payload)}};
+  posted->next = inbox_.load();
+  while (!inbox_.compare_exchange_weak(posted->next, posted)) {
   }
   SignalWake();
+}
+
+void MessageLoop::TakePosted() const {
+  // The inbox is newest first: turn it around, then append it in order.
+  Posted* oldest = nullptr;
+  for (Posted* p = inbox_.exchange(nullptr); p;) {
+    Posted* next = p->next;
+    p->next = oldest;
+    oldest = p;
+    p = next;
+  }
+  while (oldest) {
+    queue_.push_back(std::move(oldest->message));
+    delete std::exchange(oldest, oldest->next);
+  }
 }
 
 void MessageLoop::SetTimer(WPARAM id, std::uint32_t ms) {
@@ -54,10 +73,7 @@ void MessageLoop::ClearWake() {
 }
 
 void MessageLoop::Wake() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    woken_ = true;
-  }
+  woken_ = true;
   SignalWake();
 }
 
@@ -77,24 +93,17 @@ void MessageLoop::Dispatch(Message& message) {
 
 std::size_t MessageLoop::ProcessPending() {
   ClearWake();
-  std::size_t budget;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    budget = queue_.size();
-  }
+  TakePosted();
+  const std::size_t budget = queue_.size();
   std::size_t dispatched = 0;
   platform::Clock& real = platform::SystemClock();
   const std::uint64_t pass_start = pass_limit_ms_ ? real.TickMs() : 0;
   while (dispatched < budget && !quit_) {
     if (pass_limit_ms_ && dispatched > 0 && real.TickMs() - pass_start >= pass_limit_ms_) break;
-    Message message;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      // A nested pass inside a handler may have taken the rest.
-      if (queue_.empty()) break;
-      message = std::move(queue_.front());
-      queue_.pop_front();
-    }
+    // A nested pass inside a handler may have taken the rest.
+    if (queue_.empty()) break;
+    Message message = std::move(queue_.front());
+    queue_.pop_front();
     Dispatch(message);
     ++dispatched;
   }
@@ -112,26 +121,22 @@ std::size_t MessageLoop::ProcessPending() {
     ++dispatched;
   }
 
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!queue_.empty() || MsUntilNextTimerLocked(clock_.TickMs()) == 0) SignalWake();
+  if (!queue_.empty() || HasPosted() || MsUntilNextTimer() == 0) SignalWake();
   return dispatched;
 }
 
 bool MessageLoop::PeekMessageId(UINT* id) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  TakePosted();
   if (queue_.empty()) return false;
   *id = queue_.front().id;
   return true;
 }
 
 bool MessageLoop::DispatchOne() {
-  Message message;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (queue_.empty()) return false;
-    message = std::move(queue_.front());
-    queue_.pop_front();
-  }
+  TakePosted();
+  if (queue_.empty()) return false;
+  Message message = std::move(queue_.front());
+  queue_.pop_front();
   Dispatch(message);
   return true;
 }
@@ -165,7 +170,7 @@ std::int64_t MessageLoop::MsUntilNextTimer() const {
 }
 
 std::size_t MessageLoop::PendingCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  TakePosted();
   return queue_.size();
 }
 
@@ -176,15 +181,9 @@ bool MessageLoop::WaitForInput(int timeout_ms) {
   // a busy queue must not starve it.
   if (input_wait_) input_wait_(0);
   for (;;) {
-    std::int64_t timer_ms;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!queue_.empty() || woken_ || quit_) {
-        woken_ = false;
-        return true;
-      }
-      timer_ms = MsUntilNextTimerLocked(clock_.TickMs());
-    }
+    const bool woken = woken_.exchange(false);
+    if (woken || !queue_.empty() || HasPosted() || quit_) return true;
+    const std::int64_t timer_ms = MsUntilNextTimer();
     if (timer_ms == 0) return true;
     std::int64_t wait = timer_ms;
     if (timeout_ms >= 0) {

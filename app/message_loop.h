@@ -7,6 +7,9 @@
 // - PostMessage, SetTimer, KillTimer, HasTimer, Quit and Wake may be called
 //   from any thread. Everything else belongs to the loop's owner thread: the
 //   thread that calls Run, ProcessPending or WaitForInput.
+// - PostMessage, Quit and Wake take no lock: a poster that is preempted
+//   halfway (an agent thread in the idle scheduling class on a busy machine)
+//   never holds up the owner. Only the timers are kept under a mutex.
 // - Messages are dispatched to the handler in the order they were posted,
 //   one at a time, on the owner thread. The payload is owned by the message;
 //   the handler may move it out (Message is passed as non-const).
@@ -58,6 +61,7 @@ class MessageLoop {
   using Handler = std::function<void(Message&)>;
 
   explicit MessageLoop(platform::Clock& clock = platform::SystemClock());
+  ~MessageLoop();
   MessageLoop(const MessageLoop&) = delete;
   MessageLoop& operator=(const MessageLoop&) = delete;
 
@@ -119,6 +123,15 @@ class MessageLoop {
     std::uint64_t due = 0;
     std::uint64_t generation = 0;
   };
+  // A posted message in the inbox: a list, newest first, that posters push
+  // onto with one compare-and-swap.
+  struct Posted {
+    Message message;
+    Posted* next = nullptr;
+  };
+  // Moves what was posted into queue_, oldest first (owner thread).
+  void TakePosted() const;
+  bool HasPosted() const { return inbox_.load() != nullptr; }
   // Removes and returns the earliest timer that was due at `now` and armed
   // before `generation_limit`; false when there is none.
   bool PopDueTimer(std::uint64_t now, std::uint64_t generation_limit, WPARAM* id);
@@ -133,11 +146,14 @@ class MessageLoop {
   Handler handler_;
   std::function<void(int)> input_wait_;
   std::uint32_t pass_limit_ms_ = 0;
+  mutable std::atomic<Posted*> inbox_{nullptr};
+  // Posted messages in order; only the owner thread touches it.
+  mutable std::deque<Message> queue_;
+  // Guards the timers.
   mutable std::mutex mutex_;
-  std::deque<Message> queue_;
   std::map<WPARAM, Timer> timers_;
   std::uint64_t next_generation_ = 0;
-  bool woken_ = false;
+  std::atomic<bool> woken_{false};
   std::atomic<bool> quit_{false};
   std::atomic<int> exit_code_{0};
   platform::WakeEvent wake_;
