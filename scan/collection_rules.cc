@@ -9,22 +9,7 @@
 #include "platform/file_io.h"
 #include "platform/text.h"
 
-namespace {
-
-constexpr std::string_view kSystemTrees[] = {"/proc", "/sys", "/dev", "/run",
-                                             "/usr",  "/etc", "/boot"};
-
-}  // namespace
-
 bool IsHiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
-
-bool IsInSystemTree(std::string_view path) {
-  for (std::string_view tree : kSystemTrees) {
-    if (path.substr(0, tree.size()) != tree) continue;
-    if (path.size() == tree.size() || path[tree.size()] == '/') return true;
-  }
-  return false;
-}
 
 std::string ChildPath(std::string_view folder, std::string_view name) {
   std::string path(folder);
