@@ -5,6 +5,7 @@
 #include "app/agent_registry.h"
 #include "app/kiv_client_app.h"
 #include "musicid/agent_musicid.h"
+#include "playmon/agent_play_monitor.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
   folder_monitor.is_online = [] { return IsOnline(0) > 0; };
   RegisterFolderMonitorAgent(AgentJobs(), folder_monitor);
   RegisterMusicIdAgent(AgentJobs());
+  RegisterPlayMonitorAgent(AgentJobs());
   CKivClientApp app(std::move(args));
   return app.Main();
 }
