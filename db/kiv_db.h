@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "db/db_events.h"
@@ -87,8 +88,26 @@ class KivDB {
   // Builds a fresh record from the file's properties and adds it.
   BOOL AddEntry(const std::string& path);
   // Overwrites the record of entry->path; with `touch` its modified time
-  // becomes now.
+  // becomes now. Only for a record built whole by its caller: a change to
+  // some fields of a stored record goes through ModifyEntry.
   BOOL UpdateEntry(DBEntry* entry, BOOL touch);
+  // A change to one stored record: receives the record as it is on disk,
+  // changes what it concerns and returns true to have it written, false to
+  // leave the record as it is. It runs under the database lock, so it must
+  // be quick and must not wait for another thread that may use the engine.
+  using EntryChange = std::function<bool(DBEntry& entry)>;
+  // Reads the record of `path`, applies `change` and writes the result, all
+  // under one hold of the database lock: no other writer's change can land
+  // between the read and the write and be lost. When written with `touch`
+  // the modified time becomes now (as UpdateEntry). The change may not move
+  // the record to another path or clear DBFLAG_VALID (DeleteEntry frees a
+  // record); such a result is refused and nothing is written. Fails when
+  // the path has no record or the record cannot be read or written; a
+  // change that declines to write succeeds.
+  BOOL ModifyEntry(const std::string& path, const EntryChange& change, BOOL touch = FALSE);
+  // The engine's "now" as a stored time, for a change that sets a time
+  // field itself (0 before Initialise).
+  static std::int64_t StoredNow();
   // Refreshes size and file times from a file found by a directory search,
   // or deletes the record of a file that has become too small.
   BOOL UpdateEntry(const platform::FileInfo& file);
@@ -119,6 +138,13 @@ class KivDB {
   bool ReadRecord(std::uint32_t pos, DBEntry* entry, std::size_t* got, bool* failed = nullptr);
   BOOL LoadIndex();
   BOOL Repair();
+  // Writes `entry` over `old_entry` at `pos` and keeps the counts true.
+  // Called with the lock held; `path` is for the log.
+  BOOL WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
+                 const std::string& path);
+  // Position of the indexed record of `path`, 0 when none (logged with
+  // `operation`). Called with the lock held.
+  std::uint32_t FindForWrite(const std::string& path, const char* operation);
   // Counter update from the record on disk to the one replacing it.
   void UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry);
 

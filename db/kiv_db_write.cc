@@ -1,6 +1,7 @@
 // KivDB: adding, updating and deleting records.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "db/db_log.h"
@@ -157,39 +158,29 @@ BOOL KivDB::AddEntry(const std::string& path) {
   return AddEntry(&entry);
 }
 
-BOOL KivDB::UpdateEntry(DBEntry* entry, BOOL touch) {
-  if (!ValidEntry(entry)) {
-    DbLog(LEVEL_ERROR, "Invalid entry passed to UpdateEntry");
-    return FALSE;
-  }
-  entry->flags |= DBFLAG_VALID;
+std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation) {
   auto& state = State();
-  std::lock_guard guard(state.lock);
-  if (!IsReady()) return FALSE;
-  std::string path = EntryPath(*entry);
   auto it = state.index.find(platform::PathKey(path));
   if (it == state.index.end()) {
-    DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: file not found in db");
-    return FALSE;
+    DbLogDetail(LEVEL_ERROR, path, "%s: file not found in db", operation);
+    return 0;
   }
-  std::uint32_t pos = it->second;
-  if (!kivdb::CheckBoundary(pos)) {
-    DbLog(LEVEL_CRITICAL, "UpdateEntry: possible DB corruption");
-    return FALSE;
+  if (!kivdb::CheckBoundary(it->second)) {
+    DbLog(LEVEL_CRITICAL, "%s: possible DB corruption", operation);
+    return 0;
   }
-  DBEntry old_entry;
-  std::size_t got = 0;
-  if (!ReadRecord(pos, &old_entry, &got)) {
-    DbLogDetail(LEVEL_CRITICAL, path, "UpdateEntry: Seek failed to move to offset %u", pos);
-    return FALSE;
-  }
-  if (touch) entry->modified = state.Now();
-  if (!file_.WriteAt(pos, entry, sizeof *entry)) {
+  return it->second;
+}
+
+BOOL KivDB::WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
+                      const std::string& path) {
+  auto& state = State();
+  if (!file_.WriteAt(pos, &entry, sizeof entry)) {
     DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: unable to write entry in local db: %s, %i",
                 state.path.c_str(), file_.last_errno());
     return FALSE;
   }
-  UpdateCounters(old_entry, *entry);
+  UpdateCounters(old_entry, entry);
   if (old_entry.flags & DBFLAG_VALID) return TRUE;
   // Only a damaged file has an indexed slot without DBFLAG_VALID; keep the
   // header's counts true to what is on disk.
@@ -201,6 +192,56 @@ BOOL KivDB::UpdateEntry(DBEntry* entry, BOOL touch) {
   ++state.header.valid_count;
   state.PublishCounts();
   return WriteHeader();
+}
+
+BOOL KivDB::UpdateEntry(DBEntry* entry, BOOL touch) {
+  if (!ValidEntry(entry)) {
+    DbLog(LEVEL_ERROR, "Invalid entry passed to UpdateEntry");
+    return FALSE;
+  }
+  entry->flags |= DBFLAG_VALID;
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  std::string path = EntryPath(*entry);
+  std::uint32_t pos = FindForWrite(path, "UpdateEntry");
+  if (pos == 0) return FALSE;
+  DBEntry old_entry;
+  std::size_t got = 0;
+  if (!ReadRecord(pos, &old_entry, &got)) {
+    DbLogDetail(LEVEL_CRITICAL, path, "UpdateEntry: Seek failed to move to offset %u", pos);
+    return FALSE;
+  }
+  if (touch) entry->modified = state.Now();
+  return WriteOver(pos, old_entry, *entry, path);
+}
+
+BOOL KivDB::ModifyEntry(const std::string& path, const EntryChange& change, BOOL touch) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  std::uint32_t pos = FindForWrite(path, "ModifyEntry");
+  if (pos == 0) return FALSE;
+  DBEntry old_entry;
+  std::size_t got = 0;
+  if (!ReadRecord(pos, &old_entry, &got) || !ValidEntry(&old_entry)) {
+    DbLogDetail(LEVEL_CRITICAL, path, "ModifyEntry: unable to read the record at offset %u", pos);
+    return FALSE;
+  }
+  DBEntry entry = old_entry;
+  if (!change(entry)) return TRUE;
+  if (!ValidEntry(&entry) || !(entry.flags & DBFLAG_VALID) ||
+      std::memcmp(entry.path, old_entry.path, sizeof entry.path) != 0) {
+    DbLogDetail(LEVEL_ERROR, path, "ModifyEntry: a change may not move or free a record");
+    return FALSE;
+  }
+  if (touch) entry.modified = state.Now();
+  return WriteOver(pos, old_entry, entry, path);
+}
+
+std::int64_t KivDB::StoredNow() {
+  std::lock_guard guard(State().lock);
+  return State().Now();
 }
 
 BOOL KivDB::UpdateEntry(const platform::FileInfo& file) {
@@ -217,16 +258,20 @@ BOOL KivDB::UpdateEntry(const platform::FileInfo& file) {
           path.c_str(), static_cast<unsigned long long>(file.size));
     return DeleteEntry(path);
   }
-  DBEntry entry;
-  if (!GetEntry(path, &entry)) {
+  if (LookupEntry(path) == 0) {
     DbLog(LEVEL_ERROR, "Can't update file: GetEntry failed");
     return FALSE;
   }
-  entry.file_size = static_cast<std::uint32_t>(file.size);
-  entry.file_created = file.created;
-  entry.file_accessed = file.accessed;
-  entry.file_modified = file.modified;
-  return UpdateEntry(&entry, TRUE);
+  return ModifyEntry(
+      path,
+      [&file](DBEntry& entry) {
+        entry.file_size = static_cast<std::uint32_t>(file.size);
+        entry.file_created = file.created;
+        entry.file_accessed = file.accessed;
+        entry.file_modified = file.modified;
+        return true;
+      },
+      TRUE);
 }
 
 BOOL KivDB::DeleteEntry(const std::string& path) {
