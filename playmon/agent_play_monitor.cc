@@ -35,14 +35,6 @@ void CopyTags(const DBEntry& from, DBEntry& to) {
   to.track_number = from.track_number;
 }
 
-// Interim read-change-write of one record.
-template <typename Change>
-BOOL ModifyRecord(KivDB& db, const std::string& path, Change change) {
-  DBEntry record;
-  if (!db.GetEntry(path, &record) || !change(record)) return FALSE;
-  return db.UpdateEntry(&record, FALSE);
-}
-
 }  // namespace
 
 AgentPlayMonitor::AgentPlayMonitor(const AgentContext& context, AgentPlayMonitorOptions options)
@@ -157,7 +149,7 @@ void AgentPlayMonitor::PlayStarted(const std::string& path) {
   if (added) db.GetTagEntry(&entry, TRUE);
   const DBEntry tagged = entry;
   const std::int64_t now = platform::NowAsStoredTime(context_.clock->WallTime());
-  const BOOL counted = ModifyRecord(db, path, [&](DBEntry& record) {
+  const BOOL counted = db.ModifyEntry(path, [&](DBEntry& record) {
     if (added) CopyTags(tagged, record);
     record.flags |= DBFLAG_PLAYED;
     record.play_count += 1;
