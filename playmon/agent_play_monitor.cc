@@ -17,6 +17,10 @@
 namespace {
 
 constexpr const char* kITunesImage = "itunes.exe";
+// The marks of a finished index pass and iTunes import, cleared so that
+// both run again over a file the monitor added.
+constexpr const char* kIndexCompleteValue = "IndexComplete";
+constexpr const char* kITunesCompleteValue = "iTunesComplete";
 constexpr DWORD kReadData = 0x1;
 constexpr DWORD kWriteData = 0x2;
 
@@ -166,8 +170,8 @@ void AgentPlayMonitor::PlayStarted(const std::string& path) {
 
   context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
   if (added) {
-    options_.settings->WriteDword(kSubKeySettings, "IndexComplete", 0);
-    options_.settings->WriteDword(kSubKeySettings, "iTunesComplete", 0);
+    options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
+    options_.settings->WriteDword(kSubKeySettings, kITunesCompleteValue, 0);
     context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
   }
   const std::string shown(platform::BaseName(path));
