@@ -95,8 +95,7 @@ bool AgentIndexer::DeletedFilePass() {
     RememberModified(pos, entry.file_modified);
     if (!IsInAnySearchPath(search_paths_, path)) {
       IndexerLogPath("AgentIndexer: marking entry as 'not in path'", path, LEVEL_INFO);
-      entry.flags |= DBFLAG_NOTINPATH;
-      db_->UpdateEntry(&entry, FALSE);
+      SetFlags(path, DBFLAG_NOTINPATH, 0);
     } else {
       CheckPresence(entry, path, probe);
     }
@@ -115,7 +114,7 @@ const FolderProbe& AgentIndexer::ChosenFolder(const std::string& folder) {
   return folders_.emplace(folder, probe).first->second;
 }
 
-void AgentIndexer::CheckPresence(DBEntry& entry, const std::string& path,
+void AgentIndexer::CheckPresence(const DBEntry& entry, const std::string& path,
                                  platform::PresenceProbe& probe) {
   // A folder on a mount that hangs would hang every look at its files.
   const std::string folder = HoldingFolder(path);
@@ -128,15 +127,12 @@ void AgentIndexer::CheckPresence(DBEntry& entry, const std::string& path,
       // point (or nothing), and its records stay as they are.
       if (chosen.has_entries) {
         IndexerLogPath("AgentIndexer: marking entry as deleted", path, LEVEL_INFO);
-        entry.flags |= DBFLAG_DELETED;
-        db_->UpdateEntry(&entry, FALSE);
+        SetFlags(path, DBFLAG_DELETED, 0);
       }
       break;
     case platform::PathPresence::kPresent:
-      if (entry.flags & (DBFLAG_NOTINPATH | DBFLAG_DELETED)) {
-        entry.flags &= ~(DBFLAG_NOTINPATH | DBFLAG_DELETED);
-        db_->UpdateEntry(&entry, FALSE);
-      }
+      if (entry.flags & (DBFLAG_NOTINPATH | DBFLAG_DELETED))
+        SetFlags(path, 0, DBFLAG_NOTINPATH | DBFLAG_DELETED);
       break;
     case platform::PathPresence::kUnknown:
       // No permission or an I/O error: the file may well be there.
@@ -144,6 +140,17 @@ void AgentIndexer::CheckPresence(DBEntry& entry, const std::string& path,
                      LEVEL_VERBOSE);
       break;
   }
+}
+
+void AgentIndexer::SetFlags(const std::string& path, DWORD set, DWORD clear) {
+  // The record read at the start of the pass may be seconds old by now
+  // (a folder probe waits up to 5 s): only the flags change on disk.
+  db_->ModifyEntry(path, [set, clear](DBEntry& e) {
+    const DWORD flags = (e.flags | set) & ~clear;
+    if (flags == e.flags) return false;
+    e.flags = flags;
+    return true;
+  });
 }
 
 bool AgentIndexer::IndexingPass(const ScanResult& result) {

@@ -114,7 +114,10 @@ class AgentIndexer : public CAgent {
   // What a look at a chosen folder found, once per pass and folder.
   const FolderProbe& ChosenFolder(const std::string& folder);
   // The deleted-file pass for a record that lies in a chosen folder.
-  void CheckPresence(DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
+  void CheckPresence(const DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
+  // Sets and clears flag bits of the stored record of `path`, leaving
+  // every other field as it is on disk now.
+  void SetFlags(const std::string& path, DWORD set, DWORD clear);
   BOOL Post(UINT id, WPARAM job, LPARAM value, std::string text = {});
   void Pause(std::uint32_t ms);
 

@@ -74,10 +74,16 @@ class AgentITunes::Import : public ItunesTrackHandler {
 
   void OnTrack(DBEntry& track) override {
     const std::string path = EntryPath(track);
-    DBEntry known;
-    if (db_->GetEntry(path, &known)) {
-      const ItunesMerge merge = MergeItunesRecord(track, &known);
-      if (merge.write && !db_->UpdateEntry(&known, merge.touch))
+    if (db_->LookupEntry(path) != 0) {
+      // Merged into the record as stored at this moment, under the engine's
+      // lock: a play counted meanwhile is kept.
+      const std::int64_t now = KivDB::StoredNow();
+      const BOOL stored = db_->ModifyEntry(path, [&](DBEntry& known) {
+        const ItunesMerge merge = MergeItunesRecord(track, &known);
+        if (merge.touch) known.modified = now;
+        return merge.write;
+      });
+      if (!stored)
         AppLog().LogDetail("Failed to update entry for file", path, LEVEL_ERROR, MODULE_ITUNES);
       return;
     }

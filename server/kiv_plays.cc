@@ -59,19 +59,27 @@ std::int32_t Low32(std::uint64_t id) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(id));
 }
 
-void WriteBack(DBEntry* record, KivDB* db, BOOL touch) {
+// Applies `change` to the record of `path` as it is stored now: the copy
+// sent was taken before the call, and other agents may have changed the
+// record while the server answered.
+void ChangeStored(KivDB* db, const std::string& path, const KivDB::EntryChange& change,
+                  BOOL touch) {
   std::unique_ptr<KivDB> own;
   if (!db) {
     own = std::make_unique<KivDB>();
     db = own.get();
   }
-  db->UpdateEntry(record, touch);
+  db->ModifyEntry(path, change, touch);
 }
 
 // The answer's effect on the record, tested in this order: alias (which
-// wins over every other code), retry later, not found.
+// wins over every other code), retry later, not found. Each changes the
+// copy sent and, on the stored record, only the fields it concerns; an
+// identifier answer applies only while the record still holds the
+// identifier that was sent.
 int HandlePlayAnswer(const PlayAnswer& answer, DBEntry* record, KivDB* db, const PlayTexts& texts) {
   const std::string path = EntryPath(*record);
+  const std::uint64_t sent_id = record->kiv_id;
   if (answer.return_code == kReturnAlias || answer.response_message_id == kReturnAlias) {
     if (answer.kiv_id == 0 && answer.kiv_id_wide.empty()) return 1;
     std::int64_t new_id = 0;
@@ -88,7 +96,14 @@ int HandlePlayAnswer(const PlayAnswer& answer, DBEntry* record, KivDB* db, const
       return 1;
     }
     record->kiv_id = static_cast<std::uint64_t>(new_id);
-    WriteBack(record, db, FALSE);
+    ChangeStored(
+        db, path,
+        [&](DBEntry& e) {
+          if (e.kiv_id != sent_id) return false;
+          e.kiv_id = static_cast<std::uint64_t>(new_id);
+          return true;
+        },
+        FALSE);
     return 1;
   }
   if (answer.return_code == kReturnRetryLater) {
@@ -96,16 +111,32 @@ int HandlePlayAnswer(const PlayAnswer& answer, DBEntry* record, KivDB* db, const
         StrFormat(texts.retry, answer.return_code, static_cast<long long>(record->kiv_id)), path,
         LEVEL_WARNING, MODULE_CLIENT_SERVER);
     record->flags |= DBFLAG_PLAYEDRETRY;
-    WriteBack(record, db, FALSE);
+    ChangeStored(
+        db, path,
+        [](DBEntry& e) {
+          e.flags |= DBFLAG_PLAYEDRETRY;
+          return true;
+        },
+        FALSE);
     return 0;
   }
   if (answer.return_code == kReturnNotFound || answer.return_code == kReturnNotFoundToo) {
     AppLog().LogDetail(StrFormat(texts.not_found, Low32(record->kiv_id)), path, LEVEL_WARNING,
                        MODULE_CLIENT_SERVER);
-    record->flags &= ~DBFLAG_REPORTED;
-    record->kiv_id = 0;
-    record->reported = 0;
-    WriteBack(record, db, TRUE);
+    const auto forget = [](DBEntry& e) {
+      e.flags &= ~DBFLAG_REPORTED;
+      e.kiv_id = 0;
+      e.reported = 0;
+    };
+    forget(*record);
+    ChangeStored(
+        db, path,
+        [&](DBEntry& e) {
+          if (e.kiv_id != sent_id) return false;
+          forget(e);
+          return true;
+        },
+        TRUE);
     return 0;
   }
   return 1;

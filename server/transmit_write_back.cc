@@ -29,9 +29,15 @@ DBEntry MergeSent(const DBEntry& current, const DBEntry& sent, SentKind kind) {
       FillIfEmpty(record.year, sent.year);
       if (record.track_number == 0) record.track_number = sent.track_number;
       break;
-    case SentKind::kHistory:
-      CarryFlags(record, sent, DBFLAG_REPORTED | DBFLAG_HISTORY | DBFLAG_PLAYEDRETRY);
+    case SentKind::kHistory: {
+      // An import that raised the history during the call set the mark
+      // again for plays the server has not been told of: it stays.
+      const bool new_history = current.play_count_itunes != sent.play_count_itunes ||
+                               current.played_itunes != sent.played_itunes;
+      CarryFlags(record, sent,
+                 DBFLAG_REPORTED | DBFLAG_PLAYEDRETRY | (new_history ? 0 : DBFLAG_HISTORY));
       break;
+    }
     case SentKind::kPlay: {
       CarryFlags(record, sent, DBFLAG_REPORTED | DBFLAG_PLAYEDRETRY);
       const bool new_play = current.play_count != sent.play_count || current.played != sent.played;
@@ -43,11 +49,8 @@ DBEntry MergeSent(const DBEntry& current, const DBEntry& sent, SentKind kind) {
 }
 
 BOOL WriteBackSent(KivDB& db, const DBEntry& sent, SentKind kind) {
-  DBEntry current;
-  if (!db.GetEntry(EntryPath(sent), &current)) {
-    DBEntry copy = sent;
-    return db.UpdateEntry(&copy, FALSE);
-  }
-  DBEntry merged = MergeSent(current, sent, kind);
-  return db.UpdateEntry(&merged, FALSE);
+  return db.ModifyEntry(EntryPath(sent), [&](DBEntry& current) {
+    current = MergeSent(current, sent, kind);
+    return true;
+  });
 }

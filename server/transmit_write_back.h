@@ -18,8 +18,9 @@ enum class SentKind {
   // IndexBatch: DBFLAG_REPORTED, kiv id, reported time, and the tags read
   // from the file where the record has none.
   kIndexed,
-  // HistoryWide: DBFLAG_REPORTED, DBFLAG_HISTORY, DBFLAG_PLAYEDRETRY, kiv
-  // id, reported time.
+  // HistoryWide: DBFLAG_REPORTED, DBFLAG_PLAYEDRETRY, kiv id, reported
+  // time; DBFLAG_HISTORY only when the iTunes play count and date are still
+  // those that were sent.
   kHistory,
   // PlayedWide: DBFLAG_REPORTED, DBFLAG_PLAYEDRETRY, kiv id, reported time;
   // DBFLAG_PLAYED is cleared only when no play was counted since the copy
@@ -30,7 +31,7 @@ enum class SentKind {
 // `current` with the changes of `sent` that `kind` owns.
 DBEntry MergeSent(const DBEntry& current, const DBEntry& sent, SentKind kind);
 
-// Reads the record of sent's path, merges and writes it back (UpdateEntry,
-// no touch). A record that is gone is not created again: the write fails
-// and the engine logs it.
+// Merges into the record of sent's path under one hold of the database
+// lock (ModifyEntry, no touch). A record that is gone is not created
+// again: the write fails and the engine logs it.
 BOOL WriteBackSent(KivDB& db, const DBEntry& sent, SentKind kind);
