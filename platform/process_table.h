@@ -11,16 +11,64 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/proc_text.h"
 
 namespace platform {
 
-// Calls `visit` with the id and image name of every running process
-// (ImageNameFromCmdline, else the comm name). False when the process table
+// What a running process is called.
+struct ProcessNames {
+  // The base name of argv[0] (ImageNameFromCmdline), else the comm name.
+  std::string image;
+  // The kernel's name of the task: the file name of the program it runs,
+  // or of the script (a player written in Python has argv[0] "python3"),
+  // cut to 15 bytes.
+  std::string comm;
+};
+
+using ProcessVisitor = std::function<void(std::uint32_t pid, const ProcessNames& names)>;
+
+// Calls `visit` for every running process. False when the process table
 // cannot be read.
-bool ListProcesses(const std::function<void(std::uint32_t pid, std::string_view image)>& visit);
+bool ListProcesses(const ProcessVisitor& visit);
+
+// The process table listed again and again (once per look of the play
+// monitor): the names of a process are read when it is first seen and
+// then only now and again, so a listing costs a directory read plus the
+// new processes, not two file reads per process. A process is known by its
+// id together with the inode number of its /proc folder, which a new
+// process that reuses the id does not share. Names are read again at the
+// two listings after the first (a program started through a chain of
+// execs, as a launcher or wrapper script does, shows its own name by then)
+// and at every kRefreshListings-th listing (a later exec).
+//
+// Thread safety: an object belongs to one thread.
+class ProcessTable {
+ public:
+  static constexpr std::uint32_t kRefreshListings = 12;
+
+  ProcessTable() = default;
+  ProcessTable(const ProcessTable&) = delete;
+  ProcessTable& operator=(const ProcessTable&) = delete;
+
+  // As ListProcesses.
+  bool List(const ProcessVisitor& visit);
+  // Processes remembered from the last listing.
+  std::size_t size() const { return known_.size(); }
+
+ private:
+  struct Known {
+    std::uint64_t inode = 0;
+    ProcessNames names;
+    std::uint32_t listings = 0;    // since first seen
+    std::uint32_t since_read = 0;  // listings since the names were read
+    std::uint64_t pass = 0;        // the last listing that saw it
+  };
+  std::unordered_map<std::uint32_t, Known> known_;
+  std::uint64_t pass_ = 0;
+};
 
 // True when the process runs as this process's user. Plays belong to the
 // user who runs the program, so another user's player is left alone even

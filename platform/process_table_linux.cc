@@ -70,9 +70,30 @@ bool StatDescriptor(int dir_fd, const char* name, Descriptor* out) {
   return true;
 }
 
+// Reads the cmdline and comm names of `pid`; false when it has ended.
+bool ReadNames(int proc_fd, std::uint32_t pid, ProcessNames* names) {
+  char buffer[4096];
+  char path[48];
+  std::snprintf(path, sizeof path, "%u/comm", pid);
+  ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
+  if (got < 0) return false;
+  names->comm = ImageNameFromComm(std::string_view(buffer, got));
+  std::snprintf(path, sizeof path, "%u/cmdline", pid);
+  got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
+  if (got < 0) return false;
+  names->image = ImageNameFromCmdline(std::string_view(buffer, got));
+  if (names->image.empty()) names->image = names->comm;
+  return true;
+}
+
 }  // namespace
 
-bool ListProcesses(const std::function<void(std::uint32_t, std::string_view)>& visit) {
+bool ListProcesses(const ProcessVisitor& visit) {
+  ProcessTable table;
+  return table.List(visit);
+}
+
+bool ProcessTable::List(const ProcessVisitor& visit) {
   int proc_fd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (proc_fd < 0) return Fail(errno);
   DIR* dir = ::fdopendir(::dup(proc_fd));
@@ -81,25 +102,31 @@ bool ListProcesses(const std::function<void(std::uint32_t, std::string_view)>& v
     ::close(proc_fd);
     return Fail(err);
   }
-  char buffer[4096];
-  char path[48];
+  ++pass_;
   while (struct dirent* entry = ::readdir(dir)) {
     std::uint32_t pid = 0;
     if (!ParseProcessId(entry->d_name, &pid)) continue;
-    std::snprintf(path, sizeof path, "%u/cmdline", pid);
-    ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
-    if (got < 0) continue;  // ended since the listing
-    std::string image = ImageNameFromCmdline(std::string_view(buffer, got));
-    if (image.empty()) {
-      std::snprintf(path, sizeof path, "%u/comm", pid);
-      got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
-      if (got < 0) continue;
-      image = ImageNameFromComm(std::string_view(buffer, got));
+    Known& known = known_[pid];
+    const bool same = known.pass != 0 && known.inode == entry->d_ino;
+    if (same) {
+      ++known.listings;
+      ++known.since_read;
     }
-    visit(pid, image);
+    if (!same || known.listings <= 2 || known.since_read >= kRefreshListings) {
+      if (!ReadNames(proc_fd, pid, &known.names)) {
+        known_.erase(pid);  // ended since the listing
+        continue;
+      }
+      if (!same) known.listings = 0;
+      known.since_read = 0;
+      known.inode = entry->d_ino;
+    }
+    known.pass = pass_;
+    visit(pid, known.names);
   }
   ::closedir(dir);
   ::close(proc_fd);
+  std::erase_if(known_, [this](const auto& item) { return item.second.pass != pass_; });
   return true;
 }
 

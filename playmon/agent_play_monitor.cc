@@ -79,6 +79,7 @@ void AgentPlayMonitor::Look() {
       options_.players.empty()
           ? std::make_unique<SystemProcessInformation>()
           : std::make_unique<SystemProcessInformation>(options_.players, false);
+  players->UseProcessTable(&process_table_);
   if (!players->Refresh()) {
     LogMonitor("SystemProcessInformation::Refresh() failed.", LEVEL_ERROR);
     return;

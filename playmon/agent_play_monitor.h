@@ -24,6 +24,7 @@
 #include "app/agent.h"
 #include "app/agent_registry.h"
 #include "app/reg_settings.h"
+#include "platform/process_table.h"
 #include "playmon/play_observations.h"
 #include "scan/search_paths.h"
 
@@ -71,6 +72,8 @@ class AgentPlayMonitor : public CAgent {
   AgentContext context_;
   AgentPlayMonitorOptions options_;
   SearchPathMap folders_;
+  // Outlives the looks, so a look reads the names of new processes only.
+  platform::ProcessTable process_table_;
   PlayObservations observations_;
   std::string now_playing_;
   DWORD itunes_running_ = 0;

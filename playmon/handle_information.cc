@@ -63,7 +63,7 @@ std::uint8_t TypeNumber(std::string_view name) {
 }
 
 bool AllUserProcesses(std::vector<DWORD>* pids) {
-  return platform::ListProcesses([pids](std::uint32_t pid, std::string_view) {
+  return platform::ListProcesses([pids](std::uint32_t pid, const platform::ProcessNames&) {
     if (platform::ProcessBelongsToUser(pid)) pids->push_back(pid);
   });
 }
@@ -123,11 +123,19 @@ BOOL GetTypeFromTypeToken(std::string_view type, std::uint8_t* number) {
 
 BOOL GetName(DWORD handle, std::string* name, DWORD process_id) {
   name->clear();
-  Descriptor descriptor;
-  if (!platform::QueryDescriptor(process_id, static_cast<int>(handle), &descriptor) ||
-      descriptor.unlinked)
-    return FALSE;
-  return platform::ReadDescriptorTarget(process_id, static_cast<int>(handle), name) ? TRUE : FALSE;
+  if (!platform::ReadDescriptorTarget(process_id, static_cast<int>(handle), name)) return FALSE;
+  // The kernel marks a file deleted while open; a file may also really be
+  // named so, which its link count tells.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (name->ends_with(kDeleted)) {
+    Descriptor descriptor;
+    if (!platform::QueryDescriptor(process_id, static_cast<int>(handle), &descriptor) ||
+        descriptor.unlinked) {
+      name->clear();
+      return FALSE;
+    }
+  }
+  return TRUE;
 }
 
 BOOL GetFilePositionAndAccess(DWORD handle, std::uint32_t* position, std::uint32_t* access,

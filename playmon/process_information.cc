@@ -17,14 +17,17 @@ SystemProcessInformation::SystemProcessInformation(std::vector<std::string> play
 BOOL SystemProcessInformation::Refresh() {
   processes_.clear();
   const PlayerMap players = MakePlayerMap(own_players_ ? players_ : WatchedPlayers());
-  std::string lower;
-  const bool listed = platform::ListProcesses([&](std::uint32_t pid, std::string_view image) {
-    lower = platform::AsciiLower(image);
-    if (lower.empty() || !IsWatchedImage(players, lower)) return;
+  auto visit = [&](std::uint32_t pid, const platform::ProcessNames& names) {
+    std::string lower = platform::AsciiLower(names.image);
+    if (lower.empty() || !IsWatchedImage(players, lower)) {
+      lower = platform::AsciiLower(names.comm);
+      if (lower.empty() || !IsWatchedImage(players, lower)) return;
+    }
     // Another user's player is not this user's play.
     if (!platform::ProcessBelongsToUser(pid)) return;
     AppLog().LogDetail("Found Process: ", lower, LEVEL_INFO, MODULE_PLAY_MONITOR);
     processes_.emplace(pid, lower);
-  });
+  };
+  const bool listed = table_ ? table_->List(visit) : platform::ListProcesses(visit);
   return listed ? TRUE : FALSE;
 }

@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -18,43 +22,88 @@
 namespace platform {
 namespace {
 
-// A child process whose first argument is `argv0`; killed on destruction.
+// A child process running `program` with `argv0` as its first argument
+// (and `arg`); killed on destruction. Its standard input is a pipe the
+// test may write to.
 class NamedChild {
  public:
-  explicit NamedChild(const char* argv0) {
+  explicit NamedChild(const char* argv0, const char* program = "/bin/sleep",
+                      const char* arg = "30") {
+    int in[2];
+    if (::pipe(in) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
-      ::execl("/bin/sleep", argv0, "30", static_cast<char*>(nullptr));
+      ::dup2(in[0], 0);
+      ::close(in[1]);
+      ::execl(program, argv0, arg, static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    ::close(in[0]);
+    input_ = in[1];
+  }
+  void Say(const char* line) {
+    if (::write(input_, line, std::strlen(line)) < 0) ADD_FAILURE() << "write";
   }
   ~NamedChild() {
+    ::close(input_);
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
   std::uint32_t pid() const { return static_cast<std::uint32_t>(pid_); }
 
  private:
-  pid_t pid_;
+  pid_t pid_ = -1;
+  int input_ = -1;
 };
 
-std::string ImageOf(std::uint32_t wanted) {
-  std::string found = "<none>";
-  ListProcesses([&](std::uint32_t pid, std::string_view image) {
-    if (pid == wanted) found = image;
-  });
+ProcessNames NamesOf(std::uint32_t wanted, ProcessTable* table = nullptr) {
+  ProcessNames found{"<none>", "<none>"};
+  auto visit = [&](std::uint32_t pid, const ProcessNames& names) {
+    if (pid == wanted) found = names;
+  };
+  EXPECT_TRUE(table ? table->List(visit) : ListProcesses(visit));
   return found;
+}
+std::string ImageOf(std::uint32_t wanted) { return NamesOf(wanted).image; }
+
+bool Eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 400 && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return done();
 }
 
 TEST(ProcessTableTest, ProcessesAreListedByTheBaseNameOfTheirFirstArgument) {
   NamedChild plain("/opt/players/audacious");
   NamedChild wine("C:\\Program Files\\Winamp\\winamp.exe");
   // The child has replaced its image once its cmdline shows the new name.
-  for (int i = 0; i < 200 && ImageOf(wine.pid()) != "winamp.exe"; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(Eventually([&] { return ImageOf(wine.pid()) == "winamp.exe"; }));
   EXPECT_EQ(ImageOf(plain.pid()), "audacious");
-  EXPECT_EQ(ImageOf(wine.pid()), "winamp.exe");
+  EXPECT_EQ(NamesOf(plain.pid()).comm, "sleep");
   EXPECT_TRUE(ProcessBelongsToUser(plain.pid()));
+}
+
+TEST(ProcessTableTest, AScriptIsKnownByItsInterpreterAndItsOwnKernelName) {
+  testing_support::TempEnv env;
+  const std::string script = env.Path("quodlibet");
+  testing_support::WriteFile(script, "#!/bin/sh\nread line\n");
+  ::chmod(script.c_str(), 0700);
+  NamedChild player(script.c_str(), script.c_str(), nullptr);
+  ASSERT_TRUE(Eventually([&] { return NamesOf(player.pid()).comm == "quodlibet"; }));
+  EXPECT_EQ(ImageOf(player.pid()), "sh");
+}
+
+TEST(ProcessTableTest, ARememberingTableSeesAnExecWithinItsRefreshListings) {
+  // A shell that reads its commands from the test, then becomes "mpv".
+  NamedChild child("launcher", "/bin/bash", nullptr);
+  ASSERT_TRUE(Eventually([&] { return ImageOf(child.pid()) == "launcher"; }));
+  ProcessTable table;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(NamesOf(child.pid(), &table).image, "launcher");
+  child.Say("exec -a mpv sleep 30\n");
+  ASSERT_TRUE(Eventually([&] { return ImageOf(child.pid()) == "mpv"; }));
+  int listings = 0;
+  while (NamesOf(child.pid(), &table).image != "mpv" && listings < 20) ++listings;
+  EXPECT_LT(listings, static_cast<int>(ProcessTable::kRefreshListings));
+  EXPECT_GT(table.size(), 1u);
 }
 
 class DescriptorTest : public ::testing::Test {

@@ -21,7 +21,8 @@ TEST_F(HandleInformationTest, OnlyThePlayersFilesAreListedWithPositionAndAccess)
   const std::string song = PutSong(music_ + "/a.mp3");
   const std::string written = PutSong(music_ + "/w.mp3");
   const std::string gone = PutSong(music_ + "/gone.mp3");
-  auto player = StartPlayer("qmmp", {"s:" + song, "w:" + written, "s:" + gone});
+  const std::string odd = PutSong(music_ + "/kept (deleted).mp3");
+  auto player = StartPlayer("qmmp", {"s:" + song, "w:" + written, "s:" + gone, "s:" + odd});
   auto other = StartPlayer("not-a-player", {"s:" + song});
   fs::remove(gone);
   // This process holds the song too: its own handles are never listed.
@@ -48,8 +49,11 @@ TEST_F(HandleInformationTest, OnlyThePlayersFilesAreListedWithPositionAndAccess)
     EXPECT_EQ(position, 0u);
     EXPECT_EQ(access, name == written ? 0x2u : 0x1u) << name;
   }
-  // The deleted file is not listed; the standard descriptors are not files.
-  EXPECT_EQ(names, (std::vector<std::string>{song, written}));
+  // The deleted file (descriptor 5) is neither listed nor named; the
+  // standard descriptors are not files.
+  EXPECT_EQ(names, (std::vector<std::string>{song, written, odd}));
+  std::string name;
+  EXPECT_FALSE(GetName(5, &name, pid));
 
   // Without a type filter the pipe and /dev/null are there too.
   ASSERT_TRUE(handles.SetFilter("", true));
