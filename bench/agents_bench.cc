@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "app/agent.h"
-#include "app/headless_main_window.h"
-#include "app/kiv_client_dlg.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_dlg.h"
 #include "app/log.h"
 
 namespace {

@@ -38,8 +38,8 @@
 #include "db/kiv_db.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
-#include "scan/search_paths.h"
-#include "scan/tag_reader.h"
+#include "app/search_paths.h"
+#include "media/tag_reader.h"
 
 namespace {
 

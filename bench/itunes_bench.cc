@@ -38,7 +38,7 @@
 
 #include "app/log.h"
 #include "scan/itunes_library.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 #include "tools/itunes_library_writer.h"
 #include "tools/test_media.h"
 

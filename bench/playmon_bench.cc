@@ -33,8 +33,8 @@
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
 #include "playmon/agent_play_monitor.h"
-#include "scan/search_paths.h"
-#include "scan/tag_reader.h"
+#include "app/search_paths.h"
+#include "media/tag_reader.h"
 
 extern char** environ;
 

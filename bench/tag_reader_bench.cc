@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/decoder.h"
-#include "scan/tag_reader.h"
+#include "media/decoder.h"
+#include "media/tag_reader.h"
 #include "tools/test_media.h"
 
 namespace {

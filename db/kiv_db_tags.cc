@@ -6,7 +6,7 @@
 #include "db/db_state.h"
 #include "db/kiv_db.h"
 #include "platform/text.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 namespace {
 

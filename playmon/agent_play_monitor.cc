@@ -12,7 +12,7 @@
 #include "platform/text.h"
 #include "playmon/handle_information.h"
 #include "playmon/process_information.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 namespace {
 

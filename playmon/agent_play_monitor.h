@@ -26,7 +26,7 @@
 #include "app/reg_settings.h"
 #include "platform/process_table.h"
 #include "playmon/play_observations.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 
 // The status page's activity number of the play monitor.
 inline constexpr WPARAM kJobPlayMonitor = 8;

@@ -12,7 +12,7 @@
 #include "scan/agent_indexer.h"
 #include "scan/collection_rules.h"
 #include "scan/folder_tree_watch.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include "platform/dir_walk.h"
 #include "platform/win_types.h"
 #include "scan/collection_rules.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 
 class KivDB;
 

@@ -19,7 +19,7 @@
 
 #include "platform/inotify_watcher.h"
 #include "scan/collection_rules.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 
 class FolderTreeWatch {
  public:

@@ -11,7 +11,7 @@
 #include "platform/text.h"
 #include "scan/agent_indexer.h"
 #include "scan/indexer_log.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 bool AgentIndexer::CollectionPass(ScanResult& result) {
   LoadSearchPaths(search_paths_, *options_.settings);

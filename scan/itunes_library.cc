@@ -7,7 +7,7 @@
 #include "platform/file_info.h"
 #include "scan/itunes_tracks.h"
 #include "scan/itunes_values.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 namespace {
 
@@ -219,7 +219,7 @@ int Walk(ItunesXmlReader& reader, const ItunesWalkOptions& options, ItunesTrackH
 
 int WalkItunesLibrary(const ByteSourceOpener& open, const ItunesWalkOptions& options,
                       ItunesTrackHandler& handler) {
-  std::unique_ptr<ByteSource> source = open();
+  std::unique_ptr<platform::ByteSource> source = open();
   if (!source) {
     LogLoadFailure(options.path, "the file could not be opened");
     return 0;
@@ -260,11 +260,11 @@ int ParseItunesHistoryFile(const std::string& path, BOOL playlist_only, ItunesTr
   options.playlist_only = playlist_only;
   options.lookup = lookup;
   options.now = now;
-  const ByteSourceOpener open = [&path]() -> std::unique_ptr<ByteSource> {
+  const ByteSourceOpener open = [&path]() -> std::unique_ptr<platform::ByteSource> {
     platform::FileInfo info;
     // Only a regular file: opening a FIFO or a device would block or never end.
     if (!platform::StatFile(path, &info) || !info.is_regular) return nullptr;
-    auto file = std::make_unique<FileSource>();
+    auto file = std::make_unique<platform::FileSource>();
     if (!file->Open(path)) return nullptr;
     return file;
   };

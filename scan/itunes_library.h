@@ -52,7 +52,7 @@ struct ItunesTrackLookup {
 
 // Opens the document afresh for each of the two reads; null when it cannot
 // be opened.
-using ByteSourceOpener = std::function<std::unique_ptr<ByteSource>()>;
+using ByteSourceOpener = std::function<std::unique_ptr<platform::ByteSource>()>;
 
 struct ItunesWalkOptions {
   // Shown in log lines as the library's path.

@@ -23,25 +23,6 @@ bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'
 
 }  // namespace
 
-long MemorySource::Read(char* buffer, std::size_t size) {
-  const std::size_t n = std::min(size, bytes_.size() - offset_);
-  std::memcpy(buffer, bytes_.data() + offset_, n);
-  offset_ += n;
-  return static_cast<long>(n);
-}
-
-bool FileSource::Open(const std::string& path) {
-  offset_ = 0;
-  return file_.OpenRead(path);
-}
-
-long FileSource::Read(char* buffer, std::size_t size) {
-  std::size_t done = 0;
-  if (!file_.ReadAt(offset_, buffer, size, &done) && done == 0) return -1;
-  offset_ += done;
-  return static_cast<long>(done);
-}
-
 // Expat's handlers; `data` is the reader.
 struct ItunesXmlReader::Callbacks {
   static ItunesXmlReader& Self(void* data) { return *static_cast<ItunesXmlReader*>(data); }
@@ -126,7 +107,7 @@ struct ItunesXmlReader::Callbacks {
   static void Default(void* data, const XML_Char* /*text*/, int /*length*/) { Mark(data); }
 };
 
-ItunesXmlReader::ItunesXmlReader(ByteSource& source, int report_depth)
+ItunesXmlReader::ItunesXmlReader(platform::ByteSource& source, int report_depth)
     : source_(source), report_depth_(report_depth), chunk_(kXmlChunkBytes) {
   XML_Parser parser = XML_ParserCreate(nullptr);
   parser_ = parser;
@@ -239,7 +220,7 @@ bool ItunesXmlReader::Finish(const std::function<bool()>& stop) {
   return !failed_;
 }
 
-bool CheckWellFormed(ByteSource& source, std::string* error, const std::function<bool()>& stop) {
+bool CheckWellFormed(platform::ByteSource& source, std::string* error, const std::function<bool()>& stop) {
   ItunesXmlReader reader(source, 0);
   const bool ok = reader.Finish(stop);
   if (error) *error = ok ? std::string() : reader.error();

@@ -5,7 +5,7 @@
 // and lets the caller walk the children of any element it holds without
 // building the tree: one track's dict is assembled at a time.
 //
-// Bytes come from a ByteSource (a buffer in tests and the fuzzer, the file
+// Bytes come from a platform::ByteSource (a buffer in tests and the fuzzer, the file
 // for the agent). Input is untrusted: entity declarations are refused (a
 // property list never has any, and this shuts out entity expansion
 // attacks; Expat's own amplification limit stays on besides), elements may
@@ -24,7 +24,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_handle.h"
+#include "platform/byte_source.h"
 
 inline constexpr int kMaxXmlDepth = 500;
 inline constexpr std::size_t kMaxXmlTokenBytes = 16u << 20;
@@ -32,38 +32,6 @@ inline constexpr std::size_t kMaxXmlTokenBytes = 16u << 20;
 inline constexpr std::size_t kMaxXmlTextBytes = 16u << 10;
 // Bytes handed to Expat at a time.
 inline constexpr std::size_t kXmlChunkBytes = 64u << 10;
-
-// Where the document's bytes come from.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Reads up to `size` bytes; returns the count, 0 at the end, -1 on a
-  // read error.
-  virtual long Read(char* buffer, std::size_t size) = 0;
-};
-
-// A buffer the caller keeps alive.
-class MemorySource : public ByteSource {
- public:
-  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
-  long Read(char* buffer, std::size_t size) override;
-
- private:
-  std::string_view bytes_;
-  std::size_t offset_ = 0;
-};
-
-// A file, read from its start.
-class FileSource : public ByteSource {
- public:
-  // False when the file cannot be opened (the last error is set).
-  bool Open(const std::string& path);
-  long Read(char* buffer, std::size_t size) override;
-
- private:
-  platform::FileHandle file_;
-  std::uint64_t offset_ = 0;
-};
 
 // One element as the walk meets it.
 struct XmlElement {
@@ -81,7 +49,7 @@ class ItunesXmlReader {
  public:
   // `report_depth`: elements deeper than this are never handed out (their
   // content is only checked), which keeps the walk cheap.
-  explicit ItunesXmlReader(ByteSource& source, int report_depth = 5);
+  explicit ItunesXmlReader(platform::ByteSource& source, int report_depth = 5);
   ~ItunesXmlReader();
   ItunesXmlReader(const ItunesXmlReader&) = delete;
   ItunesXmlReader& operator=(const ItunesXmlReader&) = delete;
@@ -121,7 +89,7 @@ class ItunesXmlReader {
   void FlushPending();
   Event& PushEvent();
 
-  ByteSource& source_;
+  platform::ByteSource& source_;
   const int report_depth_;
   void* parser_ = nullptr;  // XML_Parser
   std::vector<char> chunk_;
@@ -144,5 +112,5 @@ class ItunesXmlReader {
 // Reads the whole document from `source` and tells whether it is
 // well-formed within the reader's limits; `error` receives the reason.
 // `stop` as for Finish.
-bool CheckWellFormed(ByteSource& source, std::string* error,
+bool CheckWellFormed(platform::ByteSource& source, std::string* error,
                      const std::function<bool()>& stop = {});

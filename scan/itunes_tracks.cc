@@ -6,7 +6,7 @@
 
 #include "platform/text.h"
 #include "scan/itunes_values.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 namespace {
 

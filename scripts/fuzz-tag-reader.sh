@@ -34,7 +34,7 @@ fi
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_FUZZ=ON \
   -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build "$build_dir" -j "${JOBS:-2}" --target tag_reader_fuzzer make_test_media
-fuzzer="$build_dir/tests/scan/tag_reader_fuzzer"
+fuzzer="$build_dir/tests/media/tag_reader_fuzzer"
 
 # Seeds: a short tagged file of every format the test-media tool writes,
 # prefixed with the byte that makes the fuzzer name it with its extension.

@@ -32,7 +32,7 @@
 #include "app/reg_settings.h"
 #include "db/db_format.h"
 #include "platform/win_types.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 
 class KivDB;
 namespace transmit {

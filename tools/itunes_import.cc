@@ -20,8 +20,8 @@
 #include "db/kiv_db.h"
 #include "platform/folders.h"
 #include "scan/agent_itunes.h"
-#include "scan/search_paths.h"
-#include "scan/tag_reader.h"
+#include "app/search_paths.h"
+#include "media/tag_reader.h"
 
 int main(int argc, char** argv) {
   std::string library;

@@ -16,7 +16,7 @@
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
 #include "platform/folders.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 #include "tools/test_media.h"
 
 extern char** environ;

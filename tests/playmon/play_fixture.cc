@@ -14,8 +14,8 @@
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
 #include "platform/folders.h"
-#include "scan/search_paths.h"
-#include "tests/scan/media_cache.h"
+#include "app/search_paths.h"
+#include "tests/support/media_cache.h"
 
 extern char** environ;
 
@@ -80,7 +80,7 @@ std::string PlayFixture::PutSong(const std::string& path, const std::string& tit
   plan.tags.title = title;
   plan.tags.artist = "Play Artist";
   plan.tags.track = "4";
-  const std::string source = scan_test::CachedMedia(plan);
+  const std::string source = media_cache::CachedMedia(plan);
   fs::create_directories(fs::path(path).parent_path());
   fs::copy_file(source, path, fs::copy_options::overwrite_existing);
   return path;
@@ -90,7 +90,7 @@ std::string PlayFixture::PutWav(const std::string& path) {
   test_media::MediaPlan plan;
   plan.format = "wav";
   plan.seconds = 20;
-  const std::string source = scan_test::CachedMedia(plan);
+  const std::string source = media_cache::CachedMedia(plan);
   fs::create_directories(fs::path(path).parent_path());
   fs::copy_file(source, path, fs::copy_options::overwrite_existing);
   return path;

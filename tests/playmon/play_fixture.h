@@ -16,7 +16,7 @@
 #include "app/message_loop.h"
 #include "platform/clock.h"
 #include "playmon/agent_play_monitor.h"
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 #include "tests/support/temp_env.h"
 
 namespace playmon_test {

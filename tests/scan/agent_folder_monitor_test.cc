@@ -14,7 +14,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using scan_test::CollectionFixture;
+using media_cache::CollectionFixture;
 using Steady = std::chrono::steady_clock;
 
 // The real job, with a stop flag the test sets and a count of its stop

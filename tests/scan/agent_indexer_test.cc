@@ -12,7 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using scan_test::CollectionFixture;
+using media_cache::CollectionFixture;
 
 class AgentIndexerTest : public CollectionFixture {
  protected:

@@ -13,7 +13,7 @@
 
 namespace {
 
-using scan_test::ItunesFixture;
+using media_cache::ItunesFixture;
 
 class AgentITunesTest : public ItunesFixture {
  protected:

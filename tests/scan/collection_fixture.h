@@ -18,12 +18,12 @@
 #include "db/kiv_db.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "scan/search_paths.h"
-#include "scan/tag_reader.h"
-#include "tests/scan/media_cache.h"
+#include "app/search_paths.h"
+#include "media/tag_reader.h"
+#include "tests/support/media_cache.h"
 #include "tests/support/temp_env.h"
 
-namespace scan_test {
+namespace media_cache {
 
 class CollectionFixture : public ::testing::Test {
  protected:
@@ -88,4 +88,4 @@ class CollectionFixture : public ::testing::Test {
   std::vector<Message> posted_;
 };
 
-}  // namespace scan_test
+}  // namespace media_cache

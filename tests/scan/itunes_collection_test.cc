@@ -18,7 +18,7 @@ constexpr int kTracks = 300;
 constexpr int kTracksPerArtist = 50;  // 10 tracks per album, 5 albums per artist
 constexpr int kDisabledArtist = 2;
 
-class ItunesCollectionTest : public scan_test::ItunesFixture {
+class ItunesCollectionTest : public media_cache::ItunesFixture {
  protected:
   void SetUp() override {
     ItunesFixture::SetUp();
@@ -30,7 +30,7 @@ class ItunesCollectionTest : public scan_test::ItunesFixture {
     test_media::MediaPlan mp3;
     mp3.format = "mp3";
     mp3.seconds = test_media::SecondsForSize(mp3, 150000);
-    const std::string cached = scan_test::CachedMedia(mp3);
+    const std::string cached = media_cache::CachedMedia(mp3);
     ASSERT_FALSE(cached.empty());
     std::filesystem::copy_file(cached, env_.Path("seed/two.mp3"));
     media.push_back(env_.Path("seed/two.mp3"));

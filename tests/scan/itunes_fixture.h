@@ -17,7 +17,7 @@
 #include "tests/scan/collection_fixture.h"
 #include "tools/itunes_library_writer.h"
 
-namespace scan_test {
+namespace media_cache {
 
 class ItunesFixture : public CollectionFixture {
  protected:
@@ -112,4 +112,4 @@ class ItunesFixture : public CollectionFixture {
   }
 };
 
-}  // namespace scan_test
+}  // namespace media_cache

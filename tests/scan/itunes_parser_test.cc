@@ -11,7 +11,7 @@ namespace {
 
 // Hands out the bytes a few at a time, so that every token, name and text
 // is split across reads somewhere.
-class TrickleSource : public ByteSource {
+class TrickleSource : public platform::ByteSource {
  public:
   explicit TrickleSource(std::string bytes) : bytes_(std::move(bytes)) {}
   long Read(char* buffer, std::size_t size) override {
@@ -28,7 +28,7 @@ class TrickleSource : public ByteSource {
 
 // Produces `total` bytes: `head`, then `fill` repeated, then `tail`,
 // without holding them in memory.
-class GeneratedSource : public ByteSource {
+class GeneratedSource : public platform::ByteSource {
  public:
   GeneratedSource(std::string head, char fill, std::uint64_t total, std::string tail)
       : head_(std::move(head)), tail_(std::move(tail)), fill_(fill), total_(total) {}
@@ -58,7 +58,7 @@ class GeneratedSource : public ByteSource {
   std::uint64_t offset_ = 0;
 };
 
-class ErrorSource : public ByteSource {
+class ErrorSource : public platform::ByteSource {
  public:
   long Read(char*, std::size_t) override { return -1; }
 };
@@ -75,9 +75,9 @@ void Walk(ItunesXmlReader& reader, int depth, std::vector<std::string>* out) {
 }
 
 std::vector<std::string> WalkAll(const std::string& xml, bool trickle = false) {
-  MemorySource memory(xml);
+  platform::MemorySource memory(xml);
   TrickleSource slow(xml);
-  ByteSource& source = trickle ? static_cast<ByteSource&>(slow) : memory;
+  platform::ByteSource& source = trickle ? static_cast<platform::ByteSource&>(slow) : memory;
   ItunesXmlReader reader(source);
   std::vector<std::string> out;
   Walk(reader, 0, &out);
@@ -86,7 +86,7 @@ std::vector<std::string> WalkAll(const std::string& xml, bool trickle = false) {
 }
 
 bool WellFormed(const std::string& xml, std::string* error = nullptr) {
-  MemorySource source(xml);
+  platform::MemorySource source(xml);
   std::string ignored;
   return CheckWellFormed(source, error ? error : &ignored);
 }
@@ -114,7 +114,7 @@ TEST(ItunesXmlReaderTest, SkipsWhatLiesDeeperAndGoesOnWithTheNextSibling) {
   const std::string xml =
       "<plist><dict><key>a</key><dict><key>b</key><array><dict><key>deep</key></dict></array>"
       "</dict><key>c</key></dict><dict/></plist>";
-  MemorySource source(xml);
+  platform::MemorySource source(xml);
   ItunesXmlReader reader(source);
   XmlElement e;
   ASSERT_TRUE(reader.NextChild(0, &e));
@@ -138,7 +138,7 @@ TEST(ItunesXmlReaderTest, SkipsWhatLiesDeeperAndGoesOnWithTheNextSibling) {
 }
 
 TEST(ItunesXmlReaderTest, ElementsBeyondTheReportDepthAreNotHandedOut) {
-  MemorySource source("<a><b><c>x</c></b><b2/></a>");
+  platform::MemorySource source("<a><b><c>x</c></b><b2/></a>");
   ItunesXmlReader reader(source, 2);
   std::vector<std::string> out;
   Walk(reader, 0, &out);
@@ -147,7 +147,7 @@ TEST(ItunesXmlReaderTest, ElementsBeyondTheReportDepthAreNotHandedOut) {
 
 TEST(ItunesXmlReaderTest, LongTextIsCutAndMarked) {
   const std::string xml = "<a>" + std::string(kMaxXmlTextBytes + 10, 'x') + "<b/></a>";
-  MemorySource source(xml);
+  platform::MemorySource source(xml);
   ItunesXmlReader reader(source);
   XmlElement e;
   ASSERT_TRUE(reader.NextChild(0, &e));
@@ -160,7 +160,7 @@ TEST(ItunesXmlReaderTest, LongTextIsCutAndMarked) {
   std::string euros = "<a>x";
   for (std::size_t i = 0; i < kMaxXmlTextBytes / 3 + 1; ++i) euros += "\xE2\x82\xAC";
   euros += "</a>";
-  MemorySource wide(euros);
+  platform::MemorySource wide(euros);
   ItunesXmlReader wide_reader(wide);
   ASSERT_TRUE(wide_reader.NextChild(0, &e));
   EXPECT_TRUE(e.text_cut);
@@ -182,7 +182,7 @@ TEST(ItunesXmlReaderTest, DamagedDocumentsFailWithTheirReason) {
 
   // The walk stops at the point of failure: what came before was handed
   // out, nothing after.
-  MemorySource source("<plist><dict><key>x</key><</dict></plist>");
+  platform::MemorySource source("<plist><dict><key>x</key><</dict></plist>");
   ItunesXmlReader reader(source);
   XmlElement e;
   std::vector<std::string> names;
@@ -227,7 +227,7 @@ TEST(ItunesXmlReaderTest, NestingIsLimited) {
   // its end.
   std::string opens;
   for (int i = 0; i < 100000; ++i) opens += "<a>";
-  MemorySource source(opens);
+  platform::MemorySource source(opens);
   EXPECT_FALSE(CheckWellFormed(source, &error));
   EXPECT_EQ(error, "elements nested deeper than 500");
 }

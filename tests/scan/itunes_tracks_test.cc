@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "scan/tag_reader.h"
+#include "media/tag_reader.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "app/controller_state.h"
 #include "db/kiv_db.h"
 #include "platform/clock.h"
-#include "scan/search_paths.h"
+#include "app/search_paths.h"
 #include "server/agent_transmit.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"

@@ -21,7 +21,7 @@ namespace {
 
 // Serves the input in reads of a size the input's first byte picks, so
 // tokens are split across chunks in many ways.
-class SplitSource : public ByteSource {
+class SplitSource : public platform::ByteSource {
  public:
   SplitSource(std::string_view bytes, std::size_t step) : bytes_(bytes), step_(step) {}
   long Read(char* buffer, std::size_t size) override {

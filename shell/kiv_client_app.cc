@@ -1,0 +1,253 @@
+#include "shell/kiv_client_app.h"
+
+#include <cstdio>
+
+#include "app/format.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_dlg.h"
+#include "app/log.h"
+#include "app/message_box.h"
+#include "app/reg_settings.h"
+#include "db/kiv_db.h"
+#include "platform/file_io.h"
+#include "platform/folders.h"
+#include "platform/last_error.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "media/tag_reader.h"
+
+#ifndef VORNIC_VERSION
+#define VORNIC_VERSION "1.0.3.105"
+#endif
+
+const char* const kKivClientVersion = VORNIC_VERSION;
+
+namespace {
+
+constexpr const char* kBannerStars = "********************************************";
+
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "vornic: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
+
+}  // namespace
+
+CommandLineOptions ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLineOptions options;
+  std::string line;
+  for (const std::string& arg : args) line += (line.empty() ? "" : " ") + arg;
+  if (platform::AsciiLower(line) == "/show") {
+    options.show = true;
+    return options;
+  }
+  for (const std::string& arg : args) {
+    if (arg == "--show")
+      options.show = true;
+    else if (arg == "--headless")
+      options.headless = true;
+    else if (arg == "--help" || arg == "-h")
+      options.help = true;
+    else if (arg == "--version")
+      options.version = true;
+    else
+      options.unknown.push_back(arg);
+  }
+  return options;
+}
+
+std::string ResolveLogPath(const std::string& value, const std::string& data_dir) {
+  if (value.empty()) return data_dir + "/" + kLogFileName;
+  std::string path = value.find('/') == std::string::npos ? data_dir + "/" + value : value;
+  if (platform::IsDirectory(path)) return path + (path.back() == '/' ? "" : "/") + kLogFileName;
+  return path;
+}
+
+CKivClientApp::CKivClientApp(std::vector<std::string> args)
+    : args_(std::move(args)), options_(ParseCommandLine(args_)) {
+  loop_.SetHandler([this](Message& message) { OnMessage(message); });
+}
+
+CKivClientApp::~CKivClientApp() = default;
+
+int CKivClientApp::Main() {
+  if (options_.help) {
+    std::printf(
+        "Usage: vornic [--show | --headless | /show]\n"
+        "Vornic %s: the desktop client of the KIV music-taste service.\n\n"
+        "  --show      show the main window at start (also: /show)\n"
+        "  --headless  run without a display; stop with SIGINT or SIGTERM\n"
+        "  --version   print the version and exit\n"
+        "  --help      print this text and exit\n",
+        kKivClientVersion);
+    return 0;
+  }
+  if (options_.version) {
+    std::printf("Vornic %s\n", kKivClientVersion);
+    return 0;
+  }
+  for (const std::string& arg : options_.unknown)
+    if (platform::AsciiLower(arg) != "/show") PrintError("ignoring unknown argument " + arg);
+  InitInstance();
+  return ExitInstance();
+}
+
+BOOL CKivClientApp::InitInstance() {
+  // There is no COM, common-control or socket library to initialise here.
+  // SIGINT and SIGTERM end the main loop like the shutdown command from now
+  // on, so that shutdown always runs.
+  signals_ = std::make_unique<platform::SignalWatcher>([this](int signo) {
+    LogApp(StrFormat("Received %s, shutting down", platform::SignalName(signo)), LEVEL_INFO);
+    loop_.PostMessage(WM_CLOSE);
+  });
+  if (!signals_->ok()) PrintError("unable to watch SIGINT and SIGTERM");
+
+  AppSettings().SetCompanyName("KIV");
+  AppSettings().SetApplicationName("Windows Client");
+  ConfigureLog();
+
+  LogApp(kBannerStars, LEVEL_CRITICAL);
+  LogApp(StrFormat("******** KIVClient %s Started ********", kKivClientVersion), LEVEL_CRITICAL);
+  ReportRegistryDamage();
+
+  if (!CheckSingleInstance()) return FALSE;
+
+  if (!InitDatabase()) {
+    const char* text = "Unable to initlialize Vornic Database.\nVornic will shutdown.";
+    LogApp(text, LEVEL_ERROR);
+    AppMessageBox(text, MB_OK | MB_ICONERROR);
+    return FALSE;
+  }
+  database_ready_ = true;
+  CreateIdentificationLoader();
+
+  LogApp("Application Startup Completed, entering background mode", LEVEL_INFO);
+  AcquireTagReader();
+  CreateMainWindow();
+  loop_.Run();
+  LogApp("Application Shutdown Completed, cleaning up", LEVEL_INFO);
+  DestroyMainWindow();
+  ReleaseTagReader();
+  return FALSE;
+}
+
+void CKivClientApp::ConfigureLog() {
+  const std::string data_dir = platform::DataDir();
+  if (!platform::EnsureDir(data_dir))
+    PrintError(StrFormat("unable to create the data folder %s (error %u)", data_dir.c_str(),
+                         platform::GetLastError()));
+
+  std::string value;
+  AppSettings().ReadString(kSubKeySettings, "LogFileName", value);
+  const std::string path = ResolveLogPath(value, data_dir);
+  if (!AppLog().SetLogFile(path)) {
+    // The log then records each line's failure in the registry instead; say
+    // so where someone starting the program will see it.
+    int err = platform::TryOpenForAppend(path);
+    PrintError(
+        StrFormat("unable to use the log file %s: %s; log lines are recorded in the "
+                  "registry (Log: LogFileFailure, LastLogMessage) instead",
+                  path.c_str(), platform::ErrnoText(err).c_str()));
+  }
+
+  DWORD level = LEVEL_VERBOSE;
+  AppSettings().ReadDword(kSubKeySettings, "LogLevel", level);
+  AppLog().SetLogLevel(level);
+  DWORD mask = MODULE_EVERYTHING;
+  AppSettings().ReadDword(kSubKeySettings, "LogModule", mask);
+  AppLog().SetLogModuleMask(mask);
+}
+
+void CKivClientApp::ReportRegistryDamage() {
+  for (const std::string& text : platform::TakeRegistryDamageReport())
+    AppLog().Log(text, LEVEL_ERROR, MODULE_REGISTRY);
+}
+
+BOOL CKivClientApp::CheckSingleInstance() {
+  instance_ = std::make_unique<platform::SingleInstance>(platform::RuntimeDir());
+  switch (instance_->Acquire()) {
+    case platform::SingleInstance::State::kFirst:
+      if (!instance_->Listen(
+              [this](std::uint32_t command) { loop_.PostMessage(WM_COMMAND, command, 0); }))
+        LogApp(StrFormat("Unable to listen on %s: ERR(%d), a second start cannot reach this copy",
+                         instance_->SocketPath().c_str(), instance_->error()),
+               LEVEL_ERROR);
+      return TRUE;
+    case platform::SingleInstance::State::kAnotherRunning:
+      LogApp(kInstanceRefusal, LEVEL_ERROR);
+      // The running copy shows its Activity Monitor page; only when it
+      // cannot be reached does this copy show the refusal itself.
+      if (!instance_->SendCommand(static_cast<std::uint32_t>(ID_CMD_SHOW_ACTIVITY)))
+        AppMessageBox(kInstanceRefusal, MB_OK | MB_ICONERROR);
+      return FALSE;
+    default:
+      // Without the lock nothing tells a second copy apart; run anyway.
+      LogApp(StrFormat("Unable to take the single-instance lock %s: ERR(%d), running without it",
+                       instance_->LockPath().c_str(), instance_->error()),
+             LEVEL_ERROR);
+      return TRUE;
+  }
+}
+
+int CKivClientApp::ExitInstance() {
+  if (database_ready_) ShutdownDatabase();
+  database_ready_ = false;
+  UnloadIdentificationLoader();
+  instance_.reset();
+  LogApp(StrFormat("******** KIVClient %s Stopped ********", kKivClientVersion), LEVEL_CRITICAL);
+  LogApp(kBannerStars, LEVEL_CRITICAL);
+  signals_.reset();
+  return 0;
+}
+
+// The database file (kivclient.db in the data folder, or in the DBPath
+// folder) is opened, its index loaded and the file repaired when needed.
+BOOL CKivClientApp::InitDatabase() { return KivDB::Initialise(); }
+void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
+// No identification component yet.
+void CKivClientApp::CreateIdentificationLoader() {}
+void CKivClientApp::UnloadIdentificationLoader() {}
+// No tag reader yet.
+void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
+void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }
+// The agent controller becomes the main loop's handler. There is no
+// visible window yet, so the headless view stands in and logs "/show".
+void CKivClientApp::CreateMainWindow() {
+  view_ = std::make_unique<HeadlessMainWindow>();
+  CKivClientDlg::Options options;
+  options.watch_power_events = true;
+  main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);
+  loop_.SetHandler([this](Message& message) { main_window_->OnMessage(message); });
+  main_window_->OnInitDialog();
+  view_->ShowWindow(options_.show);
+}
+
+// Stops every agent (before the database closes) and hands the loop back.
+void CKivClientApp::DestroyMainWindow() {
+  if (!main_window_) return;
+  main_window_->DestroyWindow();
+  loop_.SetHandler([this](Message& message) { OnMessage(message); });
+  main_window_.reset();
+  view_.reset();
+}
+
+void CKivClientApp::OnMessage(Message& message) {
+  switch (message.id) {
+    case WM_CLOSE:
+      loop_.Quit(1);
+      break;
+    case WM_COMMAND:
+      if (message.wParam == ID_CMD_CLOSE || message.wParam == ID_CMD_TRAY_CLOSE ||
+          message.wParam == ID_CMD_SHUTDOWN) {
+        loop_.Quit(1);
+      } else if (message.wParam == ID_CMD_SHOW_ACTIVITY) {
+        LogApp("Received command 1624 from another instance: no main window to show yet",
+               LEVEL_INFO);
+      }
+      break;
+    default:
+      break;
+  }
+}

@@ -1,0 +1,27 @@
+// vornic: the desktop client of the KIV music-taste service.
+#include <string>
+#include <vector>
+
+#include "app/agent_registry.h"
+#include "shell/kiv_client_app.h"
+#include "musicid/agent_musicid.h"
+#include "playmon/agent_play_monitor.h"
+#include "scan/agent_folder_monitor.h"
+#include "scan/agent_indexer.h"
+#include "scan/agent_itunes.h"
+#include "server/connection_monitor.h"
+#include "server/server_agents.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  RegisterServerAgents(AgentJobs());
+  RegisterITunesAgent(AgentJobs());
+  RegisterIndexerAgent(AgentJobs());
+  AgentFolderMonitorOptions folder_monitor;
+  folder_monitor.is_online = [] { return IsOnline(0) > 0; };
+  RegisterFolderMonitorAgent(AgentJobs(), folder_monitor);
+  RegisterMusicIdAgent(AgentJobs());
+  RegisterPlayMonitorAgent(AgentJobs());
+  CKivClientApp app(std::move(args));
+  return app.Main();
+}
