@@ -1,8 +1,11 @@
 // SingleInstance: makes sure one copy of the program runs per user session
 // and lets a later copy hand a command to the running one.
 //
-// The first copy holds an exclusive flock on "<dir>/kiv.lock" for its whole
-// life and listens on the Unix socket "<dir>/kiv.sock" beside it. A later
+// The first copy holds an exclusive flock on "<lock dir>/kiv.lock" for its
+// whole life and listens on the Unix socket "<socket dir>/kiv.sock". The
+// lock lives in the data folder beside the database, so every copy of one
+// user meets it whatever its environment (a copy started without
+// XDG_RUNTIME_DIR by cron, su or ssh has another runtime folder). A later
 // copy fails to take the lock, connects to the socket and sends a command
 // number as a line of decimal text. Because the lock is released by the
 // kernel when a process dies, a crashed first copy never blocks a new start;
@@ -25,8 +28,11 @@ class SingleInstance {
  public:
   enum class State { kNotTried, kFirst, kAnotherRunning, kFailed };
 
-  // No system calls here; `dir` is usually RuntimeDir().
-  explicit SingleInstance(std::string dir);
+  // No system calls here; `lock_dir` is usually DataDir() and `socket_dir`
+  // RuntimeDir().
+  SingleInstance(std::string lock_dir, std::string socket_dir);
+  // Lock and socket in one folder.
+  explicit SingleInstance(std::string dir) : SingleInstance(dir, dir) {}
   ~SingleInstance();  // Release()
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
@@ -36,8 +42,8 @@ class SingleInstance {
   State Acquire();
   State state() const { return state_; }
   int error() const { return error_; }
-  std::string LockPath() const { return dir_ + "/kiv.lock"; }
-  std::string SocketPath() const { return dir_ + "/kiv.sock"; }
+  std::string LockPath() const { return lock_dir_ + "/kiv.lock"; }
+  std::string SocketPath() const { return socket_dir_ + "/kiv.sock"; }
 
   // First copy only: listens on the socket; every command received calls
   // `on_command` on the listener thread. False (error() set) when the socket
@@ -57,7 +63,8 @@ class SingleInstance {
   void Serve();
   void HandleClient(int client);
 
-  std::string dir_;
+  std::string lock_dir_;
+  std::string socket_dir_;
   State state_ = State::kNotTried;
   int error_ = 0;
   int lock_fd_ = -1;

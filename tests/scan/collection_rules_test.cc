@@ -4,6 +4,16 @@
 
 namespace {
 
+TEST(CollectionRulesTest, SystemTreesAreWholeComponentsFromTheRoot) {
+  for (const char* path : {"/proc", "/proc/1/fd", "/usr/share/sounds/a.wav", "/etc", "/dev/sda",
+                           "/boot/x", "/run", "/run/user/1000/a.mp3", "/run/mediax", "/sys/class"})
+    EXPECT_TRUE(IsInSystemTree(path)) << path;
+  // Removable drives are mounted below /run/media.
+  for (const char* path : {"/home/me/Music/etc/a.mp3", "/usrlocal/a.mp3", "/home/run dmc/x.mp3",
+                           "/mnt/usr", "/", "", "/run/media", "/run/media/ann/USB/a.mp3"})
+    EXPECT_FALSE(IsInSystemTree(path)) << path;
+}
+
 TEST(CollectionRulesTest, ChildPathsAndHiddenNames) {
   EXPECT_EQ(ChildPath("/music", "a.mp3"), "/music/a.mp3");
   EXPECT_EQ(ChildPath("/music/", "a.mp3"), "/music/a.mp3");
