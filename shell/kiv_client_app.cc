@@ -15,6 +15,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "media/tag_reader.h"
+#include "musicid/cddb_startup.h"
 
 #ifndef VORNIC_VERSION
 #define VORNIC_VERSION "1.0.3.105"
@@ -218,9 +219,16 @@ int CKivClientApp::ExitInstance() {
 // folder) is opened, its index loaded and the file repaired when needed.
 BOOL CKivClientApp::InitDatabase() { return KivDB::Initialise(); }
 void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
-// No identification component yet.
-void CKivClientApp::CreateIdentificationLoader() {}
-void CKivClientApp::UnloadIdentificationLoader() {}
+// The loader is created with the program folder and stays until exit; it
+// also gives GetTagEntry the component's tag objects.
+void CKivClientApp::CreateIdentificationLoader() {
+  CreateCddbLoader();
+  loader_created_ = true;
+}
+void CKivClientApp::UnloadIdentificationLoader() {
+  if (loader_created_) FreeCddbLoader();
+  loader_created_ = false;
+}
 // The tag reader stays initialised from here until shutdown.
 void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
 void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }

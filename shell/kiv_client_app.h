@@ -112,6 +112,7 @@ class CKivClientApp {
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
+  bool loader_created_ = false;
   // The main window: its view (made by make_view_) and the agent controller
   // behind it.
   std::unique_ptr<MainWindowView> view_;
