@@ -36,7 +36,7 @@ inline constexpr const char* kInstanceRefusal =
     "Another instance of the KIV client is currently running.  Only one instance of the KIV "
     "Client is permitted to run at once.";
 
-// What the command line asks for. The design's only argument, "/show",
+// What the command line asks for. The Windows-style argument "/show"
 // counts only when it is the whole command line (after lower-casing).
 struct CommandLineOptions {
   bool show = false;
@@ -113,6 +113,8 @@ class CKivClientApp {
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
   bool loader_created_ = false;
+  // Non-zero when start-up was refused (the data folder is not safe).
+  int exit_code_ = 0;
   // The main window: its view (made by make_view_) and the agent controller
   // behind it.
   std::unique_ptr<MainWindowView> view_;

@@ -4,8 +4,6 @@
 #include <vector>
 
 #include "app/agent_registry.h"
-#include "shell/headless_main_window.h"
-#include "shell/kiv_client_app.h"
 #include "musicid/agent_musicid.h"
 #include "playmon/agent_play_monitor.h"
 #include "scan/agent_folder_monitor.h"
@@ -13,6 +11,8 @@
 #include "scan/agent_itunes.h"
 #include "server/connectivity.h"
 #include "server/server_agents.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_app.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
