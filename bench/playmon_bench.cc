@@ -31,10 +31,10 @@
 
 #include "app/log.h"
 #include "app/reg_settings.h"
-#include "db/kiv_db.h"
-#include "playmon/agent_play_monitor.h"
 #include "app/search_paths.h"
+#include "db/kiv_db.h"
 #include "media/tag_reader.h"
+#include "playmon/agent_play_monitor.h"
 
 extern char** environ;
 

@@ -7,12 +7,12 @@
 #include "app/log.h"
 #include "app/string_table.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "playmon/handle_information.h"
 #include "playmon/process_information.h"
-#include "media/tag_reader.h"
 
 namespace {
 

@@ -24,9 +24,9 @@
 #include "app/agent.h"
 #include "app/agent_registry.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "platform/process_table.h"
 #include "playmon/play_observations.h"
-#include "app/search_paths.h"
 
 // The status page's activity number of the play monitor.
 inline constexpr WPARAM kJobPlayMonitor = 8;

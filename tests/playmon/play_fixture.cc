@@ -12,9 +12,9 @@
 
 #include "app/log.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "db/kiv_db.h"
 #include "platform/folders.h"
-#include "app/search_paths.h"
 #include "tests/support/media_cache.h"
 
 extern char** environ;

@@ -14,9 +14,9 @@
 
 #include "app/agent_registry.h"
 #include "app/message_loop.h"
+#include "media/tag_reader.h"
 #include "platform/clock.h"
 #include "playmon/agent_play_monitor.h"
-#include "media/tag_reader.h"
 #include "tests/support/temp_env.h"
 
 namespace playmon_test {

@@ -4,10 +4,11 @@
 //
 //   test_player <chunk bytes> <interval ms> <mode>:<path>...
 //
-// Modes: r reads steadily; s opens for reading and never reads (a file held
-// still); w opens for writing only; rw opens for reading and writing and
-// reads steadily, from the start again at the end. "ready" goes to standard output once every file
-// is open; the player then runs until it is killed.
+// Modes: r reads steadily (from the start again at the end); s opens for
+// reading and never reads (a file held still); w opens for writing only; rw
+// opens for reading and writing and reads steadily. "ready" goes to
+// standard output once every file is open; the player then runs until it
+// is killed.
 #include <fcntl.h>
 #include <unistd.h>
 
