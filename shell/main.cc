@@ -5,6 +5,7 @@
 
 #include "app/agent_registry.h"
 #include "musicid/agent_musicid.h"
+#include "playmon/agent_play_monitor.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
   AgentMusicIDOptions music_id;
   music_id.is_online = [] { return IsOnline(0) > 0; };
   RegisterMusicIdAgent(AgentJobs(), music_id);
+  RegisterPlayMonitorAgent(AgentJobs());
 
   // The window and the tray when there is a display; otherwise the
   // controller and the agents run headless. The session exists before the
