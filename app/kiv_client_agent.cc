@@ -36,6 +36,8 @@ CKivClientAgent::~CKivClientAgent() {
 
 CKivClientAgent* CKivClientAgent::Current() { return g_current; }
 
+bool CKivClientAgent::CurrentStopRequested() { return g_current && g_current->StopRequested(); }
+
 BOOL CKivClientAgent::Start() {
   if (thread_.joinable()) return TRUE;
   try {
@@ -50,11 +52,13 @@ BOOL CKivClientAgent::Start() {
 }
 
 void CKivClientAgent::PostThreadMessage(UINT id, WPARAM wParam, LPARAM lParam) {
+  if (id == WM_AGENT_STOP) stop_posted_ = true;
   loop_.PostMessage(id, wParam, lParam);
 }
 
 void CKivClientAgent::PostStop() {
   int expected = 0;
+  stop_posted_ = true;
   if (stop_queued_.compare_exchange_strong(expected, 1)) loop_.PostMessage(WM_AGENT_STOP);
 }
 

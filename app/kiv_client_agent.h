@@ -65,6 +65,11 @@ class CKivClientAgent {
 
   // The agent object of the calling thread; null on other threads.
   static CKivClientAgent* Current();
+  // True once a stop was posted to this thread, before the thread has seen
+  // it: a blocking call (a server transfer) polls it to give up at once.
+  bool StopRequested() const { return stop_posted_; }
+  // StopRequested() of the calling agent thread; false on other threads.
+  static bool CurrentStopRequested();
 
  private:
   void ThreadMain();
@@ -87,6 +92,8 @@ class CKivClientAgent {
   std::atomic<int> stop_running_{0};
   // 1 while a WM_AGENT_STOP from PostStop waits in the queue.
   std::atomic<int> stop_queued_{0};
+  // Set when any WM_AGENT_STOP was posted; never cleared.
+  std::atomic<bool> stop_posted_{false};
   bool launched_ = false;  // agent thread only
   int exit_code_ = 0;
 };

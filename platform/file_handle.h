@@ -25,7 +25,9 @@ class FileHandle {
   FileHandle& operator=(const FileHandle&) = delete;
 
   // Opens `path` for reading and writing, creating it with mode 0600 when it
-  // is missing and never truncating it. Closes any file held before.
+  // is missing and never truncating it; a symbolic link is refused (ELOOP),
+  // so nobody can point the write at another file. Closes any file held
+  // before.
   bool OpenReadWrite(const std::string& path);
   // Opens `path` for reading only.
   bool OpenRead(const std::string& path);

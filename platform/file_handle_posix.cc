@@ -32,7 +32,7 @@ bool FileHandle::Fail(int err) {
 
 bool FileHandle::OpenReadWrite(const std::string& path) {
   Close();
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return Fail(errno);
   fd_ = fd;
   errno_ = 0;

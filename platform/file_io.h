@@ -22,7 +22,7 @@ struct AppendResult {
 // Opens `path` for appending (created with mode 0600 when missing), writes
 // all of `data` with O_APPEND, and closes it again. Only regular files are
 // written: a device, FIFO or folder is refused with EINVAL as the open error
-// (the open never blocks on a FIFO).
+// (the open never blocks on a FIFO), a symbolic link with ELOOP.
 AppendResult AppendToFile(const std::string& path, std::string_view data);
 
 // The trial open of AppendToFile without writing: 0 when `path` could be
@@ -33,7 +33,8 @@ int TryOpenForAppend(const std::string& path);
 // Size in bytes of the file at `path`; false when it cannot be queried.
 bool FileSize(const std::string& path, std::int64_t* size);
 
-// Copies `from` to `to`, replacing `to` (mode 0600 when created). 0 or errno.
+// Copies `from` to `to`, replacing `to` (mode 0600 when created). Neither
+// may be a symbolic link (ELOOP). 0 or errno.
 int CopyFileOverwrite(const std::string& from, const std::string& to);
 
 // Removes the file at `path`. 0 or errno.

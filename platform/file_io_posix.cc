@@ -14,7 +14,8 @@ namespace {
 // is not a regular file. Returns the descriptor or -errno.
 int OpenAppend(const std::string& path) {
   if (path.empty()) return -ENOENT;
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW,
+                  0600);
   if (fd < 0) return -errno;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -65,9 +66,9 @@ bool FileSize(const std::string& path, std::int64_t* size) {
 }
 
 int CopyFileOverwrite(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (in < 0) return errno;
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (out < 0) {
     int err = errno;
     ::close(in);

@@ -13,8 +13,8 @@ std::string HomeDir();
 std::string ConfigDir();
 // $XDG_DATA_HOME/kiv, default ~/.local/share/kiv: log, database, downloads.
 std::string DataDir();
-// $XDG_RUNTIME_DIR when set and usable, else DataDir(): single-instance lock
-// and socket.
+// $XDG_RUNTIME_DIR when set, usable and private (IsPrivateDir), else
+// DataDir(): single-instance lock and socket.
 std::string RuntimeDir();
 // The user's music folder: XDG_MUSIC_DIR from $XDG_CONFIG_HOME/user-dirs.dirs,
 // default ~/Music.
@@ -25,6 +25,17 @@ std::string ProgramDir();
 // Creates `path` and any missing parents with mode 0700. True when the
 // folder exists afterwards; otherwise false with the last error set.
 bool EnsureDir(const std::string& path);
+
+// True when `path` is a folder owned by the user that no other user may
+// write to (neither group nor others have write access); otherwise false
+// with the reason in `*why` (when given). Files in any other folder could
+// be planted or swapped by someone else.
+bool IsPrivateDir(const std::string& path, std::string* why = nullptr);
+
+// Creates DataDir() when missing and keeps it at mode 0700 when it is the
+// user's. False, with a sentence for the user in `*problem`, when it cannot
+// be created or is not private: nothing may then be kept in it.
+bool PrepareDataDir(std::string* problem);
 
 // Parses the value of XDG_MUSIC_DIR out of a user-dirs.dirs text
 // ("$HOME/..." expanded with `home`); empty when absent.

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -51,8 +52,41 @@ std::string DataDir() {
 
 std::string RuntimeDir() {
   std::string dir = Env("XDG_RUNTIME_DIR");
-  if (!dir.empty() && IsUsableDir(dir)) return dir;
+  if (!dir.empty() && IsUsableDir(dir) && IsPrivateDir(dir)) return dir;
   return DataDir();
+}
+
+bool IsPrivateDir(const std::string& path, std::string* why) {
+  std::string reason;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    reason = std::strerror(errno);
+  else if (!S_ISDIR(st.st_mode))
+    reason = "it is not a folder";
+  else if (st.st_uid != ::geteuid())
+    reason = "it belongs to another user";
+  else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    reason = "other users may write to it";
+  if (why) *why = reason;
+  return reason.empty();
+}
+
+bool PrepareDataDir(std::string* problem) {
+  const std::string dir = DataDir();
+  if (!EnsureDir(dir)) {
+    *problem = "unable to create the data folder " + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string why;
+  if (!IsPrivateDir(dir, &why)) {
+    // Not repaired: whatever someone else may have planted in it stays.
+    *problem = "the data folder " + dir + " is not safe to use (" + why +
+               "); it must belong to you and be writable by you alone";
+    return false;
+  }
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0 && (st.st_mode & 077) != 0) ::chmod(dir.c_str(), 0700);
+  return true;
 }
 
 std::string ParseUserDirsMusic(const std::string& text, const std::string& home) {

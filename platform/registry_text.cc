@@ -21,6 +21,12 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
+// True when the line, trailing blanks aside, ends with ",\\".
+bool EndsWithContinuation(std::string_view line) {
+  while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+  return line.ends_with(",\\");
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -242,9 +248,11 @@ RegParseResult ParseRegistryText(std::string_view bytes) {
     std::string line(rest.substr(0, nl));
     rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    // Hex data is wrapped with ",\" and continued on indented lines.
-    while (TrimBlanks(line).ends_with(",\\") && !rest.empty()) {
-      line = std::string(TrimBlanks(line));
+    // Hex data is wrapped with ",\" and continued on indented lines. The
+    // pieces are appended in place: a value wrapped over many lines costs
+    // time in proportion to its length.
+    while (EndsWithContinuation(line) && !rest.empty()) {
+      while (IsBlank(line.back())) line.pop_back();
       line.pop_back();
       ++line_no;
       nl = rest.find('\n');

@@ -66,6 +66,8 @@ struct RegKeyNode {
   bool SetValue(RegValue value);
   // False when there was no such value.
   bool DeleteValue(std::string_view name);
+
+  bool operator==(const RegKeyNode&) const = default;
 };
 
 class RegDocument {

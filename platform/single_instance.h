@@ -3,10 +3,15 @@
 //
 // The first copy holds an exclusive flock on "<dir>/kiv.lock" for its whole
 // life and listens on the Unix socket "<dir>/kiv.sock" beside it. A later
-// copy fails to take the lock, connects to the socket and sends a command
-// number as a line of decimal text. Because the lock is released by the
-// kernel when a process dies, a crashed first copy never blocks a new start;
-// a stale socket file is replaced by the next first copy.
+// copy fails to take the lock, connects to the socket and sends one request
+// line; the first copy answers with one line and closes the connection.
+// The only request so far is a command number in decimal text, answered
+// "ok" (an unknown request gets "error unknown request"). Each client has
+// 200 ms from its connection to its request line, several are served at
+// once (a newcomer displaces the oldest), and stopping closes them all at once, so no client can
+// hold up the running copy or its shutdown. Because the lock is released by the kernel when a
+// process dies, a crashed first copy never blocks a new start; a stale socket file is replaced by
+// the next first copy.
 //
 // Acquire, Listen, SendCommand and Release belong to one thread (start-up).
 // The command callback runs on the listener's own thread.
@@ -31,8 +36,9 @@ class SingleInstance {
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  // Takes the lock. kFailed when the lock file cannot be opened or locked
-  // for another reason than a running copy; error() has the errno.
+  // Takes the lock. kFailed when the lock file cannot be opened (a symbolic
+  // link is refused) or locked for another reason than a running copy;
+  // error() has the errno.
   State Acquire();
   State state() const { return state_; }
   int error() const { return error_; }
@@ -44,10 +50,14 @@ class SingleInstance {
   // cannot be created; the lock is still held.
   bool Listen(std::function<void(std::uint32_t command)> on_command);
 
-  // Later copy: sends `command` to the running copy. Retries for up to
-  // `timeout_ms` while the first copy is still setting up its socket. False
-  // (error() set) when nobody accepted it.
+  // Later copy: sends `command` to the running copy. False (error() set)
+  // when it did not answer "ok" within `timeout_ms`.
   bool SendCommand(std::uint32_t command, int timeout_ms = 2000);
+  // Later copy: sends one request line (without its line end) and reads
+  // the answer line into `answer`. Connecting is retried while the first
+  // copy is still setting up its socket; connecting, sending and reading
+  // all end within `timeout_ms`. False (error() set) without an answer.
+  bool SendRequest(const std::string& request, std::string* answer, int timeout_ms = 2000);
 
   // Stops listening, removes the socket file (first copy only) and releases
   // the lock.
@@ -55,7 +65,10 @@ class SingleInstance {
 
  private:
   void Serve();
-  void HandleClient(int client);
+  // Reads what a client sent and answers a whole line; false once the
+  // client is done with (answered, gone, too long or past its deadline).
+  bool ServeClient(int fd, bool readable, std::int64_t deadline_ms, std::string& text);
+  std::string Answer(const std::string& request);
 
   std::string dir_;
   State state_ = State::kNotTried;

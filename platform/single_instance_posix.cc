@@ -7,16 +7,23 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/single_instance.h"
 
 namespace platform {
 namespace {
 
-constexpr int kClientReadTimeoutMs = 1000;
-constexpr std::size_t kMaxCommandBytes = 32;
+// A client has this long from its connection to its whole request line;
+// then it is dropped, so a slow or silent client holds up nothing.
+constexpr int kClientDeadlineMs = 200;
+// Clients served at once; a further connection displaces the oldest.
+constexpr std::size_t kMaxClients = 8;
+constexpr std::size_t kMaxRequestBytes = 256;
+constexpr int kRetryStepMs = 50;
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof *addr);
@@ -31,6 +38,33 @@ void SleepMs(int ms) {
   while (::nanosleep(&req, &req) != 0 && errno == EINTR) {
   }
 }
+
+std::int64_t NowMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits until `fd` is ready for `events` or `deadline_ms` passes.
+bool WaitReady(int fd, short events, std::int64_t deadline_ms) {
+  for (;;) {
+    const std::int64_t left = deadline_ms - NowMs();
+    if (left <= 0) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    pollfd p{fd, events, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(left));
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+struct Client {
+  int fd;
+  std::int64_t deadline_ms;
+  std::string text;
+};
 
 }  // namespace
 
@@ -54,7 +88,8 @@ SingleInstance::~SingleInstance() { Release(); }
 
 SingleInstance::State SingleInstance::Acquire() {
   if (state_ == State::kFirst) return state_;
-  if (lock_fd_ < 0) lock_fd_ = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock_fd_ < 0)
+    lock_fd_ = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock_fd_ < 0) {
     error_ = errno;
     return state_ = State::kFailed;
@@ -76,7 +111,9 @@ bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command) {
     error_ = ENAMETOOLONG;
     return false;
   }
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking, so that the listener takes every waiting connection and
+  // then returns to its wait.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     error_ = errno;
     return false;
@@ -98,59 +135,136 @@ bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command) {
 }
 
 void SingleInstance::Serve() {
-  pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
+  std::vector<Client> clients;
+  std::vector<pollfd> fds;
   for (;;) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
+    fds.assign({{listen_fd_, POLLIN, 0}, {stop_.fd(), POLLIN, 0}});
+    int wait_ms = -1;
+    const std::int64_t now = NowMs();
+    for (const Client& client : clients) {
+      fds.push_back({client.fd, POLLIN, 0});
+      const std::int64_t left = std::max<std::int64_t>(0, client.deadline_ms - now);
+      if (wait_ms < 0 || left < wait_ms) wait_ms = static_cast<int>(left);
     }
-    if (fds[1].revents) return;
-    int client = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    HandleClient(client);
-    ::close(client);
+    if (::poll(fds.data(), fds.size(), wait_ms) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents) break;
+    // Clients first: fds[2 + i] belongs to clients[i].
+    for (std::size_t i = clients.size(); i-- > 0;) {
+      if (!ServeClient(clients[i].fd, fds[2 + i].revents != 0, clients[i].deadline_ms,
+                       clients[i].text)) {
+        ::close(clients[i].fd);
+        clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+    if (fds[0].revents & POLLIN) {
+      for (;;) {
+        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) break;
+        // Full: the oldest client makes room, so idle connections cannot
+        // keep a newcomer out.
+        if (clients.size() >= kMaxClients) {
+          ::close(clients.front().fd);
+          clients.erase(clients.begin());
+        }
+        clients.push_back({fd, NowMs() + kClientDeadlineMs, {}});
+      }
+    }
   }
+  for (const Client& client : clients) ::close(client.fd);
 }
 
-void SingleInstance::HandleClient(int client) {
-  std::string text;
-  pollfd p{client, POLLIN, 0};
-  while (text.size() < kMaxCommandBytes && text.find('\n') == std::string::npos) {
-    if (::poll(&p, 1, kClientReadTimeoutMs) <= 0) break;
-    char buf[kMaxCommandBytes];
-    ssize_t n = ::recv(client, buf, sizeof buf, 0);
-    if (n <= 0) break;
+bool SingleInstance::ServeClient(int fd, bool readable, std::int64_t deadline_ms,
+                                 std::string& text) {
+  if (readable) {
+    char buf[kMaxRequestBytes];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return NowMs() < deadline_ms;
+    if (n <= 0) return false;  // gone before its line was whole
     text.append(buf, static_cast<std::size_t>(n));
+    const std::size_t end = text.find('\n');
+    if (end != std::string::npos) {
+      const std::string answer = Answer(text.substr(0, end)) + "\n";
+      ::send(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      return false;
+    }
+    if (text.size() >= kMaxRequestBytes) return false;
   }
+  return NowMs() < deadline_ms;
+}
+
+std::string SingleInstance::Answer(const std::string& request) {
   std::uint32_t command;
-  if (ParseInstanceCommand(text, &command) && on_command_) on_command_(command);
+  if (!ParseInstanceCommand(request, &command)) return "error unknown request";
+  if (on_command_) on_command_(command);
+  return "ok";
 }
 
 bool SingleInstance::SendCommand(std::uint32_t command, int timeout_ms) {
+  std::string answer;
+  if (!SendRequest(std::to_string(command), &answer, timeout_ms)) return false;
+  if (answer == "ok") return true;
+  error_ = EPROTO;
+  return false;
+}
+
+bool SingleInstance::SendRequest(const std::string& request, std::string* answer, int timeout_ms) {
+  answer->clear();
   sockaddr_un addr;
   if (!MakeAddress(SocketPath(), &addr)) {
     error_ = ENAMETOOLONG;
     return false;
   }
-  const std::string line = std::to_string(command) + "\n";
-  constexpr int kStepMs = 50;
-  for (int waited = 0;; waited += kStepMs) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const std::int64_t deadline = NowMs() + timeout_ms;
+  int fd = -1;
+  // The running copy may still be setting up its socket, or be busy: the
+  // connection is tried again until the time limit, never waited on.
+  for (;;) {
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
       error_ = errno;
       return false;
     }
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-      ssize_t n = ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
-      error_ = n == static_cast<ssize_t>(line.size()) ? 0 : (n < 0 ? errno : EIO);
-      ::close(fd);
-      return error_ == 0;
-    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
     error_ = errno;
     ::close(fd);
-    if (waited >= timeout_ms) return false;
-    SleepMs(kStepMs);
+    if (NowMs() >= deadline) return false;
+    SleepMs(kRetryStepMs);
   }
+  const std::string line = request + "\n";
+  std::size_t sent = 0;
+  while (sent < line.size()) {
+    const ssize_t n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      if (!WaitReady(fd, POLLOUT, deadline)) break;
+    } else {
+      break;
+    }
+  }
+  std::string text;
+  while (sent == line.size() && text.find('\n') == std::string::npos &&
+         text.size() < kMaxRequestBytes) {
+    char buf[kMaxRequestBytes];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n > 0) {
+      text.append(buf, static_cast<std::size_t>(n));
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      if (!WaitReady(fd, POLLIN, deadline)) break;
+    } else {
+      errno = n == 0 ? ECONNRESET : errno;
+      break;
+    }
+  }
+  const std::size_t end = text.find('\n');
+  error_ = end == std::string::npos ? (errno ? errno : EIO) : 0;
+  ::close(fd);
+  if (end == std::string::npos) return false;
+  *answer = text.substr(0, end);
+  return true;
 }
 
 void SingleInstance::Release() {

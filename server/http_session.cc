@@ -10,6 +10,7 @@
 #include "app/string_table.h"
 #include "platform/file_handle.h"
 #include "platform/file_io.h"
+#include "server/curl_transfer.h"
 #include "server/server_session.h"
 
 namespace {
@@ -102,16 +103,16 @@ struct CServerSession::Transfer {
       return 0;
     }
     if (self->status != 200) return n;  // the body of an error answer is not kept
+    if (static_cast<std::size_t>(self->total) + n > kiv_http::kMaxBodyBytes) {
+      self->too_long = true;
+      return 0;
+    }
     if (self->file) {
       if (!self->file->WriteAt(static_cast<std::uint64_t>(self->total), data, n)) {
         self->write_failed = true;
         return 0;
       }
     } else {
-      if (self->text->size() + n > kMaxStringDownload) {
-        self->too_long = true;
-        return 0;
-      }
       self->text->append(data, n);
     }
     self->total += static_cast<std::int64_t>(n);
@@ -177,17 +178,19 @@ bool CServerSession::CrackServerUrl(const std::string& url) {
   return true;
 }
 
-bool CServerSession::Perform(const std::string& url, Transfer* transfer, std::string* error) {
+bool CServerSession::Perform(const std::string& first_url, Transfer* transfer, std::string* error) {
   if (!curl_) {
     *error = "no HTTP session";
     return false;
   }
   CURL* curl = Handle(curl_);
   transfer->curl = curl;
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  kiv_http::AllowOnlyWebProtocols(curl);
+  // Redirects are followed here, one at a time, so that each is checked.
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(kiv_http::kMaxBodyBytes));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ServerCallTimeoutMs()));
   // A server that stops sending ends the transfer instead of holding the
   // agent forever.
@@ -196,7 +199,28 @@ bool CServerSession::Perform(const std::string& url, Transfer* transfer, std::st
                    static_cast<long>(std::max(1u, ServerCallTimeoutMs() / 1000)));
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::OnData);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer);
-  const CURLcode rc = curl_easy_perform(curl);
+  std::string url = first_url;
+  CURLcode rc = CURLE_OK;
+  for (int redirects = 0;; ++redirects) {
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    rc = kiv_http::PerformStoppable(curl, transfer->cancel);
+    char* next = nullptr;
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (rc != CURLE_OK || status / 100 != 3 ||
+        curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &next) != CURLE_OK || !next)
+      break;
+    *error = redirects == kiv_http::kMaxRedirects ? "too many redirects"
+                                                  : kiv_http::RedirectRefusal(url, next);
+    if (!error->empty()) {
+      *error += StrFormat(" (%s)", next);
+      curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+      return false;
+    }
+    url = next;
+    transfer->started = false;
+    transfer->status = 0;
+  }
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
   if (rc == CURLE_OK) {
     if (!transfer->started && !transfer->Begin()) {
@@ -206,10 +230,14 @@ bool CServerSession::Perform(const std::string& url, Transfer* transfer, std::st
     }
     return true;
   }
-  if (rc == CURLE_WRITE_ERROR && transfer->cancelled) return true;
-  *error = transfer->too_long       ? "answer too long"
-           : transfer->write_failed ? "cannot write the file"
-                                    : curl_easy_strerror(rc);
+  const bool cancel_set = transfer->cancel && transfer->cancel->load() != 0;
+  if ((rc == CURLE_WRITE_ERROR && transfer->cancelled) ||
+      (rc == CURLE_ABORTED_BY_CALLBACK && cancel_set))
+    return true;
+  *error = (transfer->too_long || rc == CURLE_FILESIZE_EXCEEDED) ? "answer too long"
+           : transfer->write_failed                              ? "cannot write the file"
+           : rc == CURLE_ABORTED_BY_CALLBACK                     ? "stopped"
+                                                                 : curl_easy_strerror(rc);
   return false;
 }
 

@@ -3,7 +3,10 @@
 // performs the plain HTTP downloads of the update checker (DownloadToFile
 // with progress messages and a cancel flag, DownloadToString) on libcurl.
 // Certificates are verified on https; proxies come from curl's usual
-// environment variables.
+// environment variables. Downloads speak only http and https, follow at
+// most 10 redirects on the same host and never from https to http, keep
+// at most kiv_http::kMaxBodyBytes (16 MiB), and end at once when the
+// cancel flag is set or the agent thread is told to stop.
 //
 // Threads: one object belongs to the thread that created it. The cancel
 // flag may be set from any thread; progress messages are posted to the main
@@ -57,18 +60,18 @@ class CServerSession {
   // WM_STATUS_PROGRESS_TEXT ("%d KB of %d KB") and WM_STATUS_PROGRESS_POS,
   // and finally WM_STATUS_DONE are posted. A set `cancel` flag stops the
   // transfer. Returns -1 when the URL, the connection or the request
-  // failed, or when the transfer broke off (the partial file is removed);
-  // otherwise 1 when the cancel flag is set at the end, else 0 (a status
-  // other than 200 writes no file and returns 0).
+  // failed, when a redirect was refused, when the body grew too long or
+  // the transfer broke off (the partial file is removed); otherwise 1 when
+  // the cancel flag is set at the end, else 0 (a status other than 200
+  // writes no file and returns 0).
   int DownloadToFile(const std::string& url, const std::string& path, int activity,
                      const std::atomic<int>* cancel);
 
   // HTTP GET of `url`, appending the body of a 200 answer to `*text`.
   // 0 when the request was answered (whatever the status); -1 when the URL,
-  // the connection or the transfer failed, or the body exceeds
-  // kMaxStringDownload bytes.
+  // the connection, a redirect or the transfer failed, or the body is too
+  // long.
   int DownloadToString(const std::string& url, std::string* text);
-  static constexpr std::size_t kMaxStringDownload = 16 * 1024 * 1024;
 
   const std::string& scheme() const { return scheme_; }
   const std::string& host() const { return host_; }

@@ -84,7 +84,7 @@ int CheckAuthentication(int force, MessageLoop* main_window = nullptr);
 bool IsAuthenticated();
 
 // The transport's time limit for one XML-RPC call, 60000 ms by default.
-// Tests shorten it; the curl transport measures it in steps of about 3 s.
+// Tests shorten it.
 void SetServerCallTimeoutMs(unsigned ms);
 unsigned ServerCallTimeoutMs();
 

@@ -1,7 +1,6 @@
 #include "server/xmlrpc_call.h"
 
 #include <xmlrpc-c/client.hpp>
-#include <xmlrpc-c/client_transport.hpp>
 #include <xmlrpc-c/girerr.hpp>
 
 #include <charconv>
@@ -13,6 +12,7 @@
 #include "app/log.h"
 #include "platform/text.h"
 #include "server/server_session.h"
+#include "server/xmlrpc_transport.h"
 
 namespace kiv_rpc {
 namespace {
@@ -55,14 +55,9 @@ bool RunCall(const char* method, const std::function<void(xmlrpc_c::paramList&)>
              const std::function<void(const xmlrpc_c::value&)>& read) {
   std::lock_guard<std::recursive_mutex> lock(ServerCallLock);
   try {
-    xmlrpc_c::clientXmlTransport_curl transport(xmlrpc_c::clientXmlTransport_curl::constrOpt()
-                                                    .user_agent(GetUserAgent())
-                                                    .dont_advertise(true)
-                                                    .no_ssl_verifypeer(false)
-                                                    .no_ssl_verifyhost(false)
-                                                    .timeout(ServerCallTimeoutMs()));
+    CurlXmlTransport transport(GetServerUrl(), GetUserAgent(), ServerCallTimeoutMs());
     xmlrpc_c::client_xml client(&transport);
-    xmlrpc_c::carriageParm_curl0 carriage(GetServerUrl());
+    NoCarriage carriage;
     xmlrpc_c::paramList params;
     build(params);
     xmlrpc_c::rpcPtr rpc(method, params);

@@ -17,8 +17,9 @@ namespace kiv_rpc {
 using Members = std::map<std::string, xmlrpc_c::value>;
 
 // One call of `method`: enters ServerCallLock, creates the client and its
-// curl transport (user agent exactly GetUserAgent(), certificates verified,
-// time limit ServerCallTimeoutMs()), builds the parameters with `build`,
+// transport (CurlXmlTransport: user agent exactly GetUserAgent(),
+// certificates verified, time limit ServerCallTimeoutMs(), answers capped
+// and checked before parsing), builds the parameters with `build`,
 // calls, and hands the result to `read`. Everything that throws, in
 // building, calling or reading, is caught and logged as "XML-RPC exception
 // in <method>: <text>"; the result is then false.

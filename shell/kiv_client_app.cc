@@ -91,7 +91,8 @@ int CKivClientApp::Main() {
   for (const std::string& arg : options_.unknown)
     if (platform::AsciiLower(arg) != "/show") PrintError("ignoring unknown argument " + arg);
   InitInstance();
-  return ExitInstance();
+  const int code = ExitInstance();
+  return exit_code_ != 0 ? exit_code_ : code;
 }
 
 BOOL CKivClientApp::InitInstance() {
@@ -106,6 +107,15 @@ BOOL CKivClientApp::InitInstance() {
 
   AppSettings().SetCompanyName("KIV");
   AppSettings().SetApplicationName("Windows Client");
+  // The log, the database and the lock live in the data folder: one that
+  // someone else owns or may write to could have any of them planted.
+  std::string problem;
+  if (!platform::PrepareDataDir(&problem)) {
+    PrintError(problem);
+    AppMessageBox("Vornic cannot start: " + problem + ".", MB_OK | MB_ICONERROR);
+    exit_code_ = 1;
+    return FALSE;
+  }
   ConfigureLog();
 
   LogApp(kBannerStars, LEVEL_CRITICAL);
@@ -135,10 +145,6 @@ BOOL CKivClientApp::InitInstance() {
 
 void CKivClientApp::ConfigureLog() {
   const std::string data_dir = platform::DataDir();
-  if (!platform::EnsureDir(data_dir))
-    PrintError(StrFormat("unable to create the data folder %s (error %u)", data_dir.c_str(),
-                         platform::GetLastError()));
-
   std::string value;
   AppSettings().ReadString(kSubKeySettings, "LogFileName", value);
   const std::string path = ResolveLogPath(value, data_dir);

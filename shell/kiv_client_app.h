@@ -103,6 +103,8 @@ class CKivClientApp {
   std::unique_ptr<platform::SignalWatcher> signals_;
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
+  // Non-zero when start-up was refused (the data folder is not safe).
+  int exit_code_ = 0;
   // The main window: its view (headless until the user interface provides
   // a visible one) and the agent controller behind it.
   std::unique_ptr<MainWindowView> view_;

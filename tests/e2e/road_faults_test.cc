@@ -3,9 +3,11 @@
 // batch, answering HTTP 500, answering slowly, dropping the connection, and
 // the program killed in the middle of a run. Afterwards every track reaches
 // the server, no track the program had stored as accepted is sent again,
-// and the database is whole.
+// and the database is whole. Hostile answers are refused, and a server
+// call in progress never holds up a stop.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <set>
 
 #include "tests/e2e/road_fixture.h"
@@ -166,6 +168,26 @@ TEST_F(RoadFaultsTest, KilledInTheMiddleOfARunLosesNoAcknowledgement) {
   for (const auto& [track, times] : TimesDescribed()) twice += times > 1 ? 1 : 0;
   EXPECT_LE(twice, 1);
   ExpectAllStored();
+}
+
+TEST_F(RoadFaultsTest, HostileAnswersAreRefusedAndACallInProgressDoesNotHoldUpAStop) {
+  using Clock = std::chrono::steady_clock;
+  PutTracks(kTracks);
+  for (const char* mode : {"entities", "hang"}) {
+    SCOPED_TRACE(mode);
+    StartServer(std::string("\"failures\": {\"IndexBatch\": {\"mode\": \"") + mode + "\"}}");
+    const std::size_t before = CallsOf("IndexBatch").size();
+    StartVornic();
+    ASSERT_TRUE(WaitFor([&] { return CallsOf("IndexBatch").size() > before; })) << RunLog();
+    if (std::string(mode) == "entities") {
+      ASSERT_TRUE(WaitFor([&] {
+        return RunLog().find("refused before parsing") != std::string::npos;
+      })) << RunLog();
+    }
+    const auto start = Clock::now();
+    StopVornic();
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0) << RunLog();
+  }
 }
 
 }  // namespace

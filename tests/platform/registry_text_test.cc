@@ -70,6 +70,19 @@ TEST(RegistryTextTest, WritesTheExportFormat) {
   }
 }
 
+TEST(RegistryTextTest, AValueWrappedOverManyLinesIsJoinedWhole) {
+  std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"v\"=hex:";
+  for (int i = 0; i < 50000; ++i) text += "41,\\ \t\r\n \t";
+  text += "42\n\"after\"=dword:00000001\n";
+  const RegParseResult parsed = ParseRegistryText(text);
+  EXPECT_FALSE(parsed.damaged());
+  const RegKeyNode* key = parsed.document.FindKey("HKEY_CURRENT_USER\\K");
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(key->values.size(), 2u);
+  EXPECT_EQ(key->values[0].data, std::string(50000, 'A') + "B");
+  EXPECT_EQ(key->values[1].name, "after");
+}
+
 TEST(RegistryTextTest, ReadsWindowsExports) {
   std::string crlf =
       "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"

@@ -208,6 +208,23 @@ TEST_F(VornicProcessTest, UnusableLogPathsAreReportedAndTheSettingIsKept) {
   EXPECT_FALSE(std::filesystem::exists(env_.Path("missing")));
 }
 
+TEST_F(VornicProcessTest, ADataFolderOthersMayWriteToStopsTheStart) {
+  // Someone planted the log as a link to a file of the user's.
+  const std::string victim = env_.Path("home/notes.txt");
+  WriteFile(victim, "mine\n");
+  std::filesystem::create_directories(platform::DataDir());
+  ASSERT_EQ(::symlink(victim.c_str(), (platform::DataDir() + "/kivclient.log").c_str()), 0);
+  std::filesystem::permissions(platform::DataDir(), std::filesystem::perms::all);
+  Vornic vornic(env_, {"--headless"});
+  EXPECT_EQ(vornic.Wait(), 1);
+  EXPECT_NE(vornic.Stderr().find("the data folder " + platform::DataDir() +
+                                 " is not safe to use (other users may write to it)"),
+            std::string::npos)
+      << vornic.Stderr();
+  EXPECT_EQ(ReadFile(victim), "mine\n");
+  EXPECT_FALSE(std::filesystem::exists(platform::DataDir() + "/kivclient.db"));
+}
+
 TEST_F(VornicProcessTest, VersionAndHelpPrintAndStartNothing) {
   Vornic version(env_, {"--version"});
   EXPECT_EQ(version.Wait(), 0);
