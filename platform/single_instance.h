@@ -48,7 +48,10 @@ class SingleInstance {
   // First copy only: listens on the socket; every command received calls
   // `on_command` on the listener thread. False (error() set) when the socket
   // cannot be created; the lock is still held.
-  bool Listen(std::function<void(std::uint32_t command)> on_command);
+  // Any other request line goes to `on_request` (when given), also on the
+  // listener thread, and its result is the answer line (without line end).
+  bool Listen(std::function<void(std::uint32_t command)> on_command,
+              std::function<std::string(const std::string& request)> on_request = {});
 
   // Later copy: sends `command` to the running copy. False (error() set)
   // when it did not answer "ok" within `timeout_ms`.
@@ -76,6 +79,7 @@ class SingleInstance {
   int lock_fd_ = -1;
   int listen_fd_ = -1;
   std::function<void(std::uint32_t)> on_command_;
+  std::function<std::string(const std::string&)> on_request_;
   WakeEvent stop_;
   std::thread listener_;
 };

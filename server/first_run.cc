@@ -16,6 +16,15 @@ namespace {
 std::mutex g_finder_mutex;
 BrowserLoginFinder g_finder;
 
+std::mutex g_outcome_mutex;
+CredentialRefreshOutcome g_outcome;
+
+void RecordOutcome(int result) {
+  std::lock_guard<std::mutex> lock(g_outcome_mutex);
+  ++g_outcome.count;
+  g_outcome.result = result;
+}
+
 int DiscoverBrowserLogin() {
   BrowserLoginFinder finder;
   {
@@ -30,6 +39,11 @@ int DiscoverBrowserLogin() {
 void SetBrowserLoginFinder(BrowserLoginFinder finder) {
   std::lock_guard<std::mutex> lock(g_finder_mutex);
   g_finder = std::move(finder);
+}
+
+CredentialRefreshOutcome LastCredentialRefresh() {
+  std::lock_guard<std::mutex> lock(g_outcome_mutex);
+  return g_outcome;
 }
 
 void FirstRunNotice() {
@@ -62,6 +76,7 @@ void CredentialRefresh(const AgentContext& context) {
   const int rc = AuthenticateByPassword(username, password, &client_password, 0);
   CRegSettings& settings = AppSettings();
   if (rc != 0) {
+    RecordOutcome(rc);
     if (rc == -2) settings.WriteStringUtf8(kSubKeySettings, "Password", "");
     AuthState = rc;
     AppLog().Log(StrFormat("Updated username/password FAILED (%i)", rc), LEVEL_ERROR,
@@ -73,6 +88,7 @@ void CredentialRefresh(const AgentContext& context) {
   settings.WriteStringUtf8(kSubKeySettings, "Password", client_password);
   settings.WriteStringUtf8(kSubKeySettings, "Username", username);
   ClearPendingCredentials();
+  RecordOutcome(0);
   // The password stays out of the log.
   AppLog().Log(StrFormat("Updated username/password (%s/%s)", username.c_str(), "********"),
                LEVEL_INFO, MODULE_APPLICATION);

@@ -6,7 +6,16 @@
 #include <string>
 #include <vector>
 
-enum class CliVerb { kNone, kLogin, kLogout, kAddFolder, kRemoveFolder, kFolders, kRescan, kStatus };
+enum class CliVerb {
+  kNone,
+  kLogin,
+  kLogout,
+  kAddFolder,
+  kRemoveFolder,
+  kFolders,
+  kRescan,
+  kStatus
+};
 
 struct CommandLineOptions {
   bool show = false;

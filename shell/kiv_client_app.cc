@@ -3,18 +3,20 @@
 #include <cstdio>
 
 #include "app/format.h"
-#include "shell/headless_main_window.h"
-#include "shell/kiv_client_dlg.h"
 #include "app/log.h"
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/file_io.h"
 #include "platform/folders.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "media/tag_reader.h"
+#include "shell/cli_verbs.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_dlg.h"
+#include "shell/remote_protocol.h"
 
 #ifndef VORNIC_VERSION
 #define VORNIC_VERSION "1.0.3.105"
@@ -33,30 +35,15 @@ void PrintError(const std::string& text) {
 
 void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
 
-}  // namespace
-
-CommandLineOptions ParseCommandLine(const std::vector<std::string>& args) {
-  CommandLineOptions options;
-  std::string line;
-  for (const std::string& arg : args) line += (line.empty() ? "" : " ") + arg;
-  if (platform::AsciiLower(line) == "/show") {
-    options.show = true;
-    return options;
-  }
-  for (const std::string& arg : args) {
-    if (arg == "--show")
-      options.show = true;
-    else if (arg == "--headless")
-      options.headless = true;
-    else if (arg == "--help" || arg == "-h")
-      options.help = true;
-    else if (arg == "--version")
-      options.version = true;
-    else
-      options.unknown.push_back(arg);
-  }
-  return options;
+// The running copy's process id as it tells it, or "unknown".
+std::string RunningCopyPid(platform::SingleInstance& instance) {
+  std::string answer;
+  if (!instance.SendRequest(EncodeFields({"pid"}), &answer)) return "unknown";
+  const std::vector<std::string> fields = DecodeFields(answer);
+  return fields.size() == 2 && fields[0] == "ok" ? fields[1] : "unknown";
 }
+
+}  // namespace
 
 std::string ResolveLogPath(const std::string& value, const std::string& data_dir) {
   if (value.empty()) return data_dir + "/" + kLogFileName;
@@ -67,29 +54,29 @@ std::string ResolveLogPath(const std::string& value, const std::string& data_dir
 
 CKivClientApp::CKivClientApp(std::vector<std::string> args)
     : args_(std::move(args)), options_(ParseCommandLine(args_)) {
-  loop_.SetHandler([this](Message& message) { OnMessage(message); });
+  loop_.SetHandler([this](Message& message) {
+    if (!remote_.OnMessage(message)) OnMessage(message);
+  });
 }
 
 CKivClientApp::~CKivClientApp() = default;
 
 int CKivClientApp::Main() {
+  // A command line that cannot be used touches nothing.
+  if (!options_.error.empty()) {
+    PrintError(options_.error);
+    std::fputs(UsageText(kKivClientVersion).c_str(), stderr);
+    return 2;
+  }
   if (options_.help) {
-    std::printf(
-        "Usage: vornic [--show | --headless | /show]\n"
-        "Vornic %s: the desktop client of the KIV music-taste service.\n\n"
-        "  --show      show the main window at start (also: /show)\n"
-        "  --headless  run without a display; stop with SIGINT or SIGTERM\n"
-        "  --version   print the version and exit\n"
-        "  --help      print this text and exit\n",
-        kKivClientVersion);
+    std::fputs(UsageText(kKivClientVersion).c_str(), stdout);
     return 0;
   }
   if (options_.version) {
     std::printf("Vornic %s\n", kKivClientVersion);
     return 0;
   }
-  for (const std::string& arg : options_.unknown)
-    if (platform::AsciiLower(arg) != "/show") PrintError("ignoring unknown argument " + arg);
+  if (options_.verb != CliVerb::kNone) return RunCliVerb(options_);
   InitInstance();
   const int code = ExitInstance();
   return exit_code_ != 0 ? exit_code_ : code;
@@ -176,17 +163,25 @@ BOOL CKivClientApp::CheckSingleInstance() {
   switch (instance_->Acquire()) {
     case platform::SingleInstance::State::kFirst:
       if (!instance_->Listen(
-              [this](std::uint32_t command) { loop_.PostMessage(WM_COMMAND, command, 0); }))
+              [this](std::uint32_t command) { loop_.PostMessage(WM_COMMAND, command, 0); },
+              [this](const std::string& request) { return remote_.AnswerFromListener(request); }))
         LogApp(StrFormat("Unable to listen on %s: ERR(%d), a second start cannot reach this copy",
                          instance_->SocketPath().c_str(), instance_->error()),
                LEVEL_ERROR);
       return TRUE;
     case platform::SingleInstance::State::kAnotherRunning:
       LogApp(kInstanceRefusal, LEVEL_ERROR);
+      // Started with the session while a copy already runs: nothing to do.
+      if (options_.autostart) return FALSE;
       // The running copy shows its Activity Monitor page; only when it
       // cannot be reached does this copy show the refusal itself.
-      if (!instance_->SendCommand(static_cast<std::uint32_t>(ID_CMD_SHOW_ACTIVITY)))
+      if (!instance_->SendCommand(static_cast<std::uint32_t>(ID_CMD_SHOW_ACTIVITY))) {
+        PrintError("another copy is running but did not answer");
         AppMessageBox(kInstanceRefusal, MB_OK | MB_ICONERROR);
+        return FALSE;
+      }
+      PrintError(StrFormat("a copy is already running (pid %s); it was asked to show its window",
+                           RunningCopyPid(*instance_).c_str()));
       return FALSE;
     default:
       // Without the lock nothing tells a second copy apart; run anyway.
@@ -225,7 +220,10 @@ void CKivClientApp::CreateMainWindow() {
   CKivClientDlg::Options options;
   options.watch_power_events = true;
   main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);
-  loop_.SetHandler([this](Message& message) { main_window_->OnMessage(message); });
+  remote_.SetController(main_window_.get());
+  loop_.SetHandler([this](Message& message) {
+    if (!remote_.OnMessage(message)) main_window_->OnMessage(message);
+  });
   main_window_->OnInitDialog();
   view_->ShowWindow(options_.show);
 }
@@ -234,7 +232,10 @@ void CKivClientApp::CreateMainWindow() {
 void CKivClientApp::DestroyMainWindow() {
   if (!main_window_) return;
   main_window_->DestroyWindow();
-  loop_.SetHandler([this](Message& message) { OnMessage(message); });
+  remote_.SetController(nullptr);
+  loop_.SetHandler([this](Message& message) {
+    if (!remote_.OnMessage(message)) OnMessage(message);
+  });
   main_window_.reset();
   view_.reset();
 }
