@@ -12,8 +12,6 @@ namespace {
 
 thread_local CKivClientAgent* g_current = nullptr;
 
-void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
-
 }  // namespace
 
 CKivClientAgent::CKivClientAgent(AgentJobRegistry& jobs, MessageLoop* main_window,

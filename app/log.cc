@@ -95,8 +95,7 @@ std::string CLog::LogFile() const {
 }
 
 void CLog::Log(std::string_view message, DWORD level, DWORD module) {
-  if ((level & 0xFF) > (level_.load() & 0xFF)) return;
-  if ((module & mask_.load()) == 0) return;
+  if (!Wants(level, module)) return;
 
   const std::string path = LogFile();
 

@@ -72,6 +72,12 @@ class CLog {
   void SetLogLevel(DWORD level);
   void SetLogModuleMask(DWORD mask);
 
+  // True when a line of `level` and `module` passes the level filter and
+  // the module mask, so hot paths can skip formatting lines nobody keeps.
+  bool Wants(DWORD level, DWORD module) const {
+    return (level & 0xFF) <= (level_.load() & 0xFF) && (module & mask_.load()) != 0;
+  }
+
   std::string LogFile() const;
   DWORD LogLevel() const { return level_; }
   DWORD LogModuleMask() const { return mask_; }
@@ -90,6 +96,12 @@ class CLog {
 
 // The one process-wide log.
 CLog& AppLog();
+
+// A line of the application module (start-up, shutdown, the controller and
+// the main window).
+inline void LogApp(std::string_view text, DWORD level) {
+  AppLog().Log(text, level, MODULE_APPLICATION);
+}
 
 // One formatted log line, CR LF included.
 std::string FormatLogLine(std::time_t when, std::string_view message, DWORD level, DWORD module);

@@ -39,7 +39,6 @@ class CRegSettings {
   void SetCompanyName(std::string_view name);
   void SetApplicationName(std::string_view name);
   const std::string& CompanyName() const { return company_; }
-  const std::string& ApplicationName() const { return application_; }
 
   // Uses another registry file instead of ConfigDir()/registry.reg (tests,
   // benchmarks). Like the names, set before other threads use the object.

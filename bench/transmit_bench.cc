@@ -24,6 +24,7 @@
 #include "app/search_paths.h"
 #include "media/tag_reader.h"
 #include "server/agent_transmit.h"
+#include "server/connectivity.h"
 #include "server/server_session.h"
 #include "tools/kiv_devserver_process.h"
 #include "tools/test_media.h"

@@ -11,9 +11,6 @@
 
 namespace kivdb {
 
-// True when a line of `level` and `module` passes the log's filter.
-bool LogWanted(DWORD level, DWORD module = MODULE_DATABASE);
-
 void DbLog(DWORD level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // As DbLog, with ": <detail>" appended by CLog::LogDetail.
 void DbLogDetail(DWORD level, std::string_view detail, const char* format, ...)

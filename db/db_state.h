@@ -44,7 +44,6 @@ struct DbState {
   std::atomic<DWORD> kiv_id_count{0};
   std::atomic<std::int64_t> last_add_time{0};
   std::atomic<std::int64_t> last_delete_time{0};
-  std::atomic<int> instance_count{0};
   std::atomic<DbEventSink*> sink{nullptr};
 
   // The program's "now" for record times.

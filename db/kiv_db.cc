@@ -43,7 +43,6 @@ void ShowPendingMessages() {
 KivDB::KivDB() {
   {
     std::lock_guard guard(State().lock);
-    ++State().instance_count;
     OpenLocked();
   }
   kivdb::ShowPendingMessages();
@@ -52,7 +51,6 @@ KivDB::KivDB() {
 KivDB::~KivDB() {
   std::lock_guard guard(State().lock);
   CloseFile();
-  --State().instance_count;
 }
 
 void KivDB::CloseFile() {
@@ -68,7 +66,6 @@ DWORD KivDB::IdentifiedCount() { return State().identified_count; }
 DWORD KivDB::KivIdCount() { return State().kiv_id_count; }
 std::int64_t KivDB::LastAddTime() { return State().last_add_time; }
 std::int64_t KivDB::LastDeleteTime() { return State().last_delete_time; }
-int KivDB::InstanceCount() { return State().instance_count; }
 bool KivDB::IsInitialised() { return State().ready; }
 void KivDB::SetEventSink(DbEventSink* sink) { State().sink = sink; }
 

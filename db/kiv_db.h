@@ -56,7 +56,6 @@ class KivDB {
   // Stored time ("now" convention) of the last successful add / delete.
   static std::int64_t LastAddTime();
   static std::int64_t LastDeleteTime();
-  static int InstanceCount();
   static bool IsInitialised();
   // Full path of the database file (empty before Initialise).
   static std::string DatabasePath();

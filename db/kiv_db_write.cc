@@ -30,11 +30,6 @@ void Move(std::atomic<DWORD>& count, bool up) {
   }
 }
 
-std::string_view BaseName(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 void KivDB::UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry) {
@@ -151,7 +146,7 @@ BOOL KivDB::AddEntry(const std::string& path) {
   }
   entry.file_size = static_cast<std::uint32_t>(info.size);
   // The file type field keeps at most 15 bytes and its terminator.
-  SetEntryText(entry.file_type, sizeof entry.file_type - 1, GetExtension(BaseName(path)));
+  SetEntryText(entry.file_type, sizeof entry.file_type - 1, GetExtension(platform::BaseName(path)));
   entry.file_created = info.created;
   entry.file_accessed = info.accessed;
   entry.file_modified = info.modified;

@@ -39,7 +39,6 @@ class FakeClock : public Clock {
     tick_ += ms;
     wall_ms_ += static_cast<std::int64_t>(ms);
   }
-  void SetWallTime(std::time_t wall) { wall_ms_ = static_cast<std::int64_t>(wall) * 1000; }
 
  private:
   std::atomic<std::int64_t> wall_ms_;

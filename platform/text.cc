@@ -141,4 +141,9 @@ std::string_view TrimWhite(std::string_view text) {
   return text.substr(start, end - start + 1);
 }
 
+std::string_view BaseName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace platform

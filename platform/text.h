@@ -30,6 +30,9 @@ std::string_view Utf8Prefix(std::string_view utf8, std::size_t max_bytes);
 // monitor. Linux file systems are case-sensitive, so this is the identity.
 inline std::string PathKey(std::string_view path) { return std::string(path); }
 
+// The part of `path` after its last '/' (all of it when it has none).
+std::string_view BaseName(std::string_view path);
+
 // ASCII lower-casing, for names and extensions that compare without case.
 std::string AsciiLower(std::string_view text);
 

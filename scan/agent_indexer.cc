@@ -7,17 +7,8 @@
 #include "db/kiv_db.h"
 #include "platform/dir_walk.h"
 #include "platform/file_info.h"
+#include "platform/text.h"
 #include "scan/indexer_log.h"
-
-namespace {
-
-// The name shown for a file: its base name.
-std::string DisplayTitle(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
 
 AgentIndexer::AgentIndexer(const AgentContext& context, AgentIndexerOptions options)
     : context_(context), options_(options), db_(std::make_unique<KivDB>()) {}
@@ -175,7 +166,7 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
     } else if (db_->AddEntry(path)) {
       IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
       Post(WM_STATUS_EVENT, kJobIndex, 0,
-           StrFormat(LoadStringResource(IDS_INDEX_ADDED), DisplayTitle(path).c_str()));
+           StrFormat(LoadStringResource(IDS_INDEX_ADDED), std::string(platform::BaseName(path)).c_str()));
     } else {
       IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
     }
@@ -209,7 +200,7 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
     return;
   db_->UpdateEntry(info);
   Post(WM_STATUS_EVENT, kJobIndex, 0,
-       StrFormat(LoadStringResource(IDS_INDEX_UPDATING), DisplayTitle(path).c_str()));
+       StrFormat(LoadStringResource(IDS_INDEX_UPDATING), std::string(platform::BaseName(path)).c_str()));
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/file_info.h"
 #include "platform/folders.h"
+#include "platform/text.h"
 #include "scan/itunes_tracks.h"
 #include "app/search_paths.h"
 #include "media/tag_reader.h"
@@ -34,11 +35,6 @@ void Log(DWORD level, const std::string& message) { AppLog().Log(message, level,
 bool IsRegularFile(const std::string& path) {
   platform::FileInfo info;
   return !path.empty() && platform::StatFile(path, &info) && info.is_regular;
-}
-
-std::string BaseName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -93,7 +89,7 @@ class AgentITunes::Import : public ItunesTrackHandler {
     AppLog().LogDetail("AgentITunes: added new file to db", path, LEVEL_INFO, MODULE_ITUNES);
     agent_.context_.PostToMainWindow(
         WM_STATUS_EVENT, kJobITunes, 0,
-        StrFormat(LoadStringResource(IDS_ITUNES_ADDED), BaseName(path).c_str()));
+        StrFormat(LoadStringResource(IDS_ITUNES_ADDED), std::string(platform::BaseName(path)).c_str()));
   }
 
  private:

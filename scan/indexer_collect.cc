@@ -59,7 +59,7 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
     IndexerLogPath("Skipping folder already searched", folder, LEVEL_VERBOSE);
     return 0;
   }
-  const bool verbose = IndexerLogs(LEVEL_VERBOSE);
+  const bool verbose = AppLog().Wants(LEVEL_VERBOSE, MODULE_INDEXER);
   DWORD valid = 0;
   DWORD added = 0;
   DWORD known = 0;
@@ -107,7 +107,7 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
       continue;
     }
     if (entry.size < kDbMinFileSize) {
-      if (IndexerLogs(LEVEL_INFO))
+      if (AppLog().Wants(LEVEL_INFO, MODULE_INDEXER))
         IndexerLog(StrFormat("File %s less than minimum file size of %d, skipping", path.c_str(),
                              static_cast<int>(kDbMinFileSize)),
                    LEVEL_INFO);

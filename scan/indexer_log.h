@@ -10,15 +10,10 @@
 
 #include "app/log.h"
 
-inline bool IndexerLogs(DWORD level) {
-  CLog& log = AppLog();
-  return (level & 0xFF) <= (log.LogLevel() & 0xFF) && (log.LogModuleMask() & MODULE_INDEXER);
-}
-
 inline void IndexerLog(std::string_view text, DWORD level) {
   AppLog().Log(text, level, MODULE_INDEXER);
 }
 
 inline void IndexerLogPath(std::string_view text, std::string_view path, DWORD level) {
-  if (IndexerLogs(level)) AppLog().LogDetail(text, path, level, MODULE_INDEXER);
+  if (AppLog().Wants(level, MODULE_INDEXER)) AppLog().LogDetail(text, path, level, MODULE_INDEXER);
 }

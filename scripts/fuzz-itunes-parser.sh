@@ -14,24 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
-build_dir=${BUILD_DIR:-build-fuzz}
-
-missing=()
-command -v clang++ >/dev/null || missing+=(clang)
-dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
-  missing+=(libclang-rt-14-dev)
-if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-  else
-    echo "fuzz-itunes-parser: please install: ${missing[*]}" >&2
-    exit 2
-  fi
-fi
-
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_FUZZ=ON \
-  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-cmake --build "$build_dir" -j "${JOBS:-2}" --target itunes_parser_fuzzer make_itunes_library
+# shellcheck source=scripts/fuzz-common.sh
+source scripts/fuzz-common.sh
+fuzz_build fuzz-itunes-parser itunes_parser_fuzzer make_itunes_library
 fuzzer="$build_dir/tests/scan/itunes_parser_fuzzer"
 
 # Seeds: the fixtures and a small generated library. The fuzzer reads the
@@ -54,7 +39,6 @@ if [ ! -d "$seeds" ]; then
 fi
 
 mkdir -p "$build_dir/itunes-fuzz-corpus" "$build_dir/itunes-fuzz-artifacts"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 "$fuzzer" "$build_dir/itunes-fuzz-corpus" "$seeds" -dict=scripts/itunes-fuzz.dict \
   -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=200000 \
   -artifact_prefix="$build_dir/itunes-fuzz-artifacts/" -print_final_stats=1

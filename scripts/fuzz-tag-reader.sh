@@ -16,24 +16,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
-build_dir=${BUILD_DIR:-build-fuzz}
-
-missing=()
-command -v clang++ >/dev/null || missing+=(clang)
-dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
-  missing+=(libclang-rt-14-dev)
-if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-  else
-    echo "fuzz-tag-reader: please install: ${missing[*]}" >&2
-    exit 2
-  fi
-fi
-
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_FUZZ=ON \
-  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-cmake --build "$build_dir" -j "${JOBS:-2}" --target tag_reader_fuzzer make_test_media
+# shellcheck source=scripts/fuzz-common.sh
+source scripts/fuzz-common.sh
+fuzz_build fuzz-tag-reader tag_reader_fuzzer make_test_media
 fuzzer="$build_dir/tests/media/tag_reader_fuzzer"
 
 # Seeds: a short tagged file of every format the test-media tool writes,
@@ -57,7 +42,6 @@ if [ ! -d "$seeds" ]; then
 fi
 
 mkdir -p "$build_dir/fuzz-corpus" "$build_dir/fuzz-artifacts"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 "$fuzzer" "$build_dir/fuzz-corpus" "$seeds" \
   -max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 -max_len=400000 \
   -artifact_prefix="$build_dir/fuzz-artifacts/" -print_final_stats=1

@@ -11,7 +11,8 @@
 #include "app/format.h"
 #include "app/string_table.h"
 #include "db/kiv_db.h"
-#include "server/connection_monitor.h"
+#include "platform/text.h"
+#include "server/connectivity.h"
 #include "server/http_session.h"
 #include "server/server_session.h"
 #include "server/transmit_internal.h"
@@ -39,9 +40,7 @@ constexpr transmit::StepTexts kDeleteTexts{
 namespace transmit {
 
 std::string FileName(const DBEntry& entry) {
-  const std::string path = EntryPath(entry);
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::string(platform::BaseName(EntryPath(entry)));
 }
 
 }  // namespace transmit

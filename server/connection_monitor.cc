@@ -6,7 +6,7 @@
 #include "app/agent_kinds.h"
 #include "app/log.h"
 #include "app/string_table.h"
-#include "platform/network.h"
+#include "server/connectivity.h"
 #include "server/first_run.h"
 #include "server/http_session.h"
 #include "server/server_session.h"
@@ -19,44 +19,7 @@ std::atomic<std::int32_t> g_prev_auth_ok{-1};
 // Set until the monitor's first run in the process has begun.
 std::atomic<bool> g_first_run{true};
 
-void LogWarning(const char* text) { AppLog().Log(text, LEVEL_WARNING, MODULE_CLIENT_SERVER); }
-
-// The connectivity test itself; the caller holds ServerCallLock.
-int ProbeServer() {
-  UrlParts parts;
-  if (SplitUrl(GetServerUrl(), &parts) != 0) {
-    LogWarning("Could not ping server");
-    return 0;
-  }
-  // A server on this machine needs no network, so the interface test only
-  // applies to other hosts.
-  if (!platform::IsLoopbackHost(parts.host) && !platform::HasConnectedInterface()) {
-    LogWarning("No internet connection could be found while checking state");
-    return 0;
-  }
-  if (!platform::ProbeTcpConnect(parts.host, parts.port, kServerProbeTimeoutMs)) {
-    LogWarning("Could not ping server");
-    return 0;
-  }
-  return 1;
-}
-
 }  // namespace
-
-int IsOnline(int force, MessageLoop* main_window) {
-  if (force == 0) {
-    const int known = OnlineState;
-    if (known != -1) return known;
-  }
-  std::lock_guard<std::recursive_mutex> lock(ServerCallLock);
-  const int result = ProbeServer();
-  const int previous = OnlineState;
-  if (previous != -1 && previous != result && result == 0 && main_window)
-    main_window->PostMessage(WM_STATUS_EVENT, static_cast<WPARAM>(-1), 0,
-                             "Connection to KIV not available.");
-  OnlineState = result;
-  return result;
-}
 
 void ResetServerState() {
   std::lock_guard<std::recursive_mutex> lock(ServerCallLock);

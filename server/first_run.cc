@@ -9,6 +9,7 @@
 #include "app/reg_settings.h"
 #include "app/string_table.h"
 #include "server/kiv_protocol.h"
+#include "server/connectivity.h"
 #include "server/server_session.h"
 
 namespace {

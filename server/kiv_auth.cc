@@ -1,6 +1,10 @@
 // The authentication methods: AuthenticateByToken, AuthenticateByPassword
 // and ValidateAuthentication.
+#include <functional>
+#include <utility>
+
 #include "app/reg_settings.h"
+#include "server/connectivity.h"
 #include "server/kiv_protocol.h"
 #include "server/server_session.h"
 #include "server/xmlrpc_call.h"
@@ -8,18 +12,32 @@
 using kiv_rpc::Members;
 using kiv_rpc::ResultStruct;
 
-int AuthenticateByToken(const std::string& user_id, const std::string& token) {
-  std::string username, client_password;
-  const bool answered = kiv_rpc::RunCall(
-      "AuthenticateByToken",
+namespace {
+
+// One call whose only parameter is the identity struct with a pair of
+// credential members (`first` and `second`, each a name and its text);
+// `read` gets the result as a struct. False when no answer came.
+bool CallWithIdentity(const char* method, const std::pair<const char*, std::string>& first,
+                      const std::pair<const char*, std::string>& second,
+                      const std::function<void(const ResultStruct&)>& read) {
+  return kiv_rpc::RunCall(
+      method,
       [&](xmlrpc_c::paramList& params) {
         Members members;
-        members["user_id"] = xmlrpc_c::value_string(user_id);
-        members["token"] = xmlrpc_c::value_string(token);
+        members[first.first] = xmlrpc_c::value_string(first.second);
+        members[second.first] = xmlrpc_c::value_string(second.second);
         params.add(kiv_rpc::IdentityStruct(std::move(members)));
       },
-      [&](const xmlrpc_c::value& result) {
-        ResultStruct answer(result);
+      [&](const xmlrpc_c::value& result) { read(ResultStruct(result)); });
+}
+
+}  // namespace
+
+int AuthenticateByToken(const std::string& user_id, const std::string& token) {
+  std::string username, client_password;
+  const bool answered = CallWithIdentity(
+      "AuthenticateByToken", {"user_id", user_id}, {"token", token},
+      [&](const ResultStruct& answer) {
         username = answer.String("username");
         client_password = answer.String("client_password");
       });
@@ -37,16 +55,9 @@ int AuthenticateByToken(const std::string& user_id, const std::string& token) {
 int AuthenticateByPassword(const std::string& username, const std::string& password,
                            std::string* client_password, int set_state) {
   std::string answered_user, answered_password;
-  const bool answered = kiv_rpc::RunCall(
-      "AuthenticateByPassword",
-      [&](xmlrpc_c::paramList& params) {
-        Members members;
-        members["username"] = xmlrpc_c::value_string(username);
-        members["password"] = xmlrpc_c::value_string(password);
-        params.add(kiv_rpc::IdentityStruct(std::move(members)));
-      },
-      [&](const xmlrpc_c::value& result) {
-        ResultStruct answer(result);
+  const bool answered = CallWithIdentity(
+      "AuthenticateByPassword", {"username", username}, {"password", password},
+      [&](const ResultStruct& answer) {
         answered_user = answer.String("username");
         answered_password = answer.String("client_password");
       });
@@ -59,16 +70,9 @@ int AuthenticateByPassword(const std::string& username, const std::string& passw
 
 int ValidateAuthentication(const std::string& username, const std::string& password) {
   int status_flag = 0, return_code = 0;
-  const bool answered = kiv_rpc::RunCall(
-      "ValidateAuthentication",
-      [&](xmlrpc_c::paramList& params) {
-        Members members;
-        members["username"] = xmlrpc_c::value_string(username);
-        members["password"] = xmlrpc_c::value_string(password);
-        params.add(kiv_rpc::IdentityStruct(std::move(members)));
-      },
-      [&](const xmlrpc_c::value& result) {
-        ResultStruct answer(result);
+  const bool answered = CallWithIdentity(
+      "ValidateAuthentication", {"username", username}, {"password", password},
+      [&](const ResultStruct& answer) {
         status_flag = answer.Int("status_flag");
         return_code = answer.Int("return_code");
         answer.String("message");  // read for its type; not used

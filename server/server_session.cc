@@ -1,18 +1,16 @@
 #include "server/server_session.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "app/format.h"
 #include "app/log.h"
 #include "app/reg_settings.h"
 #include "app/string_table.h"
 #include "platform/last_error.h"
-#include "server/connection_monitor.h"
 #include "server/kiv_protocol.h"
 
 std::recursive_mutex ServerCallLock;
-std::atomic<std::int32_t> AuthState{-4};
-std::atomic<std::int32_t> OnlineState{-1};
 
 namespace {
 
@@ -135,19 +133,6 @@ bool GetPendingCredentials(std::string* username, std::string* password) {
 }
 
 void ClearPendingCredentials() { SetPendingCredentials({}, {}); }
-
-int CheckAuthentication(int force, MessageLoop* main_window) {
-  if (force == 0) return AuthState;
-  if (!IsOnline(force, main_window)) return AuthState;
-  if (!IsLoginAvailable()) {
-    AuthState = -4;
-  } else {
-    AuthState = ValidateAuthentication(GetUsername(), GetPassword());
-  }
-  return AuthState;
-}
-
-bool IsAuthenticated() { return AuthState == 0 && IsOnline(0); }
 
 void SetServerCallTimeoutMs(unsigned ms) { g_call_timeout_ms = ms; }
 

@@ -1,37 +1,26 @@
 // The server session: what every conversation with the KIV server needs
 // besides the wire format. Where the server is (GetServerUrl), who the
 // client is (user name, client password, version, user agent, system text,
-// device name), the process-wide credential and connectivity state, the
-// lock that serialises all server traffic, and the user's credentials
+// device name), the lock that serialises all server traffic, and the user's credentials
 // typed on the account page and not yet exchanged for a client password.
 //
-// Threads: every function may be called from any thread. AuthState and
-// OnlineState are plain 32-bit values (atomics, no further lock); a reader
-// may see a value one check old. OnlineState is written only inside
-// ServerCallLock (by IsOnline, server/connection_monitor.h).
+// Whether the server can be reached and takes the credentials is asked of
+// server/connectivity.h.
+//
+// Threads: every function may be called from any thread.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/login_check.h"
-#include "app/message_loop.h"
 #include "platform/network.h"
 #include "platform/win_types.h"
 
 // Held for the whole of every XML-RPC call and every IsOnline check, so no
 // two of them overlap anywhere in the process. Re-entrant.
 extern std::recursive_mutex ServerCallLock;
-
-// 0 = credentials accepted; -2 = the server refused them or returned none;
-// -3 = no answer during a password or validation call; -4 = no credentials
-// available (the initial value).
-extern std::atomic<std::int32_t> AuthState;
-// -1 = not yet tested (initial); 0 = offline; 1 = online.
-extern std::atomic<std::int32_t> OnlineState;
 
 // The endpoint of a fresh install, until the service publishes its address.
 inline constexpr const char* kDefaultServerUrl = "http://localhost:8080/kiv_backend/api";
@@ -72,16 +61,6 @@ bool HasPendingCredentials();
 // Copies the pending pair out; false when there is none.
 bool GetPendingCredentials(std::string* username, std::string* password);
 void ClearPendingCredentials();
-
-// With `force` zero: AuthState unchanged. Otherwise, when IsOnline(force)
-// finds the server: -4 without login credentials, else the result of
-// ValidateAuthentication (0, -2 or -3), stored in AuthState. Offline, the
-// previous AuthState is kept. Returns AuthState. `main_window` (may be
-// null) receives IsOnline's connection event.
-int CheckAuthentication(int force, MessageLoop* main_window = nullptr);
-// AuthState is 0 and IsOnline(0) is true. No server call unless
-// OnlineState is still unknown.
-bool IsAuthenticated();
 
 // The transport's time limit for one XML-RPC call, 60000 ms by default.
 // Tests shorten it.

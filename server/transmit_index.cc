@@ -9,6 +9,7 @@
 #include "app/format.h"
 #include "app/string_table.h"
 #include "db/kiv_db.h"
+#include "server/connectivity.h"
 #include "server/server_session.h"
 #include "server/transmit_internal.h"
 #include "server/transmit_write_back.h"

@@ -12,8 +12,6 @@
 
 namespace {
 
-void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
-
 // Kinds whose running instance is asked to stop when they are requested
 // again (the others are left to finish their pass).
 bool StopsWhenRequestedAgain(UINT kind) {
@@ -209,10 +207,6 @@ void CKivClientDlg::PostStatusText(UINT string_id) {
 
 bool CKivClientDlg::IsAgentRunning(UINT kind) const {
   return IsAgentKind(kind) && threads_[AgentIndex(kind)] != nullptr;
-}
-
-DWORD CKivClientDlg::AgentThreadId(UINT kind) const {
-  return IsAgentRunning(kind) ? threads_[AgentIndex(kind)]->thread_id() : 0;
 }
 
 bool CKivClientDlg::IsRelaunchPending(UINT kind) const {

@@ -5,8 +5,6 @@
 
 namespace {
 
-void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
-
 // Balloon texts break lines with CR LF; a log line or output line must not.
 std::string OneLine(const std::string& text) {
   std::string line;

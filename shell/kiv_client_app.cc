@@ -33,8 +33,6 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
-
 // The running copy's process id as it tells it, or "unknown".
 std::string RunningCopyPid(platform::SingleInstance& instance) {
   std::string answer;
@@ -52,8 +50,8 @@ std::string ResolveLogPath(const std::string& value, const std::string& data_dir
   return path;
 }
 
-CKivClientApp::CKivClientApp(std::vector<std::string> args)
-    : args_(std::move(args)), options_(ParseCommandLine(args_)) {
+CKivClientApp::CKivClientApp(std::vector<std::string> args, MainWindowFactory make_view)
+    : args_(std::move(args)), options_(ParseCommandLine(args_)), make_view_(std::move(make_view)) {
   loop_.SetHandler([this](Message& message) {
     if (!remote_.OnMessage(message)) OnMessage(message);
   });
@@ -210,13 +208,14 @@ void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
 // No identification component yet.
 void CKivClientApp::CreateIdentificationLoader() {}
 void CKivClientApp::UnloadIdentificationLoader() {}
-// No tag reader yet.
+// The tag reader stays initialised from here until shutdown.
 void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
 void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }
-// The agent controller becomes the main loop's handler. There is no
-// visible window yet, so the headless view stands in and logs "/show".
+// The agent controller becomes the main loop's handler, in front of the view
+// that main chose (the headless one logs "/show").
 void CKivClientApp::CreateMainWindow() {
-  view_ = std::make_unique<HeadlessMainWindow>();
+  if (make_view_) view_ = make_view_(loop_, options_);
+  if (!view_) view_ = std::make_unique<HeadlessMainWindow>();
   CKivClientDlg::Options options;
   options.watch_power_events = true;
   main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);

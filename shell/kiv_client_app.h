@@ -13,6 +13,7 @@
 // loop() may be posted to from any thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,10 +44,16 @@ inline constexpr const char* kInstanceRefusal =
 // kivclient.log inside it).
 std::string ResolveLogPath(const std::string& value, const std::string& data_dir);
 
+// Makes the view of the main window once start-up reaches it; the view may
+// post the user's commands to `loop`.
+using MainWindowFactory =
+    std::function<std::unique_ptr<MainWindowView>(MessageLoop& loop, const CommandLineOptions&)>;
+
 class CKivClientApp {
  public:
-  // `args` without the program name.
-  explicit CKivClientApp(std::vector<std::string> args);
+  // `args` without the program name. Without `make_view` the main window is
+  // the headless one.
+  explicit CKivClientApp(std::vector<std::string> args, MainWindowFactory make_view = {});
   ~CKivClientApp();
   CKivClientApp(const CKivClientApp&) = delete;
   CKivClientApp& operator=(const CKivClientApp&) = delete;
@@ -90,6 +97,7 @@ class CKivClientApp {
 
   std::vector<std::string> args_;
   CommandLineOptions options_;
+  MainWindowFactory make_view_;
   MessageLoop loop_;
   std::unique_ptr<platform::SignalWatcher> signals_;
   // Answers the set-up options of later starts; declared before instance_,
@@ -99,8 +107,8 @@ class CKivClientApp {
   bool database_ready_ = false;
   // Non-zero when start-up was refused (the data folder is not safe).
   int exit_code_ = 0;
-  // The main window: its view (headless until the user interface provides
-  // a visible one) and the agent controller behind it.
+  // The main window: its view (made by make_view_) and the agent controller
+  // behind it.
   std::unique_ptr<MainWindowView> view_;
   std::unique_ptr<CKivClientDlg> main_window_;
   // Keeps the tag reader initialised (its supported-extension list filled)

@@ -14,8 +14,6 @@
 
 namespace {
 
-void LogApp(const std::string& text, DWORD level) { AppLog().Log(text, level, MODULE_APPLICATION); }
-
 // Bit of the Notified setting: the "runs in the background" balloon was
 // shown.
 constexpr DWORD kNotifiedBackgroundBalloon = 2;

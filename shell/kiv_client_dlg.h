@@ -82,7 +82,6 @@ class CKivClientDlg {
   void OnPowerBroadcast(WPARAM event);
 
   bool IsAgentRunning(UINT kind) const;
-  DWORD AgentThreadId(UINT kind) const;
   bool IsRelaunchPending(UINT kind) const;
   bool disabled() const { return disabled_; }
   bool shutting_down() const { return shutting_down_; }

@@ -1,14 +1,16 @@
 // vornic: the desktop client of the KIV music-taste service.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/agent_registry.h"
+#include "shell/headless_main_window.h"
 #include "shell/kiv_client_app.h"
 #include "musicid/agent_musicid.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
-#include "server/connection_monitor.h"
+#include "server/connectivity.h"
 #include "server/server_agents.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +22,10 @@ int main(int argc, char** argv) {
   folder_monitor.is_online = [] { return IsOnline(0) > 0; };
   RegisterFolderMonitorAgent(AgentJobs(), folder_monitor);
   RegisterMusicIdAgent(AgentJobs());
-  CKivClientApp app(std::move(args));
+  // No display yet: the headless window stands in for the visible one.
+  auto make_view = [](MessageLoop&, const CommandLineOptions&) -> std::unique_ptr<MainWindowView> {
+    return std::make_unique<HeadlessMainWindow>();
+  };
+  CKivClientApp app(std::move(args), make_view);
   return app.Main();
 }

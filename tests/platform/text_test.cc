@@ -42,5 +42,11 @@ TEST(TextTest, TrimAndLower) {
   EXPECT_EQ(AsciiLower("VLC.EXE"), "vlc.exe");
 }
 
+TEST(TextTest, BaseNameIsThePartAfterTheLastSlash) {
+  EXPECT_EQ(BaseName("/music/a b/Song.mp3"), "Song.mp3");
+  EXPECT_EQ(BaseName("Song.mp3"), "Song.mp3");
+  EXPECT_EQ(BaseName("/music/"), "");
+}
+
 }  // namespace
 }  // namespace platform

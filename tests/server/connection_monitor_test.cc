@@ -1,5 +1,5 @@
-// IsOnline and the connection monitor's passes against the development
-// server, and the monitor job on a real agent thread.
+// The connection monitor's passes against the development server, and the
+// monitor job on a real agent thread.
 #include "server/connection_monitor.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include "app/agent_kinds.h"
 #include "app/kiv_client_agent.h"
 #include "server/server_agents.h"
+#include "server/connectivity.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 
@@ -31,22 +32,6 @@ class ConnectionMonitorTest : public ServerTest {
   PostedMessages window_;
   AgentContext context_;
 };
-
-TEST_F(ConnectionMonitorTest, FirstOfflineAnswerPostsNothingALaterOneDoes) {
-  GoOffline();
-  EXPECT_EQ(IsOnline(1, &window_.loop()), 0);
-  EXPECT_EQ(LogCount("Could not ping server"), 1);
-  EXPECT_TRUE(window_.Events().empty());
-
-  GoOnline();
-  EXPECT_EQ(IsOnline(1, &window_.loop()), 1);
-  GoOffline();
-  EXPECT_EQ(IsOnline(0, &window_.loop()), 1);  // cached: no probe
-  EXPECT_EQ(IsOnline(1, &window_.loop()), 0);
-  EXPECT_EQ(window_.Events(), std::vector<std::string>{"Connection to KIV not available."});
-  EXPECT_EQ(IsOnline(1, &window_.loop()), 0);  // no change, no second event
-  EXPECT_EQ(window_.Events().size(), 1u);
-}
 
 TEST_F(ConnectionMonitorTest, RestoredConnectionLaunchesTheMusicIdAgent) {
   UseAccount();

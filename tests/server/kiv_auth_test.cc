@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "server/kiv_protocol.h"
+#include "server/connectivity.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 

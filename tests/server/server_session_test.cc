@@ -1,11 +1,10 @@
 // The session helpers: the server URL and its repair, the client's
-// identity, pending credentials and the authentication state.
+// identity and pending credentials.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "app/reg_settings.h"
-#include "server/connection_monitor.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 
@@ -98,38 +97,6 @@ TEST_F(ServerSessionTest, PendingCredentialsNeedBothTexts) {
   EXPECT_EQ(password, kPassword);
   ClearPendingCredentials();
   EXPECT_FALSE(GetPendingCredentials(&user, &password));
-}
-
-TEST_F(ServerSessionTest, CheckAuthenticationFollowsTheServer) {
-  EXPECT_EQ(CheckAuthentication(0), -4);  // unforced: no call
-  EXPECT_TRUE(server_->Calls().empty());
-  EXPECT_EQ(CheckAuthentication(1), -4);  // online, but no credentials
-  EXPECT_EQ(OnlineState, 1);
-  UseAccount();
-  EXPECT_EQ(CheckAuthentication(1), 0);
-  EXPECT_TRUE(IsAuthenticated());
-  SetSetting("Password", "revoked");
-  EXPECT_EQ(CheckAuthentication(1), -2);
-  EXPECT_FALSE(IsAuthenticated());
-
-  // Offline, the last answer that reached the server stands.
-  UseAccount();
-  EXPECT_EQ(CheckAuthentication(1), 0);
-  server_->Stop();
-  EXPECT_EQ(CheckAuthentication(1), 0);
-  EXPECT_EQ(OnlineState, 0);
-  EXPECT_FALSE(IsAuthenticated());
-}
-
-TEST_F(ServerSessionTest, IsAuthenticatedChecksAnUnknownConnectionOnce) {
-  UseAccount();
-  AuthState = 0;
-  EXPECT_TRUE(IsAuthenticated());  // OnlineState was unknown: probed now
-  EXPECT_EQ(OnlineState, 1);
-  server_->Stop();
-  EXPECT_TRUE(IsAuthenticated());  // the cached answer, no probe
-  EXPECT_EQ(IsOnline(1), 0);
-  EXPECT_FALSE(IsAuthenticated());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "app/search_paths.h"
 #include "server/agent_transmit.h"
+#include "server/connectivity.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 #include "tools/test_media.h"

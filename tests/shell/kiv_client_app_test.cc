@@ -10,10 +10,12 @@
 #include "app/log.h"
 #include "app/reg_settings.h"
 #include "platform/folders.h"
+#include "tests/app/agent_test_support.h"
 #include "tests/support/temp_env.h"
 
 namespace {
 
+using agent_test::RecordingView;
 using testing_support::ReadFile;
 using testing_support::TempEnv;
 
@@ -102,6 +104,47 @@ TEST(KivClientAppTest, StoredLevelAndMaskAreUsedAndKept) {
   AppSettings().ReadDword(kSubKeySettings, "LogModule", mask);
   EXPECT_EQ(level, LEVEL_CRITICAL);
   EXPECT_EQ(mask, MODULE_REGISTRY);
+}
+
+// The view main hands in; the application owns it, so it reports to a
+// recorder the test keeps.
+class ProxyView : public MainWindowView {
+ public:
+  explicit ProxyView(RecordingView& to) : to_(to) {}
+  void ShowWindow(bool show) override { to_.ShowWindow(show); }
+  void ShowPage(MainWindowPage page, WPARAM command) override { to_.ShowPage(page, command); }
+  void ShowAbout() override { to_.ShowAbout(); }
+  void LaunchMyKiv() override { to_.LaunchMyKiv(); }
+  void OpenDatabaseTester() override { to_.OpenDatabaseTester(); }
+  void SetAgentsButtonText(const std::string& text) override { to_.SetAgentsButtonText(text); }
+  void SetTrayTooltip(const std::string& text) override { to_.SetTrayTooltip(text); }
+  void ShowBalloon(const std::string& text) override { to_.ShowBalloon(text); }
+  void OnTrayNotification(WPARAM icon, LPARAM mouse) override {
+    to_.OnTrayNotification(icon, mouse);
+  }
+  void RemoveTrayIcon() override { to_.RemoveTrayIcon(); }
+  void ForwardToPages(Message& message) override { to_.ForwardToPages(message); }
+
+ private:
+  RecordingView& to_;
+};
+
+TEST(KivClientAppTest, TheMainWindowIsTheViewMainHandsIn) {
+  TempEnv env;
+  RecordingView view;
+  int made = 0;
+  CKivClientApp app({"/show"}, [&](MessageLoop&, const CommandLineOptions& options) {
+    ++made;
+    EXPECT_TRUE(options.show);
+    return std::make_unique<ProxyView>(view);
+  });
+  app.loop().PostMessage(WM_COMMAND, ID_CMD_SHOW_ACTIVITY);
+  app.loop().PostMessage(WM_COMMAND, ID_CMD_SHUTDOWN);
+  EXPECT_EQ(app.Main(), 0);
+  EXPECT_EQ(made, 1);
+  EXPECT_EQ(view.shown, std::vector<bool>{true});
+  EXPECT_EQ(view.pages, std::vector<MainWindowPage>{MainWindowPage::kActivityMonitor});
+  EXPECT_TRUE(view.tray_removed);
 }
 
 }  // namespace

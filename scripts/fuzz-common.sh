@@ -1,0 +1,30 @@
+# Shared start of the fuzz scripts; sourced, not run. Checks for clang and
+# its fuzzer runtime (installing them when run as root), configures the
+# sanitized fuzz build in $build_dir and builds the named targets.
+#
+#   fuzz_build NAME TARGET...     NAME is the script's name for messages
+#
+# Sets build_dir (BUILD_DIR, default build-fuzz) and exports ASAN_OPTIONS.
+
+build_dir=${BUILD_DIR:-build-fuzz}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+
+fuzz_build() {
+  local name=$1
+  shift
+  local missing=()
+  command -v clang++ >/dev/null || missing+=(clang)
+  dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
+    missing+=(libclang-rt-14-dev)
+  if [ "${#missing[@]}" -gt 0 ]; then
+    if [ "$(id -u)" -eq 0 ]; then
+      DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+    else
+      echo "$name: please install: ${missing[*]}" >&2
+      exit 2
+    fi
+  fi
+  CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_FUZZ=ON \
+    -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+  cmake --build "$build_dir" -j "${JOBS:-2}" --target "$@"
+}
