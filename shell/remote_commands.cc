@@ -9,6 +9,7 @@
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
 #include "platform/threads.h"
+#include "server/connectivity.h"
 #include "server/first_run.h"
 #include "server/server_session.h"
 #include "shell/folder_edit.h"
