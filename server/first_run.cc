@@ -77,18 +77,18 @@ void CredentialRefresh(const AgentContext& context) {
   const int rc = AuthenticateByPassword(username, password, &client_password, 0);
   CRegSettings& settings = AppSettings();
   if (rc != 0) {
-    RecordOutcome(rc);
     if (rc == -2) settings.WriteStringUtf8(kSubKeySettings, "Password", "");
     AuthState = rc;
     AppLog().Log(StrFormat("Updated username/password FAILED (%i)", rc), LEVEL_ERROR,
                  MODULE_APPLICATION);
     // Without an answer the pair stays for the next start of the monitor.
-    if (rc != -3) ClearPendingCredentials();
+    if (rc != -3) ClearPendingCredentialsIf(username, password);
+    RecordOutcome(rc);
     return;
   }
   settings.WriteStringUtf8(kSubKeySettings, "Password", client_password);
   settings.WriteStringUtf8(kSubKeySettings, "Username", username);
-  ClearPendingCredentials();
+  ClearPendingCredentialsIf(username, password);
   RecordOutcome(0);
   // The password stays out of the log.
   AppLog().Log(StrFormat("Updated username/password (%s/%s)", username.c_str(), "********"),

@@ -182,6 +182,10 @@ TEST_F(CliVerbsTest, RunningCopyCarriesOutEveryOption) {
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("asked to show its window"), std::string::npos);
+  // The session's autostart entry leaves a running copy alone, silently.
+  r = RunVornic(env_, {"--autostart"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.err, "");
 
   r = RunVornic(env_, {"--login", kUser}, "not-it\n");
   EXPECT_EQ(r.code, 1) << r.out << r.err;
