@@ -8,6 +8,7 @@
 namespace {
 
 std::atomic<bool> g_shutting_down{false};
+std::atomic<bool> g_itunes_running{false};
 std::array<std::atomic<int>, kAgentKindCount> g_running{};
 
 }  // namespace
@@ -31,3 +32,7 @@ void SetAgentKindRunning(UINT kind, bool running) {
 bool IsAgentKindRunning(UINT kind) {
   return IsAgentKind(kind) && g_running[AgentIndex(kind)].load() > 0;
 }
+
+void SetITunesRunning(bool running) { g_itunes_running = running; }
+
+bool ITunesRunning() { return g_itunes_running; }

@@ -11,6 +11,9 @@
 // it requests the indexer, which must wait while the indexer, the iTunes
 // import or the transmit agent runs.
 //
+// Whether iTunes runs, as the play monitor last told the controller
+// (notification 33018): the iTunes import holds back while it does.
+//
 // Any thread: the values are atomic.
 #pragma once
 
@@ -24,3 +27,7 @@ bool ControllerShuttingDown();
 // them runs it.
 void SetAgentKindRunning(UINT kind, bool running);
 bool IsAgentKindRunning(UINT kind);
+
+// Set by the controller from notification 33018's lParam.
+void SetITunesRunning(bool running);
+bool ITunesRunning();

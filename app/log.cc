@@ -120,7 +120,10 @@ void CLog::Log(std::string_view message, DWORD level, DWORD module) {
     failure = "The log filename is not specified, I have nowhere to log!";
   } else {
     platform::AppendResult result = platform::AppendToFile(path, line);
-    if (result.ok()) return;
+    if (result.ok()) {
+      ClearFailure();
+      return;
+    }
     // A failed write after a good open is recorded too, rather than lost
     // without trace.
     failure = result.open_error != 0
@@ -130,7 +133,17 @@ void CLog::Log(std::string_view message, DWORD level, DWORD module) {
   RecordFailure(failure, line);
 }
 
+void CLog::ClearFailure() {
+  std::lock_guard<std::mutex> lock(path_mutex_);
+  recorded_failure_.clear();
+}
+
 void CLog::RecordFailure(const std::string& failure, const std::string& line) {
+  {
+    std::lock_guard<std::mutex> lock(path_mutex_);
+    if (failure == recorded_failure_) return;
+    recorded_failure_ = failure;
+  }
   // Registry failures are ignored: there is nowhere left to report them.
   settings_.WriteString(kSubKeyLog, kValueLogFileFailure, failure);
   settings_.WriteString(kSubKeyLog, kValueLastLogMessage, line);
@@ -159,6 +172,7 @@ BOOL CLog::SetLogFile(const std::string& path) {
   }
   std::lock_guard<std::mutex> lock(path_mutex_);
   path_ = path;
+  recorded_failure_.clear();
   return TRUE;
 }
 

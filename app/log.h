@@ -5,7 +5,8 @@
 // its own open-append-close, so the file is complete at any moment. The file
 // rotates to "<path>.old" once it is larger than 8 MiB. A line that cannot be
 // written is recorded in the registry (sub-key Log: LogFileFailure and
-// LastLogMessage) instead.
+// LastLogMessage) instead: once each time the failure starts or changes,
+// not on every line, as each record rewrites the settings file.
 //
 // Thread safety: any thread may log. The path, level and mask are set at
 // start-up before other threads run; later changes are still safe (atomics
@@ -64,7 +65,8 @@ class CLog {
 
   // Takes `path` only if a trial open for appending works. An empty path
   // succeeds and changes nothing. Only a regular file (or a name that can be
-  // created as one) is taken: a device or FIFO is refused. On failure the
+  // created as one) or a character device such as /dev/null is taken; a
+  // FIFO, block device or folder is refused. On failure the
   // last error is set from the open's errno.
   BOOL SetLogFile(const std::string& path);
   // Store the value and write it back to the Settings values LogLevel (low
@@ -83,13 +85,19 @@ class CLog {
   DWORD LogModuleMask() const { return mask_; }
 
  private:
-  // Writes the failure text and the whole line to the Log registry values.
+  // Writes the failure text and the whole line to the Log registry values
+  // when the failure differs from the one recorded last.
   void RecordFailure(const std::string& failure, const std::string& line);
+  // A line was written: the next failure is recorded again.
+  void ClearFailure();
 
   platform::Clock& clock_;
   CRegSettings& settings_;
   mutable std::mutex path_mutex_;
   std::string path_;
+  // The failure recorded last, empty while lines are written (guarded by
+  // path_mutex_).
+  std::string recorded_failure_;
   std::atomic<DWORD> level_{LEVEL_INFO};
   std::atomic<DWORD> mask_{MODULE_EVERYTHING};
 };

@@ -17,6 +17,7 @@
 #include "db/db_events.h"
 #include "db/db_format.h"
 #include "platform/clock.h"
+#include "platform/file_lock.h"
 
 namespace kivdb {
 
@@ -27,6 +28,10 @@ struct DbState {
   // is the authority and opening a handle no longer replaces it.
   bool loaded = false;
   std::string path;
+  // The process's exclusive lock on the database file, held from Initialise
+  // to Shutdown: a second process reaching the same file (another session's
+  // copy, a DBPath shared by two data folders) must never write it too.
+  platform::FileLock file_lock;
   DBHeader header = MakeDBHeader();
   std::unordered_map<std::string, std::uint32_t> index;
   std::deque<std::uint32_t> free_list;  // oldest freed slot first

@@ -1,6 +1,7 @@
 // KivDB: start-up (Initialise, LoadIndex, the repair) and Shutdown.
 #include <algorithm>
 
+#include "app/format.h"
 #include "app/reg_settings.h"
 #include "db/db_log.h"
 #include "db/db_state.h"
@@ -34,6 +35,33 @@ std::string DatabaseFilePath() {
   return data + "/" + kDbFileName;
 }
 
+// Takes the process's lock on the database file. False when another
+// process holds it: the file is then left exactly as it is.
+bool LockDatabaseFile(kivdb::DbState& state) {
+  using platform::FileLock;
+  switch (state.file_lock.Take(state.path)) {
+    case FileLock::State::kHeld:
+      return true;
+    case FileLock::State::kHeldElsewhere: {
+      const int pid = state.file_lock.holder_pid();
+      const std::string holder =
+          pid > 0 ? StrFormat("another process (pid %d)", pid) : std::string("another process");
+      const std::string text = StrFormat(
+          "The local db file %s is in use by %s, probably another copy of Vornic. This copy "
+          "will not open it.",
+          state.path.c_str(), holder.c_str());
+      DbLog(LEVEL_ERROR, "%s", text.c_str());
+      state.messages.push_back(text);
+      return false;
+    }
+    default:
+      // A file system without locks: nothing can tell a second copy apart.
+      DbLog(LEVEL_WARNING, "Unable to lock local db file: %s, %s; continuing without the lock",
+            state.path.c_str(), platform::ErrnoText(state.file_lock.error()).c_str());
+      return true;
+  }
+}
+
 }  // namespace
 
 BOOL KivDB::Initialise(platform::Clock& clock) {
@@ -55,6 +83,10 @@ BOOL KivDB::InitialiseLocked(platform::Clock& clock) {
   state.PublishCounts();
   state.path = DatabaseFilePath();
   DbLogDetail(LEVEL_INFO, state.path, "Setting database file");
+  if (!LockDatabaseFile(state)) {
+    state.initialised = false;
+    return FALSE;
+  }
   BOOL loaded;
   {
     KivDB loader;
@@ -65,6 +97,7 @@ BOOL KivDB::InitialiseLocked(platform::Clock& clock) {
     state.index.clear();
     state.free_list.clear();
     state.initialised = false;
+    state.file_lock.Release();
     return FALSE;
   }
   state.loaded = true;
@@ -81,6 +114,7 @@ void KivDB::Shutdown() {
   state.initialised = false;
   state.loaded = false;
   state.ready = false;
+  state.file_lock.Release();
 }
 
 BOOL KivDB::LoadIndex() {

@@ -10,7 +10,10 @@ namespace {
 constexpr std::uint64_t kNoBlock = std::numeric_limits<std::uint64_t>::max();
 }  // namespace
 
-CachedFileStream::CachedFileStream(const std::string& path) : path_(path) {
+CachedFileStream::CachedFileStream(const std::string& path, std::uint64_t max_read_bytes)
+    : path_(path),
+      max_read_bytes_(
+          std::min<std::uint64_t>(max_read_bytes, std::numeric_limits<unsigned int>::max())) {
   std::fill(std::begin(block_index_), std::end(block_index_), kNoBlock);
   if (!file_.OpenRead(path)) return;
   std::int64_t size = file_.Size();
@@ -46,7 +49,9 @@ const char* CachedFileStream::Block(std::uint64_t index, std::size_t* valid) {
 
 TagLib::ByteVector CachedFileStream::readBlock(unsigned long length) {
   if (!open_ || position_ >= size_) return TagLib::ByteVector();
-  std::uint64_t wanted = std::min<std::uint64_t>(length, size_ - position_);
+  // The vector's length is 32-bit: what is read is exactly what it holds.
+  const std::uint64_t wanted =
+      std::min<std::uint64_t>({length, size_ - position_, max_read_bytes_});
   TagLib::ByteVector result(static_cast<unsigned int>(wanted), '\0');
   char* out = result.data();
   std::size_t filled = 0;

@@ -19,13 +19,18 @@ namespace scan_internal {
 
 class CachedFileStream : public TagLib::IOStream {
  public:
-  explicit CachedFileStream(const std::string& path);
+  // A read never asks for more than `max_read_bytes` at once (a damaged tag
+  // may claim any length); reads are also bounded by what TagLib's 32-bit
+  // byte vectors hold.
+  static constexpr std::uint64_t kMaxReadBytes = 256ull << 20;
+  explicit CachedFileStream(const std::string& path, std::uint64_t max_read_bytes = kMaxReadBytes);
   CachedFileStream(const CachedFileStream&) = delete;
   CachedFileStream& operator=(const CachedFileStream&) = delete;
 
   TagLib::FileName name() const override { return path_.c_str(); }
   // At most `length` bytes from the current position; fewer at the end of
-  // the file or after a read error (TagLib treats both as the end).
+  // the file, beyond the read limit or after a read error (TagLib treats
+  // them as the end).
   TagLib::ByteVector readBlock(unsigned long length) override;
   bool readOnly() const override { return true; }
   bool isOpen() const override { return open_; }
@@ -47,6 +52,7 @@ class CachedFileStream : public TagLib::IOStream {
   const char* Block(std::uint64_t index, std::size_t* valid);
 
   std::string path_;
+  std::uint64_t max_read_bytes_;
   platform::FileHandle file_;
   bool open_ = false;
   std::uint64_t size_ = 0;

@@ -97,4 +97,9 @@ class PresenceProbe {
 // the volume under a chosen folder is there.
 bool IsNonEmptyDirectory(const std::string& path);
 
+// The device number of the folder at `path` (symbolic links followed); false
+// when it is not a folder or cannot be queried. A folder whose device
+// differs from its parent's is a mount point.
+bool FolderDevice(const std::string& path, std::uint64_t* device);
+
 }  // namespace platform

@@ -137,6 +137,13 @@ PathPresence PresenceProbe::Probe(const std::string& path) {
   return (err == ENOENT || err == ENOTDIR) ? PathPresence::kMissing : PathPresence::kUnknown;
 }
 
+bool FolderDevice(const std::string& path, std::uint64_t* device) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  *device = st.st_dev;
+  return true;
+}
+
 bool IsNonEmptyDirectory(const std::string& path) {
   DirReader reader;
   if (!reader.Open(path)) return false;

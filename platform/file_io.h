@@ -20,9 +20,10 @@ struct AppendResult {
 };
 
 // Opens `path` for appending (created with mode 0600 when missing), writes
-// all of `data` with O_APPEND, and closes it again. Only regular files are
-// written: a device, FIFO or folder is refused with EINVAL as the open error
-// (the open never blocks on a FIFO), a symbolic link with ELOOP.
+// all of `data` with O_APPEND, and closes it again. Only regular files and
+// character devices (/dev/null) are written: a FIFO, block device or
+// socket is refused with EINVAL as the open error (the open never blocks on
+// a FIFO), a symbolic link with ELOOP.
 AppendResult AppendToFile(const std::string& path, std::string_view data);
 
 // The trial open of AppendToFile without writing: 0 when `path` could be

@@ -10,15 +10,17 @@
 namespace platform {
 namespace {
 
-// Opens for appending without blocking on a FIFO and refuses anything that
-// is not a regular file. Returns the descriptor or -errno.
+// Opens for appending without blocking on a FIFO and refuses anything but
+// a regular file or a character device (/dev/null, a terminal): a FIFO may
+// block its writer, a block device must never receive text. Returns the
+// descriptor or -errno.
 int OpenAppend(const std::string& path) {
   if (path.empty()) return -ENOENT;
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW,
                   0600);
   if (fd < 0) return -errno;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
     ::close(fd);
     return -EINVAL;
   }

@@ -1,17 +1,21 @@
 // SingleInstance: makes sure one copy of the program runs per user session
 // and lets a later copy hand a command to the running one.
 //
-// The first copy holds an exclusive flock on "<dir>/kiv.lock" for its whole
-// life and listens on the Unix socket "<dir>/kiv.sock" beside it. A later
+// The first copy holds an exclusive flock on "<lock dir>/kiv.lock" for its
+// whole life and listens on the Unix socket "<socket dir>/kiv.sock". The
+// lock lives in the data folder beside the database, so every copy of one
+// user meets it whatever its environment (a copy started without
+// XDG_RUNTIME_DIR by cron, su or ssh has another runtime folder). A later
 // copy fails to take the lock, connects to the socket and sends one request
-// line; the first copy answers with one line and closes the connection.
-// The only request so far is a command number in decimal text, answered
-// "ok" (an unknown request gets "error unknown request"). Each client has
-// 200 ms from its connection to its request line, several are served at
-// once (a newcomer displaces the oldest), and stopping closes them all at once, so no client can
-// hold up the running copy or its shutdown. Because the lock is released by the kernel when a
-// process dies, a crashed first copy never blocks a new start; a stale socket file is replaced by
-// the next first copy.
+// line; the first copy answers with one line and closes the connection. A
+// command number in decimal text is answered "ok"; other requests go to the
+// request handler given to Listen ("error unknown request" without one).
+// Each client has 200 ms from its connection to its request line, several
+// are served at once (a newcomer displaces the oldest), and stopping closes
+// them all at once, so no client can hold up the running copy or its
+// shutdown. Because the lock is released by the kernel when a process dies,
+// a crashed first copy never blocks a new start; a stale socket file is
+// replaced by the next first copy.
 //
 // Acquire, Listen, SendCommand and Release belong to one thread (start-up).
 // The command callback runs on the listener's own thread.
@@ -30,8 +34,11 @@ class SingleInstance {
  public:
   enum class State { kNotTried, kFirst, kAnotherRunning, kFailed };
 
-  // No system calls here; `dir` is usually RuntimeDir().
-  explicit SingleInstance(std::string dir);
+  // No system calls here; `lock_dir` is usually DataDir() and `socket_dir`
+  // RuntimeDir().
+  SingleInstance(std::string lock_dir, std::string socket_dir);
+  // Lock and socket in one folder.
+  explicit SingleInstance(std::string dir) : SingleInstance(dir, dir) {}
   ~SingleInstance();  // Release()
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
@@ -42,8 +49,8 @@ class SingleInstance {
   State Acquire();
   State state() const { return state_; }
   int error() const { return error_; }
-  std::string LockPath() const { return dir_ + "/kiv.lock"; }
-  std::string SocketPath() const { return dir_ + "/kiv.sock"; }
+  std::string LockPath() const { return lock_dir_ + "/kiv.lock"; }
+  std::string SocketPath() const { return socket_dir_ + "/kiv.sock"; }
 
   // First copy only: listens on the socket; every command received calls
   // `on_command` on the listener thread. False (error() set) when the socket
@@ -73,7 +80,8 @@ class SingleInstance {
   bool ServeClient(int fd, bool readable, std::int64_t deadline_ms, std::string& text);
   std::string Answer(const std::string& request);
 
-  std::string dir_;
+  std::string lock_dir_;
+  std::string socket_dir_;
   State state_ = State::kNotTried;
   int error_ = 0;
   int lock_fd_ = -1;

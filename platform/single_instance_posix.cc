@@ -85,7 +85,8 @@ bool ParseInstanceCommand(const std::string& text, std::uint32_t* command) {
   return true;
 }
 
-SingleInstance::SingleInstance(std::string dir) : dir_(std::move(dir)) {}
+SingleInstance::SingleInstance(std::string lock_dir, std::string socket_dir)
+    : lock_dir_(std::move(lock_dir)), socket_dir_(std::move(socket_dir)) {}
 
 SingleInstance::~SingleInstance() { Release(); }
 

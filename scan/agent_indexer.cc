@@ -8,6 +8,7 @@
 #include "platform/dir_walk.h"
 #include "platform/file_info.h"
 #include "platform/text.h"
+#include "scan/absent_volume.h"
 #include "scan/indexer_log.h"
 
 AgentIndexer::AgentIndexer(const AgentContext& context, AgentIndexerOptions options)
@@ -102,6 +103,8 @@ const FolderProbe& AgentIndexer::ChosenFolder(const std::string& folder) {
   if (!probe.answered)
     IndexerLogPath("AgentIndexer: chosen folder is not answering, leaving it for this run", folder,
                    LEVEL_WARNING);
+  else if (probe.is_directory)
+    RememberEnclosingMountPoint(folder);
   return folders_.emplace(folder, probe).first->second;
 }
 
@@ -113,10 +116,12 @@ void AgentIndexer::CheckPresence(const DBEntry& entry, const std::string& path,
   if (!chosen.answered) return;
   switch (probe.Probe(path)) {
     case platform::PathPresence::kMissing:
-      // Only a chosen folder that is there and not empty proves the file
-      // gone: an unplugged drive or an unmounted share leaves an empty mount
-      // point (or nothing), and its records stay as they are.
-      if (chosen.has_entries) {
+      // An unplugged drive or an unmounted share leaves an empty mount point
+      // (or nothing): the records of its files stay as they are.
+      if (!chosen.is_directory || OnAbsentVolume(path)) {
+        IndexerLogPath("AgentIndexer: file is on a volume that is not mounted, leaving it", path,
+                       LEVEL_VERBOSE);
+      } else {
         IndexerLogPath("AgentIndexer: marking entry as deleted", path, LEVEL_INFO);
         SetFlags(path, DBFLAG_DELETED, 0);
       }

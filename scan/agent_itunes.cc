@@ -3,6 +3,7 @@
 #include <atomic>
 #include <utility>
 
+#include "app/controller_state.h"
 #include "app/format.h"
 #include "app/log.h"
 #include "app/string_table.h"
@@ -102,6 +103,7 @@ AgentITunes::AgentITunes(const AgentContext& context, AgentITunesOptions options
     : context_(context), options_(std::move(options)) {
   if (!context_.clock) context_.clock = &platform::SystemClock();
   if (!options_.settings) options_.settings = &AppSettings();
+  if (!options_.itunes_running) options_.itunes_running = [] { return ITunesRunning(); };
 }
 
 AgentITunes::~AgentITunes() = default;
@@ -146,18 +148,25 @@ int AgentITunes::Run() {
   if (path.empty()) return 1;
 
   platform::FileInfo info;
+  std::int64_t file_time = 0;
   if (platform::StatFile(path, &info)) {
-    const std::int64_t file_time = (info.modified + kFileTimeEpochSeconds) * 10000000;
+    file_time = (info.modified + kFileTimeEpochSeconds) * 10000000;
     if (g_library_time.load() >= file_time) {
       Log(LEVEL_INFO, "AgentItunes: ITunes history file not updated since last read. Skipping.");
       return 1;
     }
-    g_library_time = file_time;
   }
   context_.PostToMainWindow(WM_STATUS_PROGRESS_TEXT, kJobITunes, 0,
                             LoadStringResource(IDS_ITUNES_PARSING));
-  ParseItunesHistoryFile(path, FALSE);
+  const int parsed = ParseItunesHistoryFile(path, FALSE);
   context_.PostToMainWindow(WM_STATUS_DONE, kJobITunes, 0);
+  // Only a whole parse counts: a stopped or failed one leaves the rest of
+  // the history to the next run (merging a track twice changes nothing).
+  if (parsed == 0 || CheckQuit()) {
+    Log(LEVEL_INFO, "AgentItunes: parse not completed, the library will be read again");
+    return 1;
+  }
+  if (file_time != 0) g_library_time = file_time;
   settings.WriteDword(kSubKeySettings, kCompleteValue, 1);
   return 1;
 }

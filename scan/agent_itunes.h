@@ -28,9 +28,9 @@
 inline constexpr WPARAM kJobITunes = 3;
 
 struct AgentITunesOptions {
-  // Whether iTunes runs now, as the controller last heard it from the play
-  // monitor; called on the agent thread, so it must be thread-safe. Empty:
-  // never held back.
+  // Whether iTunes runs now; called on the agent thread, so it must be
+  // thread-safe. Empty: the controller's state (ITunesRunning), as it last
+  // heard it from the play monitor.
   std::function<bool()> itunes_running;
   // Pause after each element of the tracks dict, leaving room to the other
   // agents (benchmarks set 0).

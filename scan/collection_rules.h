@@ -17,7 +17,8 @@
 bool IsHiddenName(std::string_view name);
 
 // True when `path` lies in one of the system trees (/proc /sys /dev /run
-// /usr /etc /boot) or is one of them. Whole path components are compared
+// /usr /etc /boot) or is one of them; /run/media, where removable drives
+// are mounted, is not a system tree. Whole path components are compared
 // from the start, so a music folder named "etc" somewhere is not a system
 // tree.
 bool IsInSystemTree(std::string_view path);

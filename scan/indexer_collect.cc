@@ -5,13 +5,14 @@
 #include "app/format.h"
 #include "db/db_format.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/dir_walk.h"
 #include "platform/file_info.h"
 #include "platform/file_io.h"
 #include "platform/text.h"
+#include "scan/absent_volume.h"
 #include "scan/agent_indexer.h"
 #include "scan/indexer_log.h"
-#include "media/tag_reader.h"
 
 bool AgentIndexer::CollectionPass(ScanResult& result) {
   LoadSearchPaths(search_paths_, *options_.settings);
@@ -55,7 +56,8 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
   std::uint64_t inode = 0;
   // A folder reached a second time (a link to an ancestor, a linked folder
   // met twice, a chosen folder inside another) is listed only once.
-  if (reader.Identity(&device, &inode) && !visited_.Enter(device, inode)) {
+  const bool identified = reader.Identity(&device, &inode);
+  if (identified && !visited_.Enter(device, inode)) {
     IndexerLogPath("Skipping folder already searched", folder, LEVEL_VERBOSE);
     return 0;
   }
@@ -90,6 +92,9 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
         IndexerLogPath("Skipping folder whose paths do not fit a db record", path, LEVEL_INFO);
         continue;
       }
+      // Another device below this folder: a mount point, remembered so that
+      // its files are not taken for deleted once it is unmounted.
+      if (identified && entry.device != device) RememberMountPoint(path);
       if (verbose) IndexerLogPath("Recursing into folder", path, LEVEL_VERBOSE);
       below += getmediafilecount(path, result);
       continue;

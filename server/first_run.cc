@@ -95,4 +95,7 @@ void CredentialRefresh(const AgentContext& context) {
                LEVEL_INFO, MODULE_APPLICATION);
   context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_PLAYMON, 5000);
   context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 10000);
+  // The folder monitor comes up with the indexer, as at start-up: a new
+  // user's folders are watched without waiting for a restart.
+  context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_FOLDERMON, 10000);
 }

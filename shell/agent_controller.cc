@@ -84,8 +84,8 @@ BOOL CKivClientDlg::OnAgentDone(WPARAM id, LPARAM result) {
   if (shutting_down_) return TRUE;
   if (id == ID_NOTIFY_ITUNES_RUNNING) {
     const bool running = result != 0;
-    if (running != itunes_running_) {
-      itunes_running_ = running;
+    if (running != ITunesRunning()) {
+      SetITunesRunning(running);
       if (!running) relaunch_pending_[AgentIndex(AGENT_ITUNES)] = false;
     }
     return TRUE;

@@ -26,6 +26,17 @@ const char* const kKivClientVersion = VORNIC_VERSION;
 
 namespace {
 
+// The database's count changes become WM_STATUS_COUNTS for the status page.
+// Called with the database lock held, from any thread: it only posts.
+class CountsToMainWindow : public DbEventSink {
+ public:
+  explicit CountsToMainWindow(MessageLoop& loop) : loop_(loop) {}
+  void OnCountsChanged() override { loop_.PostMessage(WM_STATUS_COUNTS); }
+
+ private:
+  MessageLoop& loop_;
+};
+
 constexpr const char* kBannerStars = "********************************************";
 
 void PrintError(const std::string& text) {
@@ -157,7 +168,10 @@ void CKivClientApp::ReportRegistryDamage() {
 }
 
 BOOL CKivClientApp::CheckSingleInstance() {
-  instance_ = std::make_unique<platform::SingleInstance>(platform::RuntimeDir());
+  // The lock beside the database: every copy of this user meets it, with or
+  // without a runtime folder in its environment.
+  instance_ =
+      std::make_unique<platform::SingleInstance>(platform::DataDir(), platform::RuntimeDir());
   switch (instance_->Acquire()) {
     case platform::SingleInstance::State::kFirst:
       if (!instance_->Listen(
@@ -223,6 +237,8 @@ void CKivClientApp::CreateMainWindow() {
   loop_.SetHandler([this](Message& message) {
     if (!remote_.OnMessage(message)) main_window_->OnMessage(message);
   });
+  counts_sink_ = std::make_unique<CountsToMainWindow>(loop_);
+  KivDB::SetEventSink(counts_sink_.get());
   main_window_->OnInitDialog();
   view_->ShowWindow(options_.show);
 }
@@ -231,6 +247,9 @@ void CKivClientApp::CreateMainWindow() {
 void CKivClientApp::DestroyMainWindow() {
   if (!main_window_) return;
   main_window_->DestroyWindow();
+  // Every agent has stopped: nothing adds records any more.
+  KivDB::SetEventSink(nullptr);
+  counts_sink_.reset();
   remote_.SetController(nullptr);
   loop_.SetHandler([this](Message& message) {
     if (!remote_.OnMessage(message)) OnMessage(message);

@@ -27,6 +27,7 @@
 #include "shell/remote_commands.h"
 
 class CKivClientDlg;
+class DbEventSink;
 class CTagReaderRef;
 
 // The version string of the banners and --version.
@@ -111,6 +112,9 @@ class CKivClientApp {
   // behind it.
   std::unique_ptr<MainWindowView> view_;
   std::unique_ptr<CKivClientDlg> main_window_;
+  // Posts WM_STATUS_COUNTS to the main window when the database's counts
+  // change; installed while the main window exists.
+  std::unique_ptr<DbEventSink> counts_sink_;
   // Keeps the tag reader initialised (its supported-extension list filled)
   // while the agents run.
   std::unique_ptr<CTagReaderRef> tag_reader_;

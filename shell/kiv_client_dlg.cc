@@ -23,6 +23,7 @@ constexpr DWORD kNotifiedBackgroundBalloon = 2;
 CKivClientDlg::CKivClientDlg(MessageLoop& loop, MainWindowView& view, Options options)
     : loop_(loop), view_(view), options_(options) {
   SetControllerShuttingDown(false);
+  SetITunesRunning(false);
 }
 
 CKivClientDlg::~CKivClientDlg() {

@@ -85,7 +85,6 @@ class CKivClientDlg {
   bool IsRelaunchPending(UINT kind) const;
   bool disabled() const { return disabled_; }
   bool shutting_down() const { return shutting_down_; }
-  bool itunes_running() const { return itunes_running_; }
 
  private:
   void OnCommand(WPARAM command);
@@ -110,6 +109,5 @@ class CKivClientDlg {
   bool destroyed_ = false;
   // KillAllAgents may nest (a disable dispatched while another waits).
   int stopping_all_ = 0;
-  bool itunes_running_ = false;
   std::unique_ptr<platform::PowerEvents> power_events_;
 };

@@ -1,5 +1,7 @@
 #include "app/log.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "app/reg_settings.h"
+#include "platform/folders.h"
 #include "tests/support/temp_env.h"
 
 namespace {
@@ -141,7 +144,7 @@ TEST_F(LogTest, RotatesOnlyAboveEightMebibytes) {
   EXPECT_NE(lines[0].find("first line of the new file"), std::string::npos);
 }
 
-TEST_F(LogTest, PathInMissingFolderIsRefusedAndEveryLineIsRecordedInTheRegistry) {
+TEST_F(LogTest, PathInMissingFolderIsRefusedAndTheFailureRecordedOnce) {
   CLog log(clock_, settings_);
   EXPECT_FALSE(log.SetLogFile(env_.Path("missing/folder/kivclient.log")));
   EXPECT_EQ(log.LogFile(), "");
@@ -149,30 +152,43 @@ TEST_F(LogTest, PathInMissingFolderIsRefusedAndEveryLineIsRecordedInTheRegistry)
   EXPECT_EQ(Registry("LogFileFailure"),
             "The log filename is not specified, I have nowhere to log!");
   EXPECT_EQ(Registry("LastLogMessage"), "2023-11-14 22:13:20 INFO     \tAPPLICATION   \tfirst\r\n");
+  // The same failure again does not rewrite the settings file.
+  const std::string settings_file = platform::ConfigDir() + "/registry.reg";
+  const std::string before = ReadFile(settings_file);
   clock_.Advance(1000);
   log.Log("second", LEVEL_ERROR, MODULE_LOG);
-  EXPECT_EQ(Registry("LastLogMessage"),
-            "2023-11-14 22:13:21 ERROR    \tLOG           \tsecond\r\n");
+  EXPECT_EQ(ReadFile(settings_file), before);
   EXPECT_FALSE(std::filesystem::exists(env_.Path("missing")));
 }
 
-TEST_F(LogTest, FolderVanishingLaterRecordsTheOpenError) {
+TEST_F(LogTest, AFailureIsRecordedAgainAfterLinesWereWritten) {
   std::string dir = env_.Path("logs");
   std::filesystem::create_directory(dir);
   CLog log(clock_, settings_);
   ASSERT_TRUE(log.SetLogFile(dir + "/kivclient.log"));
-  std::filesystem::remove_all(dir);
   for (const char* message : {"one", "two"}) {
+    std::filesystem::remove_all(dir);
     settings_.DeleteValue(kSubKeyLog, "LogFileFailure");
     log.Log(message, LEVEL_INFO, MODULE_LOG);
     EXPECT_EQ(Registry("LogFileFailure"), "Unable to open log file: ERR(2)");
     EXPECT_NE(Registry("LastLogMessage").find(std::string("\t") + message + "\r\n"),
               std::string::npos);
+    // The folder comes back: lines are written again.
+    std::filesystem::create_directory(dir);
+    log.Log("back", LEVEL_INFO, MODULE_LOG);
+    EXPECT_NE(ReadFile(dir + "/kivclient.log").find("back"), std::string::npos);
   }
 }
 
-TEST_F(LogTest, DevicesAreNotTakenAsLogFiles) {
-  EXPECT_FALSE(log_.SetLogFile("/dev/null"));
+TEST_F(LogTest, CharacterDevicesAreTakenFifosAreNot) {
+  EXPECT_TRUE(log_.SetLogFile("/dev/null"));
+  EXPECT_EQ(log_.LogFile(), "/dev/null");
+  log_.Log("into nothing", LEVEL_INFO, MODULE_LOG);
+  EXPECT_EQ(Registry("LogFileFailure"), "");
+  ASSERT_TRUE(log_.SetLogFile(path_));
+  const std::string fifo = env_.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(log_.SetLogFile(fifo));
   EXPECT_EQ(log_.LogFile(), path_);
   EXPECT_TRUE(log_.SetLogFile(""));  // empty: success, nothing changes
   EXPECT_EQ(log_.LogFile(), path_);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/support/temp_env.h"
@@ -66,6 +68,33 @@ TEST_F(CachedFileStreamTest, MissingFileIsNotOpenAndWritesAreRefused) {
   stream.removeBlock(0, 10);
   stream.truncate(5);
   EXPECT_EQ(testing_support::ReadFile(path_), content_);
+}
+
+// A read longer than 4 GiB once filled a vector sized by the length's low
+// 32 bits: a heap overflow.
+TEST_F(CachedFileStreamTest, ReadsBeyondFourGibibytesStayInsideTheirVector) {
+  constexpr unsigned long kFourGiB = 1ul << 32;
+  const std::string path = env_.Path("sparse.bin");
+  testing_support::WriteFile(path, "head");
+  std::filesystem::resize_file(path, kFourGiB + 32);
+  {
+    std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(kFourGiB));
+    out << "tail";
+  }
+  CachedFileStream stream(path, 65536);
+  ASSERT_TRUE(stream.isOpen());
+  const std::string first = Read(stream, kFourGiB + 16);
+  ASSERT_EQ(first.size(), 65536u);
+  EXPECT_EQ(first.substr(0, 4), "head");
+  EXPECT_EQ(stream.tell(), 65536);
+
+  CachedFileStream whole(path);
+  whole.seek(static_cast<long>(kFourGiB) - 8);
+  const std::string last = Read(whole, kFourGiB + 16);
+  ASSERT_EQ(last.size(), 40u);
+  EXPECT_EQ(last.substr(8, 4), "tail");
+  EXPECT_EQ(whole.tell(), static_cast<long>(kFourGiB + 32));
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "scan/agent_indexer.h"
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +10,7 @@
 
 #include "app/string_table.h"
 #include "db/kiv_db.h"
+#include "scan/absent_volume.h"
 #include "tests/scan/collection_fixture.h"
 
 namespace {
@@ -195,6 +199,58 @@ TEST_F(AgentIndexerTest, VanishedFilesAreMarkedOnlyWhereTheirVolumeIsPresent) {
   EXPECT_EQ(Entry(on_usb).flags, DBFLAG_VALID);
   EXPECT_EQ(Entry(outside).flags, DBFLAG_VALID);
   EXPECT_EQ(Entry(gone).flags & DBFLAG_DELETED, DBFLAG_DELETED);
+}
+
+// A real volume mounted below a chosen folder (needs root to mount).
+class MountedVolume {
+ public:
+  explicit MountedVolume(const std::string& at) : at_(at) {
+    fs::create_directories(at);
+    mounted_ = ::geteuid() == 0 && ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=32m") == 0;
+  }
+  ~MountedVolume() { Unmount(); }
+  bool mounted() const { return mounted_; }
+  void Unmount() {
+    if (mounted_) mounted_ = ::umount2(at_.c_str(), MNT_DETACH) != 0;
+  }
+
+ private:
+  std::string at_;
+  bool mounted_ = false;
+};
+
+TEST_F(AgentIndexerTest, UnmountingAVolumeBelowAChosenFolderDeletesNoRecord) {
+  ForgetMountPoints();
+  const std::string usb = music_ + "/usb";
+  MountedVolume volume(usb);
+  if (!volume.mounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string song = PutMedia(usb + "/song.wav");
+  const std::string deep = PutMedia(usb + "/Album/deep.wav");
+  const std::string deleted = PutMedia(usb + "/deleted.wav");
+  const std::string local = PutMedia(music_ + "/local.wav");
+  Choose({{music_, 1}});
+  RunIndexer();
+  ASSERT_TRUE(InDb(song) && InDb(deep) && InDb(deleted) && InDb(local));
+
+  // A file deleted from the mounted volume is deleted.
+  fs::remove(deleted);
+  RunAgain();
+  EXPECT_EQ(Entry(deleted).flags & DBFLAG_DELETED, DBFLAG_DELETED);
+
+  // Unplugged: the mount point is left empty, and even with something put
+  // into it later, the volume's files are not taken for deleted.
+  volume.Unmount();
+  ASSERT_FALSE(fs::exists(song));
+  for (bool filled : {false, true}) {
+    if (filled) PutSized(usb + "/left-behind.txt", 10);
+    RunAgain();
+    EXPECT_EQ(Entry(song).flags & DBFLAG_DELETED, 0u) << filled;
+    EXPECT_EQ(Entry(deep).flags & DBFLAG_DELETED, 0u) << filled;
+  }
+  // A file deleted beside the mount point still is.
+  fs::remove(local);
+  RunAgain();
+  EXPECT_EQ(Entry(local).flags & DBFLAG_DELETED, DBFLAG_DELETED);
 }
 
 TEST_F(AgentIndexerTest, FindsAndRecordsTheITunesLibraryWithoutCollectingIt) {

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "app/controller_state.h"
 #include "tests/scan/itunes_fixture.h"
 
 namespace {
@@ -173,8 +174,11 @@ TEST_F(AgentITunesTest, UnchangedLibraryIsSkippedUntilTheDatabaseGainsARecord) {
   EXPECT_TRUE(Posted().empty());
   EXPECT_EQ(ReadDword("iTunesComplete"), 0u);
 
-  // iTunes runs: held back, as the library was parsed before.
-  RunAgent([] { return true; });
+  // iTunes runs (the controller heard it from the play monitor): held
+  // back, as the library was parsed before.
+  SetITunesRunning(true);
+  RunAgent();
+  SetITunesRunning(false);
   EXPECT_EQ(CountLines("AgentItunes: Not running agent while iTunes is running."), 1);
 
   // A new record makes the same file be parsed again.
@@ -190,6 +194,32 @@ TEST_F(AgentITunesTest, UnchangedLibraryIsSkippedUntilTheDatabaseGainsARecord) {
       library, std::filesystem::last_write_time(library) + std::chrono::seconds(10));
   RunAgent();
   EXPECT_EQ(Texts(Posted(), WM_STATUS_PROGRESS_TEXT).front(), "Parsing...");
+}
+
+// Stops when asked whether to stop for the `after`-th time.
+class StoppingITunes : public AgentITunes {
+ public:
+  StoppingITunes(const AgentContext& context, int after) : AgentITunes(context), after_(after) {}
+  BOOL CheckQuit() override { return ++calls_ >= after_; }
+
+ private:
+  int after_;
+  int calls_ = 0;
+};
+
+TEST_F(AgentITunesTest, AStoppedImportIsNotCompleteAndTheNextRunReadsTheRest) {
+  const std::string library = WriteLibrary("library.xml");
+  UseLibrary(library);
+  StoppingITunes stopped(Context(AGENT_ITUNES), 3);
+  EXPECT_EQ(stopped.Run(), 1);
+  EXPECT_EQ(ReadDword("iTunesComplete", 0), 0u);
+  EXPECT_FALSE(Has(new_song_));
+
+  Posted();
+  RunAgent();
+  EXPECT_EQ(Texts(Posted(), WM_STATUS_PROGRESS_TEXT).front(), "Parsing...");
+  EXPECT_TRUE(Has(new_song_));
+  EXPECT_EQ(ReadDword("iTunesComplete"), 1u);
 }
 
 TEST_F(AgentITunesTest, FindsTheLibraryInTheMusicFolderOfTheUser) {
@@ -221,11 +251,14 @@ TEST_F(AgentITunesTest, DamagedLibrariesChangeNoRecord) {
     EXPECT_EQ(RunAgent(), 1);
     EXPECT_EQ(CountLines("Failed to load xml from itunes history file: " + library), ++runs)
         << name;
-    // The run itself completes, as a parse that failed still ran.
-    EXPECT_EQ(ReadDword("iTunesComplete"), 1u);
+    // A failed parse leaves the import incomplete: the next run reads the
+    // file again instead of skipping it as already read.
+    EXPECT_EQ(ReadDword("iTunesComplete", 0), 0u);
+    EXPECT_EQ(RunAgent(), 1);
+    EXPECT_EQ(CountLines("Failed to load xml from itunes history file: " + library), ++runs);
     std::filesystem::remove(library);
   }
-  EXPECT_EQ(CountLines("ParseItunesHistoryFile: entity declarations are not allowed"), 1);
+  EXPECT_EQ(CountLines("ParseItunesHistoryFile: entity declarations are not allowed"), 2);
   const DBEntry after = Record(known_);
   EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
   EXPECT_FALSE(Has(new_song_));

@@ -6,10 +6,11 @@ namespace {
 
 TEST(CollectionRulesTest, SystemTreesAreWholeComponentsFromTheRoot) {
   for (const char* path : {"/proc", "/proc/1/fd", "/usr/share/sounds/a.wav", "/etc", "/dev/sda",
-                           "/boot/x", "/run/media", "/sys/class"})
+                           "/boot/x", "/run", "/run/user/1000/a.mp3", "/run/mediax", "/sys/class"})
     EXPECT_TRUE(IsInSystemTree(path)) << path;
-  for (const char* path :
-       {"/home/me/Music/etc/a.mp3", "/usrlocal/a.mp3", "/home/run dmc/x.mp3", "/mnt/usr", "/", ""})
+  // Removable drives are mounted below /run/media.
+  for (const char* path : {"/home/me/Music/etc/a.mp3", "/usrlocal/a.mp3", "/home/run dmc/x.mp3",
+                           "/mnt/usr", "/", "", "/run/media", "/run/media/ann/USB/a.mp3"})
     EXPECT_FALSE(IsInSystemTree(path)) << path;
 }
 

@@ -96,8 +96,9 @@ TEST_F(FirstRunTest, RefreshExchangesThePendingPasswordAndKeepsItOutOfTheLog) {
   EXPECT_EQ(LogCount(std::string("Updated username/password (") + kUser + "/********)"), 1);
   EXPECT_EQ(LogText().find(kPassword), std::string::npos);
   EXPECT_EQ(LogText().find(kClientPassword), std::string::npos);
-  EXPECT_EQ(window.Requests(), (std::vector<std::pair<WPARAM, LPARAM>>{{ID_AGENT_PLAYMON, 5000},
-                                                                       {ID_AGENT_INDEXER, 10000}}));
+  EXPECT_EQ(window.Requests(),
+            (std::vector<std::pair<WPARAM, LPARAM>>{
+                {ID_AGENT_PLAYMON, 5000}, {ID_AGENT_INDEXER, 10000}, {ID_AGENT_FOLDERMON, 10000}}));
   CredentialRefresh(context);  // nothing pending any more
   EXPECT_EQ(server_->Calls().size(), 1u);
 }

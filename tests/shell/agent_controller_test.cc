@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/controller_state.h"
 #include "shell/kiv_client_dlg.h"
 #include "tests/shell/agent_controller_fixture.h"
 
@@ -290,11 +291,12 @@ TEST_F(AgentControllerTest, ITunesNotificationClearsItsRelaunchWhenITunesStops) 
   Request(AGENT_ITUNES);
   Post(WM_AGENT_DONE, ID_NOTIFY_ITUNES_RUNNING, 1);
   Drain();
-  EXPECT_TRUE(dlg_->itunes_running());
+  // Recorded where the iTunes import's own thread reads it.
+  EXPECT_TRUE(ITunesRunning());
   EXPECT_TRUE(dlg_->IsRelaunchPending(AGENT_ITUNES));
   Post(WM_AGENT_DONE, ID_NOTIFY_ITUNES_RUNNING, 0);
   Drain();
-  EXPECT_FALSE(dlg_->itunes_running());
+  EXPECT_FALSE(ITunesRunning());
   EXPECT_FALSE(dlg_->IsRelaunchPending(AGENT_ITUNES));
   // Not a done message: the import itself goes on.
   EXPECT_TRUE(dlg_->IsAgentRunning(AGENT_ITUNES));

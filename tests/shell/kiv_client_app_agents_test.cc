@@ -2,14 +2,17 @@
 // the program's own job registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "app/agent.h"
 #include "app/agent_registry.h"
-#include "shell/kiv_client_app.h"
+#include "db/kiv_db.h"
 #include "platform/folders.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_app.h"
 #include "tests/support/temp_env.h"
 
 namespace {
@@ -60,6 +63,54 @@ TEST(KivClientAppAgentsTest, ShutdownStopsTheRunningAgentsBeforeTheLoopEnds) {
     ASSERT_NE(found, std::string::npos) << text << "\nin:\n" << log;
     at = found + 1;
   }
+}
+
+// Adds one record to the program's database, then closes the main window.
+class AddingJob : public CAgent {
+ public:
+  AddingJob(const AgentContext& context, std::string path) : context_(context), path_(path) {}
+  int Run() override {
+    KivDB db;
+    added = db.AddEntry(path_) != FALSE;
+    context_.PostToMainWindow(WM_CLOSE);
+    while (!CheckQuit()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return 1;
+  }
+  static inline std::atomic<bool> added{false};
+
+ private:
+  AgentContext context_;
+  std::string path_;
+};
+
+// The headless view, remembering which page messages reached it.
+class RecordingView : public HeadlessMainWindow {
+ public:
+  explicit RecordingView(std::vector<UINT>* seen) : HeadlessMainWindow(stderr), seen_(seen) {}
+  void ForwardToPages(Message& message) override {
+    seen_->push_back(message.id);
+    HeadlessMainWindow::ForwardToPages(message);
+  }
+
+ private:
+  std::vector<UINT>* seen_;
+};
+
+TEST(KivClientAppAgentsTest, AnAddedRecordReachesTheStatusPageAsACountChange) {
+  TempEnv env;
+  const std::string path = env.Path("a.mp3");
+  testing_support::WriteFile(path, std::string(kDbMinFileSize, 'x'));
+  ASSERT_TRUE(AgentJobs().Register(AGENT_CONNECTIONMON, [&](const AgentContext& context) {
+    return std::make_unique<AddingJob>(context, path);
+  }));
+  std::vector<UINT> seen;
+  CKivClientApp app({"--headless"}, [&](MessageLoop&, const CommandLineOptions&) {
+    return std::make_unique<RecordingView>(&seen);
+  });
+  EXPECT_EQ(app.Main(), 0);
+  AgentJobs().Unregister(AGENT_CONNECTIONMON);
+  EXPECT_TRUE(AddingJob::added);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), WM_STATUS_COUNTS), seen.end());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "app/reg_settings.h"
@@ -51,6 +53,7 @@ class Vornic {
   }
 
   void Signal(int signo) { ::kill(pid_, signo); }
+  pid_t pid() const { return pid_; }
   // The exit code, or -1 when it did not exit normally in time.
   int Wait() {
     auto end = std::chrono::steady_clock::now() + kPatience;
@@ -91,6 +94,25 @@ std::size_t Count(const std::string& text, const std::string& what) {
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
   return n;
 }
+
+// Sets an environment variable for the copies started while it lives.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 constexpr const char* kStarted = "******** KIVClient 1.0.3.105 Started ********";
 constexpr const char* kStopped = "******** KIVClient 1.0.3.105 Stopped ********";
@@ -149,6 +171,58 @@ TEST_F(VornicProcessTest, SecondStartIsRefusedAndSigtermStopsTheFirst) {
   EXPECT_FALSE(std::filesystem::exists(platform::RuntimeDir() + "/kiv.sock"));
 }
 
+// A copy started by cron, su or ssh has no runtime folder of the session,
+// but it meets the session copy's lock beside the database all the same.
+TEST_F(VornicProcessTest, ACopyWithAnotherRuntimeFolderIsRefusedAndTheDatabaseStaysAsItIs) {
+  Vornic first(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }))
+      << LogText() << first.Stderr();
+  const std::string db = platform::DataDir() + "/kivclient.db";
+  const std::string before = ReadFile(db);
+  ASSERT_FALSE(before.empty());
+  {
+    std::filesystem::create_directories(env_.Path("other-runtime"));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", env_.Path("other-runtime"));
+    Vornic second(env_, {"--headless"});
+    EXPECT_EQ(second.Wait(), 0);
+    EXPECT_NE(second.Stderr().find("Another instance of the KIV client is currently running"),
+              std::string::npos)
+        << second.Stderr();
+  }
+  EXPECT_EQ(ReadFile(db), before);
+  EXPECT_EQ(Count(LogText(), kReady), 1u);
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
+}
+
+// Two data folders whose settings name one database folder: the second
+// copy stops at the database and says who holds it.
+TEST_F(VornicProcessTest, ACopyReachingTheSameDatabaseThroughDBPathStopsAndNamesTheHolder) {
+  const std::string shared = env_.Path("shared-db");
+  std::filesystem::create_directories(shared);
+  ASSERT_TRUE(settings_.WriteString(kSubKeySettings, "DBPath", shared));
+  Vornic first(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }))
+      << LogText() << first.Stderr();
+  const std::string db = shared + "/kivclient.db";
+  const std::string before = ReadFile(db);
+  ASSERT_FALSE(before.empty());
+  {
+    std::filesystem::create_directories(env_.Path("other-runtime"));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", env_.Path("other-runtime"));
+    ScopedEnv data("XDG_DATA_HOME", env_.Path("other-data"));
+    Vornic second(env_, {"--headless"});
+    EXPECT_EQ(second.Wait(), 0);
+    const std::string text = "The local db file " + db + " is in use by another process (pid " +
+                             std::to_string(first.pid()) + ")";
+    EXPECT_NE(second.Stderr().find(text), std::string::npos) << second.Stderr();
+    EXPECT_NE(second.Stderr().find("Unable to initlialize Vornic Database."), std::string::npos);
+  }
+  EXPECT_EQ(ReadFile(db), before);
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
+}
+
 TEST_F(VornicProcessTest, SigintAlsoRunsTheShutdown) {
   Vornic vornic(env_, {"--headless"});
   ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }));
@@ -172,8 +246,9 @@ TEST_F(VornicProcessTest, DamagedRegistryIsReportedAndKept) {
   EXPECT_EQ(ReadFile(reg + ".bad"), damaged);
 }
 
-TEST_F(VornicProcessTest, UnusableLogPathsAreReportedAndTheSettingIsKept) {
-  std::vector<std::string> values = {env_.Path("missing/folder/kiv.log"), "/dev/null"};
+TEST_F(VornicProcessTest, UnusableLogPathsAreReportedOnceAndTheSettingIsKept) {
+  std::vector<std::string> values = {env_.Path("missing/folder/kiv.log"), env_.Path("fifo")};
+  ASSERT_EQ(::mkfifo(env_.Path("fifo").c_str(), 0600), 0);
   if (::geteuid() != 0) {
     // Root writes anywhere, so a read-only folder only counts for others.
     std::filesystem::create_directories(env_.Path("readonly"));
@@ -181,31 +256,35 @@ TEST_F(VornicProcessTest, UnusableLogPathsAreReportedAndTheSettingIsKept) {
                                                             std::filesystem::perms::owner_exec);
     values.push_back(env_.Path("readonly"));
   }
+  const std::string socket = platform::RuntimeDir() + "/kiv.sock";
   for (const std::string& value : values) {
     SCOPED_TRACE(value);
     ASSERT_TRUE(settings_.WriteString(kSubKeySettings, "LogFileName", value));
     settings_.DeleteValue(kSubKeyLog, "LastLogMessage");
     Vornic vornic(env_, {"--headless"});
-    // "Vornic ready", the main window's first status event, is the last
-    // start-up line; the connection monitor, launched after it, may already
-    // have logged its own lines (first-run notice, server probe).
-    ASSERT_TRUE(WaitUntil([&] {
-      const std::string last = RegString(kSubKeyLog, "LastLogMessage");
-      for (const char* line : {"Vornic ready", "First time client", "Welcome to the Vornic",
-                               "Could not ping server", "Connection Server Port Number"})
-        if (last.find(line) != std::string::npos) return true;
-      return false;
-    })) << vornic.Stderr();
+    // The socket is there once the copy is past its single-instance check.
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(socket); })) << vornic.Stderr();
     vornic.Signal(SIGTERM);
     EXPECT_EQ(vornic.Wait(), 0);
     EXPECT_NE(vornic.Stderr().find("unable to use the log file"), std::string::npos);
     EXPECT_EQ(RegString(kSubKeyLog, "LogFileFailure"),
               "The log filename is not specified, I have nowhere to log!");
-    EXPECT_NE(RegString(kSubKeyLog, "LastLogMessage").find(std::string(44, '*') + "\r\n"),
-              std::string::npos);
+    // Recorded once, with the first line that found no log: the banner.
+    const std::string last = RegString(kSubKeyLog, "LastLogMessage");
+    EXPECT_NE(last.find(std::string(44, '*') + "\r\n"), std::string::npos) << last;
     EXPECT_EQ(RegString(kSubKeySettings, "LogFileName"), value);
   }
   EXPECT_FALSE(std::filesystem::exists(env_.Path("missing")));
+
+  // A log sent to /dev/null is a choice, not a failure.
+  ASSERT_TRUE(settings_.WriteString(kSubKeySettings, "LogFileName", "/dev/null"));
+  settings_.DeleteValue(kSubKeyLog, "LogFileFailure");
+  Vornic quiet(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(socket); })) << quiet.Stderr();
+  quiet.Signal(SIGTERM);
+  EXPECT_EQ(quiet.Wait(), 0);
+  EXPECT_EQ(quiet.Stderr().find("unable to use the log file"), std::string::npos);
+  EXPECT_EQ(RegString(kSubKeyLog, "LogFileFailure"), "");
 }
 
 TEST_F(VornicProcessTest, ADataFolderOthersMayWriteToStopsTheStart) {
