@@ -25,3 +25,5 @@ int AppMessageBox(const std::string& text, UINT type) {
   MessageBoxHost* host = g_host.load();
   return (host ? host : &console)->Show(text, type);
 }
+
+bool AppMessageBoxCanAsk() { return g_host.load() != nullptr; }

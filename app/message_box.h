@@ -40,3 +40,7 @@ class ConsoleMessageBox : public MessageBoxHost {
 // Installs `host` (not owned; nullptr restores the console host).
 void SetMessageBoxHost(MessageBoxHost* host);
 int AppMessageBox(const std::string& text, UINT type = MB_OK);
+// True when a host is installed that puts questions to a person; false
+// while only the console host answers (no display), so a caller can leave
+// out a question whose safe answer would be taken for the user's.
+bool AppMessageBoxCanAsk();

@@ -19,6 +19,9 @@ constexpr Entry kStrings[] = {
      "Vornic will run in the background from here.\r\nYou can control Vornic by right-clicking "
      "on this icon."},
     {IDS_NEW_VERSION, "A new version of Vornic is available.\r\nClick for details."},
+    {IDS_UPDATE_QUESTION,
+     "Version %s of Vornic is available.\r\n\r\n%s\r\n\r\nDo you want to install this update "
+     "now?"},
     {IDS_BUTTON_DISABLE, "Disable"},
     {IDS_BUTTON_ENABLE, "Enable"},
     {IDS_DISABLED_BY_USER, "Vornic Disabled by user"},
@@ -53,6 +56,9 @@ constexpr Entry kStrings[] = {
     {IDS_TRANSMIT_CONNECTION_LOST, "Connection lost. Cancelling transmit."},
     {IDS_TRANSMIT_PLAYS_POSTPONED, "Send Plays postponed (5 min): %s"},
     {IDS_TRANSMIT_PLAYS_WAITING, "Plays currently waiting for send:"},
+    {IDS_UPDATE_AVAILABLE, "Vornic update available"},
+    {IDS_UPDATE_DOWNLOAD_FAILED,
+     "Could not successfully download Vornic update!\r\nWill attempt again later."},
 };
 
 }  // namespace

@@ -14,6 +14,7 @@ inline constexpr UINT IDS_TIME_TEXT_FORMAT = 182;
 inline constexpr UINT IDS_ASK_FOR_LOGIN = 186;
 inline constexpr UINT IDS_RUNS_IN_BACKGROUND = 196;
 inline constexpr UINT IDS_NEW_VERSION = 197;
+inline constexpr UINT IDS_UPDATE_QUESTION = 198;
 inline constexpr UINT IDS_BUTTON_DISABLE = 210;
 inline constexpr UINT IDS_BUTTON_ENABLE = 211;
 inline constexpr UINT IDS_DISABLED_BY_USER = 220;
@@ -43,6 +44,8 @@ inline constexpr UINT IDS_TRANSMIT_SERVER_BUSY = 1506;
 inline constexpr UINT IDS_TRANSMIT_CONNECTION_LOST = 1507;
 inline constexpr UINT IDS_TRANSMIT_PLAYS_POSTPONED = 1509;
 inline constexpr UINT IDS_TRANSMIT_PLAYS_WAITING = 1510;
+inline constexpr UINT IDS_UPDATE_AVAILABLE = 1600;
+inline constexpr UINT IDS_UPDATE_DOWNLOAD_FAILED = 1601;
 
 // The text of string `id`; "" when the table has no such string.
 const char* LoadStringResource(UINT id);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -56,6 +57,14 @@ bool TryLocalTime(std::time_t t, std::tm* out);
 // tm_isdst = -1). The database and the server rely on this exact
 // convention, so it is not "fixed" here.
 std::int64_t NowAsStoredTime(std::time_t t);
+
+// A time text "YYYY-MM-DDTHH:MM:SS..." (the library dates, the UpdateCheck
+// setting): the six numbers at their fixed positions (0, 5, 8, 11, 14, 17)
+// taken as a calendar time in the local time zone and converted the way
+// stored times are (as NowAsStoredTime does). False, leaving `*stored`
+// alone, when the text is shorter than 19 characters, a number position
+// holds anything but digits, or a field is out of its calendar range.
+bool ParseTimeText(std::string_view text, std::int64_t* stored);
 
 // strftime of the local time of `t`.
 std::string FormatLocalTime(std::time_t t, const char* format);

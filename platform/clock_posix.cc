@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/clock.h"
 
@@ -26,6 +27,18 @@ class RealClock : public Clock {
     }
   }
 };
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Days from 1970-01-01 to the proleptic Gregorian date (y, m, d).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
 
 }  // namespace
 
@@ -80,6 +93,32 @@ std::string FormatLocalTime(std::time_t t, const char* format) {
   char buf[128];
   size_t n = ::strftime(buf, sizeof buf, format, &tm);
   return std::string(buf, n);
+}
+
+bool ParseTimeText(std::string_view text, std::int64_t* stored) {
+  if (text.size() < 19) return false;
+  auto number = [&](std::size_t pos, std::size_t width, int* value) {
+    *value = 0;
+    for (std::size_t i = pos; i < pos + width; ++i) {
+      if (!IsDigit(text[i])) return false;
+      *value = *value * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int year, month, day, hour, minute, second;
+  if (!number(0, 4, &year) || !number(5, 2, &month) || !number(8, 2, &day) ||
+      !number(11, 2, &hour) || !number(14, 2, &minute) || !number(17, 2, &second))
+    return false;
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return false;
+  // The fields as UTC seconds; NowAsStoredTime turns them back into the same
+  // calendar fields and converts those as local time, which is what the
+  // record's times are made of.
+  const std::int64_t utc =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      hour * 3600 + minute * 60 + second;
+  *stored = NowAsStoredTime(static_cast<std::time_t>(utc));
+  return true;
 }
 
 }  // namespace platform

@@ -47,6 +47,11 @@ bool IsDirectory(const std::string& path);
 // True when `path` exists at all (any kind of file).
 bool PathExists(const std::string& path);
 
+// Reads the whole regular file at `path` into `*out`. 0 or errno: EINVAL
+// for anything but a regular file (the open never blocks on a FIFO), EFBIG
+// when it holds more than `max_bytes`.
+int ReadFileLimited(const std::string& path, std::size_t max_bytes, std::string* out);
+
 // The text of an errno value (strerror_r).
 std::string ErrnoText(int err);
 

@@ -94,6 +94,37 @@ int CopyFileOverwrite(const std::string& from, const std::string& to) {
   return err;
 }
 
+int ReadFileLimited(const std::string& path, std::size_t max_bytes, std::string* out) {
+  out->clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat st {};
+  int err = 0;
+  if (::fstat(fd, &st) != 0)
+    err = errno;
+  else if (!S_ISREG(st.st_mode))
+    err = EINVAL;
+  else if (static_cast<std::uint64_t>(st.st_size) > max_bytes)
+    err = EFBIG;
+  char buf[65536];
+  while (err == 0) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno != EINTR) err = errno;
+      continue;
+    }
+    if (n == 0) break;
+    if (out->size() + static_cast<std::size_t>(n) > max_bytes) {
+      err = EFBIG;  // grew while being read
+      break;
+    }
+    out->append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (err != 0) out->clear();
+  return err;
+}
+
 int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
 bool IsDirectory(const std::string& path) {

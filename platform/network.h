@@ -43,4 +43,8 @@ bool ProbeTcpConnect(const std::string& host, int port, int timeout_ms, std::str
 // when uname fails.
 std::string SystemNameAndRelease();
 
+// The system's proxy for HTTP: the http_proxy (else HTTP_PROXY) environment
+// variable, as written there; empty when none is set.
+std::string SystemProxySetting();
+
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -196,6 +197,14 @@ std::string SystemNameAndRelease() {
     return {};
   }
   return std::string(names.sysname) + " " + names.release;
+}
+
+std::string SystemProxySetting() {
+  for (const char* name : {"http_proxy", "HTTP_PROXY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != 0) return value;
+  }
+  return {};
 }
 
 }  // namespace platform

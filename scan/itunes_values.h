@@ -37,10 +37,7 @@ bool PercentDecode(std::string_view text, std::string* out,
 // folder test, a substring test, still saw them inside).
 bool LocationToPath(std::string_view location, std::string* path);
 
-// A library date "YYYY-MM-DDTHH:MM:SSZ": the six numbers at their fixed
-// positions (0, 5, 8, 11, 14, 17) taken as a calendar time in the local
-// time zone and converted the way the record's times are (mktime of those
-// fields). False, leaving `*out` alone, when the text is shorter than 19
-// characters, a number position holds anything but digits, or a field is
-// out of its calendar range.
+// A library date "YYYY-MM-DDTHH:MM:SSZ", read as platform::ParseTimeText
+// reads time texts: the calendar fields as local time, converted the way
+// the record's times are. False, leaving `*out` alone, when it is not one.
 bool ParseItunesDate(std::string_view text, std::int64_t* out);

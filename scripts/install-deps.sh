@@ -8,7 +8,7 @@ packages=(
   libxmlrpc-c++8-dev libexpat1-dev libtinyxml2-dev libtag1-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libchromaprint-dev
   qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libsystemd-dev
-  xvfb xauth ffmpeg python3 dbus-daemon
+  xvfb xauth ffmpeg python3 dbus-daemon openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   lintian desktop-file-utils appstream
 )

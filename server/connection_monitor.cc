@@ -34,7 +34,7 @@ void ResetServerState() {
 AgentConnectionMon::AgentConnectionMon(const AgentContext& context) : context_(context) {}
 
 int AgentConnectionMon::Run() {
-  if (g_first_run.exchange(false)) FirstRunNotice();
+  if (g_first_run.exchange(false)) FirstRunNotice(context_);
   CredentialRefresh(context_);
   if (CheckQuit()) return 1;
   CheckConnection();

@@ -8,8 +8,8 @@
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "app/string_table.h"
-#include "server/kiv_protocol.h"
 #include "server/connectivity.h"
+#include "server/kiv_protocol.h"
 #include "server/server_session.h"
 
 namespace {
@@ -47,7 +47,7 @@ CredentialRefreshOutcome LastCredentialRefresh() {
   return g_outcome;
 }
 
-void FirstRunNotice() {
+void FirstRunNotice(const AgentContext& context) {
   CRegSettings& settings = AppSettings();
   // Absent counts as "welcome shown" for the test below; the welcome itself
   // is still shown when the value cannot be read.
@@ -64,8 +64,18 @@ void FirstRunNotice() {
     }
   }
   int result = CheckAuthentication(1);
-  if (result == -2 && DiscoverBrowserLogin() == 1 && AuthState == 0)
+  // A user signed in on the web site needs no password here, whether the
+  // stored credentials are refused or were never entered.
+  const bool missing = result == -4 && IsOnline(0) == 1;
+  if ((result == -2 || missing) && DiscoverBrowserLogin() == 1 && AuthState == 0) {
     result = CheckAuthentication(1);
+    // Start-up held the agents back for want of credentials.
+    if (missing && result == 0) {
+      context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_PLAYMON, 5000);
+      context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 10000);
+      context.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_FOLDERMON, 10000);
+    }
+  }
   if (result == -2 && (notified & 1) != 0)
     AppMessageBox(LoadStringResource(IDS_LOGIN_INVALID), MB_OK | MB_ICONERROR);
 }

@@ -19,9 +19,13 @@ using BrowserLoginFinder = std::function<int()>;
 void SetBrowserLoginFinder(BrowserLoginFinder finder);
 
 // Welcome box on a first run without credentials (setting Notified, bit 0),
-// then an authentication; a refusal tries the browser login once and, still
-// refused, shows "Your KIV username or password is not valid.".
-void FirstRunNotice();
+// then an authentication. Missing or refused credentials try the browser
+// login once; refused ones, still refused, show "Your KIV username or
+// password is not valid.". When the browser login supplies credentials
+// that were missing, the play monitor (5 s), the indexer and the folder
+// monitor (10 s) are requested through `context`, as after a login typed
+// on the account page.
+void FirstRunNotice(const AgentContext& context = AgentContext());
 
 // Exchanges the pending user name and password (when both are held). On
 // success the settings Username and Password receive the user name and the

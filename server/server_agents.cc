@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "server/agent_transmit.h"
+#include "server/agent_updater.h"
+#include "server/browser_login.h"
 #include "server/connection_monitor.h"
 
 void RegisterServerAgents(AgentJobRegistry& registry) {
@@ -10,4 +12,6 @@ void RegisterServerAgents(AgentJobRegistry& registry) {
     return std::unique_ptr<CAgent>(new AgentConnectionMon(context));
   });
   RegisterTransmitAgent(registry);
+  RegisterUpdaterAgent(registry);
+  InstallBrowserLogin();
 }

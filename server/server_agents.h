@@ -7,6 +7,7 @@
 
 #include "app/agent_registry.h"
 
-// Registers the connection monitor (AGENT_CONNECTIONMON) and the transmit
-// agent (AGENT_SERVER).
+// Registers the connection monitor (AGENT_CONNECTIONMON), the transmit
+// agent (AGENT_SERVER) and the update checker (AGENT_UPDATER), and installs
+// the browser login as the first-run notice's finder.
 void RegisterServerAgents(AgentJobRegistry& registry);

@@ -7,6 +7,7 @@
 
 #include "app/controller_state.h"
 #include "app/format.h"
+#include "app/identification_state.h"
 #include "app/string_table.h"
 #include "db/kiv_db.h"
 #include "server/connectivity.h"
@@ -47,8 +48,10 @@ bool AgentTransmit::IsCandidate(const DBEntry& entry, bool played_only,
   if (entry.kiv_id != 0) return false;
   if (played_only && entry.play_count == 0) return false;
   // With identification in use a track waits until the identification
-  // agent has looked at it since it was last reported.
-  if (use_music_id_ != 0 && !(entry.identified > entry.reported)) return false;
+  // agent has looked at it since it was last reported, unless
+  // identification cannot run at all: then it goes unidentified.
+  if (use_music_id_ != 0 && !IdentificationUnavailable() && !(entry.identified > entry.reported))
+    return false;
   if (entry.flags & kNeverSent) return false;
   return FindEnabledPath(paths, EntryPath(entry)) != 0;
 }

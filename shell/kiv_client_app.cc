@@ -13,6 +13,7 @@
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "musicid/cddb_startup.h"
 #include "shell/cli_verbs.h"
 #include "shell/headless_main_window.h"
 #include "shell/kiv_client_dlg.h"
@@ -219,9 +220,16 @@ int CKivClientApp::ExitInstance() {
 // folder) is opened, its index loaded and the file repaired when needed.
 BOOL CKivClientApp::InitDatabase() { return KivDB::Initialise(); }
 void CKivClientApp::ShutdownDatabase() { KivDB::Shutdown(); }
-// No identification component yet.
-void CKivClientApp::CreateIdentificationLoader() {}
-void CKivClientApp::UnloadIdentificationLoader() {}
+// The loader is created with the program folder and stays until exit; it
+// also gives GetTagEntry the component's tag objects.
+void CKivClientApp::CreateIdentificationLoader() {
+  CreateCddbLoader();
+  loader_created_ = true;
+}
+void CKivClientApp::UnloadIdentificationLoader() {
+  if (loader_created_) FreeCddbLoader();
+  loader_created_ = false;
+}
 // The tag reader stays initialised from here until shutdown.
 void CKivClientApp::AcquireTagReader() { tag_reader_ = std::make_unique<CTagReaderRef>(); }
 void CKivClientApp::ReleaseTagReader() { tag_reader_.reset(); }

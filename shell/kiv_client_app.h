@@ -108,6 +108,7 @@ class CKivClientApp {
   bool database_ready_ = false;
   // Non-zero when start-up was refused (the data folder is not safe).
   int exit_code_ = 0;
+  bool loader_created_ = false;
   // The main window: its view (made by make_view_) and the agent controller
   // behind it.
   std::unique_ptr<MainWindowView> view_;

@@ -21,7 +21,9 @@ int main(int argc, char** argv) {
   AgentFolderMonitorOptions folder_monitor;
   folder_monitor.is_online = [] { return IsOnline(0) > 0; };
   RegisterFolderMonitorAgent(AgentJobs(), folder_monitor);
-  RegisterMusicIdAgent(AgentJobs());
+  AgentMusicIDOptions music_id;
+  music_id.is_online = [] { return IsOnline(0) > 0; };
+  RegisterMusicIdAgent(AgentJobs(), music_id);
   // No display yet: the headless window stands in for the visible one.
   auto make_view = [](MessageLoop&, const CommandLineOptions&) -> std::unique_ptr<MainWindowView> {
     return std::make_unique<HeadlessMainWindow>();

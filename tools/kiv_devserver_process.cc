@@ -30,15 +30,20 @@ std::string ReadFile(const std::string& path) {
 
 }  // namespace
 
-DevServer::DevServer(const std::string& dir, std::vector<std::string> args) : dir_(dir) {
+std::string IdentifyDevServiceScript() { return IDENTIFY_DEVSERVICE; }
+
+DevServer::DevServer(const std::string& dir, std::vector<std::string> args,
+                     const std::string& script)
+    : dir_(dir) {
   std::filesystem::create_directories(dir_);
   const std::string port_file = dir_ + "/port";
   std::filesystem::remove(port_file);
   if (!std::filesystem::exists(dir_ + "/config.json")) SetConfig("{}");
-  std::vector<std::string> argv_text = {
-      PYTHON3,       KIV_DEVSERVER,   "--port",   "0",
-      "--port-file", port_file,       "--config", dir_ + "/config.json",
-      "--record",    dir_ + "/record"};
+  std::vector<std::string> argv_text = {PYTHON3,       script.empty() ? KIV_DEVSERVER : script,
+                                        "--port",      "0",
+                                        "--port-file", port_file,
+                                        "--config",    dir_ + "/config.json",
+                                        "--record",    dir_ + "/record"};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argv_text) argv.push_back(a.data());

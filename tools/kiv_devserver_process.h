@@ -16,8 +16,11 @@ namespace kiv_devserver {
 class DevServer {
  public:
   // Starts the server with `args` added to its command line and waits
-  // until it listens (ok() tells whether it came up).
-  DevServer(const std::string& dir, std::vector<std::string> args = {});
+  // until it listens (ok() tells whether it came up). `script` is another
+  // development service taking the same options (--port, --port-file,
+  // --config, --record), such as IdentifyDevServiceScript().
+  DevServer(const std::string& dir, std::vector<std::string> args = {},
+            const std::string& script = {});
   // Stops it (SIGTERM, then SIGKILL) and reaps it.
   ~DevServer();
   DevServer(const DevServer&) = delete;
@@ -58,6 +61,9 @@ class DevServer {
   pid_t pid_ = -1;
   int port_ = 0;
 };
+
+// The development lookup service of identification (tools/identify-devservice).
+std::string IdentifyDevServiceScript();
 
 // A free loopback TCP port that nothing listens on (bound and released).
 int UnusedPort();

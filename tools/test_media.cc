@@ -167,6 +167,16 @@ const FormatInfo* FindFormat(const std::string& extension) {
   return recipe != nullptr ? &recipe->info : nullptr;
 }
 
+std::string SetTagProperty(const std::string& path, const std::string& key,
+                           const std::string& value) {
+  TagLib::FileRef file(path.c_str(), false);
+  if (file.isNull()) return "TagLib cannot open " + path;
+  TagLib::PropertyMap properties = file.file()->properties();
+  properties.replace(key, TagLib::StringList(TagLib::String(value, TagLib::String::UTF8)));
+  file.file()->setProperties(properties);
+  return file.save() ? "" : "TagLib cannot save " + path;
+}
+
 std::string MakeTestMedia(const std::string& path, const MediaPlan& plan) {
   const Recipe* recipe = FindRecipe(plan.format);
   if (recipe == nullptr) return "unknown format " + plan.format;

@@ -55,6 +55,12 @@ const FormatInfo* FindFormat(const std::string& extension);
 // success, else what went wrong (ffmpeg's own message when it failed).
 std::string MakeTestMedia(const std::string& path, const MediaPlan& plan);
 
+// Adds or replaces one tag property (TagLib's name, e.g.
+// "MUSICBRAINZ_TRACKID") in any file TagLib can write. Returns an empty
+// string on success, else what went wrong.
+std::string SetTagProperty(const std::string& path, const std::string& key,
+                           const std::string& value);
+
 // Duration that gives a file of about `bytes` for `plan` (its format,
 // bitrate, rate and channels): exact for PCM, nominal for lossy formats.
 double SecondsForSize(const MediaPlan& plan, long long bytes);

@@ -99,7 +99,8 @@ void RoadTest::StopServer() {
 void RoadTest::SetServerConfig(const std::string& more) {
   server_->SetConfig(std::string("{\"accounts\": [{\"username\": \"") + kUser +
                      "\", \"password\": \"demo\", \"client_password\": \"" + kClientPassword +
-                     "\"}]" + (more.empty() ? "" : ", " + more) + "}");
+                     "\", \"user_id\": \"" + kUserId + "\", \"token\": \"" + kLoginToken + "\"}]" +
+                     (more.empty() ? "" : ", " + more) + "}");
 }
 
 void RoadTest::UseServerPort(int port) {

@@ -28,6 +28,9 @@ using kiv_devserver::DevServer;
 
 inline constexpr const char* kUser = "demo@example.org";
 inline constexpr const char* kClientPassword = "demo-client-password";
+// The demo account's numeric id and the login token its web session holds.
+inline constexpr const char* kUserId = "5150";
+inline constexpr const char* kLoginToken = "Web-Session-7f3a";
 inline constexpr std::uint64_t kFirstServerId = (1ULL << 32) + 1000;
 
 class RoadTest : public ::testing::Test {

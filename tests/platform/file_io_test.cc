@@ -52,6 +52,21 @@ TEST(FileIoTest, AppendReportsTheOpenErrorAndRefusesFifosAndFolders) {
   EXPECT_TRUE(PathExists(env.Path("new.log")));
 }
 
+TEST(FileIoTest, ReadLimitedReadsRegularFilesUpToTheLimitOnly) {
+  TempEnv env;
+  std::string out = "stale";
+  WriteFile(env.Path("f"), std::string(1000, 'x'));
+  EXPECT_EQ(ReadFileLimited(env.Path("f"), 1000, &out), 0);
+  EXPECT_EQ(out.size(), 1000u);
+  EXPECT_EQ(ReadFileLimited(env.Path("f"), 999, &out), EFBIG);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(ReadFileLimited(env.Path("missing"), 10, &out), ENOENT);
+  EXPECT_EQ(ReadFileLimited(env.root(), 10, &out), EINVAL);
+  // A FIFO without a writer must not block the caller.
+  ASSERT_EQ(::mkfifo(env.Path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(ReadFileLimited(env.Path("fifo"), 10, &out), EINVAL);
+}
+
 TEST(FileIoTest, CopyOverwritesAndRemoveDeletes) {
   TempEnv env;
   WriteFile(env.Path("src"), std::string(200000, 'a'));

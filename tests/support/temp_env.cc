@@ -14,13 +14,14 @@ TempEnv::TempEnv() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "vornic-test-XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   root_ = tmpl;
-  for (const char* sub : {"home", "config", "data", "runtime"})
+  for (const char* sub : {"home", "config", "data", "runtime", "tmp"})
     std::filesystem::create_directories(Path(sub));
   ::chmod(RuntimeDir().c_str(), 0700);
   SetEnv("HOME", Path("home"));
   SetEnv("XDG_CONFIG_HOME", ConfigHome());
   SetEnv("XDG_DATA_HOME", DataHome());
   SetEnv("XDG_RUNTIME_DIR", RuntimeDir());
+  SetEnv("TMPDIR", Path("tmp"));
 }
 
 TempEnv::~TempEnv() {

@@ -1,6 +1,6 @@
-// TempEnv: a temporary folder for one test, with HOME and the XDG variables
-// pointed inside it, so everything the program reads or writes stays in the
-// box. The folder is removed and the variables restored on destruction.
+// TempEnv: a temporary folder for one test, with HOME, TMPDIR and the XDG
+// variables pointed inside it, so everything the program reads or writes
+// stays in the box. The folder is removed and the variables restored on destruction.
 #pragma once
 
 #include <map>

@@ -1,0 +1,86 @@
+// The lookup web service: one v2/lookup call per fingerprint (client key,
+// duration, fingerprint, meta=recordings+releasegroups+compress) over
+// libcurl, at most three calls a second, and the reading of its JSON
+// answer into candidates (a recording on one release group, with the
+// service's score).
+//
+// Thread safety: a LookupClient belongs to one thread; ReadLookupAnswer is
+// a pure function.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cddb_component {
+
+struct LookupCandidate {
+  double score = 0;
+  std::string recording_id;
+  std::string title;
+  std::string artist;  // the recording's artists with their join phrases
+  std::string group_id;
+  std::string album;
+  std::string album_artist;
+  std::string type;       // the release group's primary type
+  std::string secondary;  // its secondary types, ", "-separated
+};
+
+struct LookupAnswer {
+  enum class Outcome {
+    kOk,           // candidates holds the matches (possibly none)
+    kFileError,    // the service refused this fingerprint
+    kUnavailable,  // unreachable, failing or not answering in its format
+    kKeyRefused,   // the client key is not accepted
+  };
+  Outcome outcome = Outcome::kUnavailable;
+  std::string message;
+  std::vector<LookupCandidate> candidates;
+};
+
+// Reads an answer with HTTP status `http_status` (0: no answer at all).
+LookupAnswer ReadLookupAnswer(long http_status, std::string_view body);
+
+struct LookupRequest {
+  std::string url;
+  std::string client_key;
+  long duration = 0;  // seconds
+  std::string fingerprint;
+  std::string proxy_host;
+  long proxy_port = 0;
+  std::string proxy_user;
+  std::string proxy_password;
+};
+
+// Spaces calls at least `interval_ms` apart, start to start.
+class RequestPacer {
+ public:
+  using NowFn = std::function<std::int64_t()>;  // milliseconds, monotonic
+  using SleepFn = std::function<void(std::int64_t)>;
+  RequestPacer(std::int64_t interval_ms, NowFn now, SleepFn sleep);
+  // Waits until the next call may start, and counts it as started.
+  void Wait();
+
+ private:
+  std::int64_t interval_ms_;
+  NowFn now_;
+  SleepFn sleep_;
+  bool first_ = true;
+  std::int64_t last_ = 0;
+};
+
+// Three calls a second, on the steady clock.
+inline constexpr std::int64_t kLookupIntervalMs = 334;
+
+class LookupClient {
+ public:
+  LookupClient();
+  LookupAnswer Lookup(const LookupRequest& request);
+
+ private:
+  RequestPacer pacer_;
+};
+
+}  // namespace cddb_component

@@ -1,0 +1,30 @@
+// PrivateTempDir: a folder of the program's own under the system's
+// temporary folder ($TMPDIR, else /tmp), made with mode 0700 so no other
+// user can read what is put there (copies of the browser's cookie store).
+// It and the files directly inside it are removed on destruction.
+//
+// One object belongs to one thread.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class PrivateTempDir {
+ public:
+  // Creates the folder; ok() tells whether that worked (errno in error()).
+  PrivateTempDir();
+  ~PrivateTempDir();
+  PrivateTempDir(const PrivateTempDir&) = delete;
+  PrivateTempDir& operator=(const PrivateTempDir&) = delete;
+
+  bool ok() const { return !path_.empty(); }
+  int error() const { return error_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  int error_ = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,73 @@
+// AgentUpdater (AGENT_UPDATER): fetches the service's update description,
+// compares the version it offers with the running one and, as the user's
+// earlier answers (setting UpdateAllow) say, announces the update quietly
+// or asks, downloads the installer into the data folder and hands it to
+// the desktop's handler for its type. The program never runs it itself.
+//
+// Settings: UpdateUrl (default: "/update.txt" on the KIV server's web
+// server), UpdateAllow (0 announce only; -1 declined, ask again at most
+// every three days; 2 accepted, installer not yet opened; 3 ask even
+// without a newer version; other non-zero values ask), UpdateCheck (time
+// text of the last completed check).
+//
+// Threads: the job belongs to its agent thread; the download runs on a
+// helper thread while the agent thread keeps answering stop requests, and
+// Cancel may be called from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/agent.h"
+#include "app/agent_registry.h"
+
+// Three days, the least time between two questions after a No.
+inline constexpr std::int64_t kUpdateDeclinedWaitSeconds = 259200;
+
+class AgentUpdater : public CAgent {
+ public:
+  explicit AgentUpdater(const AgentContext& context);
+
+  // One check, then 1 (always). Offline it only logs; otherwise it ends by
+  // writing UpdateCheck, unless the three-day wait after a No holds.
+  int Run() override;
+
+  // Fetches and reads the description. 1 when it offers a version newer
+  // than the running one, 0 otherwise (also on any failure); the offer's
+  // pieces are kept either way.
+  int CheckForUpdate();
+
+  // Downloads the offered installer into the data folder under a name made
+  // of the offer's four version numbers, with progress on activity 9. 1
+  // when it arrived whole; 0 when the address or version is unusable, the
+  // download failed or was cancelled (the partial file is removed).
+  int DownloadUpdate();
+
+  // Stops a download under way (the partial file is removed).
+  void Cancel() { cancel_ = 1; }
+
+  const std::string& offered_version() const { return version_; }
+  const std::string& installer_url() const { return url_; }
+  const std::string& installer_path() const { return path_; }
+  const std::string& description() const { return description_; }
+
+ private:
+  // Ask, download, open: the user's road when asking is possible.
+  void AskAndInstall(std::int32_t* allow);
+  void Announce();
+
+  AgentContext context_;
+  std::atomic<int> cancel_{0};
+  std::string version_;
+  std::string url_;
+  std::string path_;
+  std::string description_;
+};
+
+// The update address used when UpdateUrl cannot be read: "/update.txt" on
+// the scheme, host and port of the KIV server's address.
+std::string DefaultUpdateUrl();
+
+// Registers AgentUpdater for AGENT_UPDATER.
+void RegisterUpdaterAgent(AgentJobRegistry& registry);
