@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "app/agent.h"
+#include "app/log.h"
 #include "shell/headless_main_window.h"
 #include "shell/kiv_client_dlg.h"
-#include "app/log.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "musicid/cddb_module_loader.h"
-#include "musicid/cddb_object.h"
 #include "media/decoder.h"
 #include "media/tag_reader.h"
+#include "musicid/cddb_module_loader.h"
+#include "musicid/cddb_object.h"
 #include "tools/test_media.h"
 
 namespace {

@@ -35,11 +35,11 @@
 #include "app/log.h"
 #include "app/message_loop.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
-#include "app/search_paths.h"
-#include "media/tag_reader.h"
 
 namespace {
 

@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "app/log.h"
-#include "scan/itunes_library.h"
 #include "media/tag_reader.h"
+#include "scan/itunes_library.h"
 #include "tools/itunes_library_writer.h"
 #include "tools/test_media.h"
 

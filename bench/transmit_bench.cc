@@ -19,10 +19,10 @@
 
 #include "app/log.h"
 #include "app/reg_settings.h"
-#include "db/kiv_db.h"
-#include "platform/folders.h"
 #include "app/search_paths.h"
+#include "db/kiv_db.h"
 #include "media/tag_reader.h"
+#include "platform/folders.h"
 #include "server/agent_transmit.h"
 #include "server/connectivity.h"
 #include "server/server_session.h"

@@ -7,8 +7,8 @@
 #include "db/db_log.h"
 #include "db/db_state.h"
 #include "db/kiv_db.h"
-#include "platform/text.h"
 #include "media/tag_reader.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "db/db_log.h"
 #include "db/db_state.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
-#include "media/tag_reader.h"
 
 using kivdb::DbLog;
 using kivdb::DbLogDetail;

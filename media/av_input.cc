@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "app/log.h"
-#include "platform/text.h"
 #include "media/tag_reader_internal.h"
+#include "platform/text.h"
 
 extern "C" {
 #include <libavutil/dict.h>

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
 #include "media/av_input.h"
 #include "media/tag_reader.h"
 #include "media/tag_reader_internal.h"
+#include "platform/text.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/text.h"
 #include "media/tag_reader_internal.h"
+#include "platform/text.h"
 
 namespace scan_internal {
 

@@ -17,10 +17,10 @@
 #include <string>
 
 #include "app/log.h"
-#include "platform/text.h"
 #include "media/av_input.h"
 #include "media/cached_file_stream.h"
 #include "media/tag_reader_internal.h"
+#include "platform/text.h"
 
 namespace scan_internal {
 namespace {

@@ -9,11 +9,11 @@
 #include "app/format.h"
 #include "app/identification_state.h"
 #include "app/messages.h"
+#include "app/search_paths.h"
 #include "db/kiv_db.h"
 #include "musicid/kiv_client_musicid.h"
 #include "musicid/musicid_log.h"
 #include "platform/network.h"
-#include "app/search_paths.h"
 
 using musicid::Log;
 

@@ -4,14 +4,14 @@
 #include <new>
 
 #include "app/format.h"
+#include "media/decoder.h"
+#include "media/tag_reader.h"
 #include "musicid/cddb_module_loader.h"
 #include "musicid/musicid_checks.h"
 #include "musicid/musicid_event_sink.h"
 #include "musicid/musicid_log.h"
 #include "platform/folders.h"
 #include "platform/network.h"
-#include "media/decoder.h"
-#include "media/tag_reader.h"
 
 using musicid::Log;
 using musicid::LogDetail;

@@ -7,12 +7,12 @@
 #include "app/controller_state.h"
 #include "app/format.h"
 #include "app/log.h"
+#include "app/search_paths.h"
 #include "platform/dir_walk.h"
 #include "platform/file_io.h"
 #include "scan/agent_indexer.h"
 #include "scan/collection_rules.h"
 #include "scan/folder_tree_watch.h"
-#include "app/search_paths.h"
 
 namespace {
 

@@ -171,7 +171,8 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
     } else if (db_->AddEntry(path)) {
       IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
       Post(WM_STATUS_EVENT, kJobIndex, 0,
-           StrFormat(LoadStringResource(IDS_INDEX_ADDED), std::string(platform::BaseName(path)).c_str()));
+           StrFormat(LoadStringResource(IDS_INDEX_ADDED),
+                     std::string(platform::BaseName(path)).c_str()));
     } else {
       IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
     }
@@ -205,7 +206,8 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
     return;
   db_->UpdateEntry(info);
   Post(WM_STATUS_EVENT, kJobIndex, 0,
-       StrFormat(LoadStringResource(IDS_INDEX_UPDATING), std::string(platform::BaseName(path)).c_str()));
+       StrFormat(LoadStringResource(IDS_INDEX_UPDATING),
+                 std::string(platform::BaseName(path)).c_str()));
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {

@@ -24,11 +24,11 @@
 #include "app/agent.h"
 #include "app/agent_registry.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "db/db_format.h"
 #include "platform/dir_walk.h"
 #include "platform/win_types.h"
 #include "scan/collection_rules.h"
-#include "app/search_paths.h"
 
 class KivDB;
 

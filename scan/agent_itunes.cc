@@ -6,15 +6,15 @@
 #include "app/controller_state.h"
 #include "app/format.h"
 #include "app/log.h"
+#include "app/search_paths.h"
 #include "app/string_table.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/clock.h"
 #include "platform/file_info.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "scan/itunes_tracks.h"
-#include "app/search_paths.h"
-#include "media/tag_reader.h"
 
 namespace {
 
@@ -88,9 +88,9 @@ class AgentITunes::Import : public ItunesTrackHandler {
     PrepareNewItunesRecord(&track);
     if (!db_->AddEntry(&track)) return;
     AppLog().LogDetail("AgentITunes: added new file to db", path, LEVEL_INFO, MODULE_ITUNES);
-    agent_.context_.PostToMainWindow(
-        WM_STATUS_EVENT, kJobITunes, 0,
-        StrFormat(LoadStringResource(IDS_ITUNES_ADDED), std::string(platform::BaseName(path)).c_str()));
+    agent_.context_.PostToMainWindow(WM_STATUS_EVENT, kJobITunes, 0,
+                                     StrFormat(LoadStringResource(IDS_ITUNES_ADDED),
+                                               std::string(platform::BaseName(path)).c_str()));
   }
 
  private:

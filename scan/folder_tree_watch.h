@@ -17,9 +17,9 @@
 #include <string>
 #include <unordered_map>
 
+#include "app/search_paths.h"
 #include "platform/inotify_watcher.h"
 #include "scan/collection_rules.h"
-#include "app/search_paths.h"
 
 class FolderTreeWatch {
  public:

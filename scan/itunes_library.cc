@@ -4,10 +4,10 @@
 
 #include "app/format.h"
 #include "app/log.h"
+#include "media/tag_reader.h"
 #include "platform/file_info.h"
 #include "scan/itunes_tracks.h"
 #include "scan/itunes_values.h"
-#include "media/tag_reader.h"
 
 namespace {
 

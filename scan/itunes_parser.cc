@@ -220,7 +220,8 @@ bool ItunesXmlReader::Finish(const std::function<bool()>& stop) {
   return !failed_;
 }
 
-bool CheckWellFormed(platform::ByteSource& source, std::string* error, const std::function<bool()>& stop) {
+bool CheckWellFormed(platform::ByteSource& source, std::string* error,
+                     const std::function<bool()>& stop) {
   ItunesXmlReader reader(source, 0);
   const bool ok = reader.Finish(stop);
   if (error) *error = ok ? std::string() : reader.error();

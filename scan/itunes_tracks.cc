@@ -4,9 +4,9 @@
 #include <limits>
 #include <string>
 
+#include "media/tag_reader.h"
 #include "platform/text.h"
 #include "scan/itunes_values.h"
-#include "media/tag_reader.h"
 
 namespace {
 

@@ -30,9 +30,9 @@
 #include "app/agent.h"
 #include "app/agent_registry.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "db/db_format.h"
 #include "platform/win_types.h"
-#include "app/search_paths.h"
 
 class KivDB;
 namespace transmit {

@@ -35,12 +35,11 @@ bool CallWithIdentity(const char* method, const std::pair<const char*, std::stri
 
 int AuthenticateByToken(const std::string& user_id, const std::string& token) {
   std::string username, client_password;
-  const bool answered = CallWithIdentity(
-      "AuthenticateByToken", {"user_id", user_id}, {"token", token},
-      [&](const ResultStruct& answer) {
-        username = answer.String("username");
-        client_password = answer.String("client_password");
-      });
+  const bool answered = CallWithIdentity("AuthenticateByToken", {"user_id", user_id},
+                                         {"token", token}, [&](const ResultStruct& answer) {
+                                           username = answer.String("username");
+                                           client_password = answer.String("client_password");
+                                         });
   if (!answered) return -1;
   if (!username.empty() && !client_password.empty()) {
     AppSettings().WriteStringUtf8(kSubKeySettings, "Username", username);
@@ -55,12 +54,11 @@ int AuthenticateByToken(const std::string& user_id, const std::string& token) {
 int AuthenticateByPassword(const std::string& username, const std::string& password,
                            std::string* client_password, int set_state) {
   std::string answered_user, answered_password;
-  const bool answered = CallWithIdentity(
-      "AuthenticateByPassword", {"username", username}, {"password", password},
-      [&](const ResultStruct& answer) {
-        answered_user = answer.String("username");
-        answered_password = answer.String("client_password");
-      });
+  const bool answered = CallWithIdentity("AuthenticateByPassword", {"username", username},
+                                         {"password", password}, [&](const ResultStruct& answer) {
+                                           answered_user = answer.String("username");
+                                           answered_password = answer.String("client_password");
+                                         });
   if (!answered) return -3;
   const int rc = (!answered_user.empty() && !answered_password.empty()) ? 0 : -2;
   if (rc == 0 && client_password) *client_password = answered_password;
@@ -70,13 +68,12 @@ int AuthenticateByPassword(const std::string& username, const std::string& passw
 
 int ValidateAuthentication(const std::string& username, const std::string& password) {
   int status_flag = 0, return_code = 0;
-  const bool answered = CallWithIdentity(
-      "ValidateAuthentication", {"username", username}, {"password", password},
-      [&](const ResultStruct& answer) {
-        status_flag = answer.Int("status_flag");
-        return_code = answer.Int("return_code");
-        answer.String("message");  // read for its type; not used
-      });
+  const bool answered = CallWithIdentity("ValidateAuthentication", {"username", username},
+                                         {"password", password}, [&](const ResultStruct& answer) {
+                                           status_flag = answer.Int("status_flag");
+                                           return_code = answer.Int("return_code");
+                                           answer.String("message");  // read for its type; not used
+                                         });
   if (!answered) return -3;
   return (status_flag == 1 && return_code == 0) ? 0 : -2;
 }

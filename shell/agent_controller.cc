@@ -5,10 +5,10 @@
 
 #include "app/controller_state.h"
 #include "app/format.h"
-#include "shell/kiv_client_dlg.h"
 #include "app/log.h"
 #include "app/login_check.h"
 #include "app/string_table.h"
+#include "shell/kiv_client_dlg.h"
 
 namespace {
 

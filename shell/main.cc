@@ -4,14 +4,14 @@
 #include <vector>
 
 #include "app/agent_registry.h"
-#include "shell/headless_main_window.h"
-#include "shell/kiv_client_app.h"
 #include "musicid/agent_musicid.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
 #include "server/connectivity.h"
 #include "server/server_agents.h"
+#include "shell/headless_main_window.h"
+#include "shell/kiv_client_app.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -17,11 +17,11 @@
 
 #include "app/log.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/folders.h"
 #include "scan/agent_itunes.h"
-#include "app/search_paths.h"
-#include "media/tag_reader.h"
 
 int main(int argc, char** argv) {
   std::string library;

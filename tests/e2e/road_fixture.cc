@@ -14,9 +14,9 @@
 
 #include "app/log.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "db/kiv_db.h"
 #include "platform/folders.h"
-#include "app/search_paths.h"
 #include "tools/test_media.h"
 
 extern char** environ;

@@ -7,9 +7,9 @@
 #include <functional>
 #include <random>
 
-#include "platform/text.h"
 #include "media/decoder.h"
 #include "media/tag_reader.h"
+#include "platform/text.h"
 #include "tests/support/media_cache.h"
 #include "tests/support/temp_env.h"
 
@@ -112,7 +112,9 @@ TEST_F(BadInputTest, TruncatedFilesNeverCrash) {
       hr = Decode(path, &sink);
       EXPECT_TRUE(hr == S_OK || hr == E_FAIL) << keep;
       EXPECT_LE(sink.total, 4 * kBytesPerSecond + kDecodeBlockBytes);
-      if (keep <= 10) EXPECT_EQ(hr, E_FAIL);
+      if (keep <= 10) {
+        EXPECT_EQ(hr, E_FAIL);
+      }
     }
   }
 }

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/inotify_watcher.h"
-#include "platform/text.h"
 #include "media/decoder.h"
 #include "media/tag_reader.h"
+#include "platform/inotify_watcher.h"
+#include "platform/text.h"
 #include "tests/support/media_cache.h"
 #include "tests/support/temp_env.h"
 

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/text.h"
 #include "media/decoder.h"
 #include "media/tag_reader_internal.h"
+#include "platform/text.h"
 
 namespace {
 

@@ -15,10 +15,13 @@ TEST(TextTest, RoundTripsAstralAndBmpText) {
 
 TEST(TextTest, InvalidUtf8BecomesReplacementAndIsReported) {
   bool valid = true;
-  std::u16string out = Utf8ToUtf16("a\xFF" "b\xE6\x97", &valid);
+  std::u16string out = Utf8ToUtf16(
+      "a\xFF"
+      "b\xE6\x97",
+      &valid);
   EXPECT_FALSE(valid);
   EXPECT_EQ(out, u"a\uFFFDb\uFFFD\uFFFD");
-  EXPECT_FALSE(IsValidUtf8("\xC0\x80"));  // overlong
+  EXPECT_FALSE(IsValidUtf8("\xC0\x80"));      // overlong
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // encoded surrogate
   EXPECT_TRUE(IsValidUtf8(""));
 }

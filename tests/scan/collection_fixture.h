@@ -15,11 +15,11 @@
 #include "app/log.h"
 #include "app/message_loop.h"
 #include "app/reg_settings.h"
+#include "app/search_paths.h"
 #include "db/kiv_db.h"
+#include "media/tag_reader.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "app/search_paths.h"
-#include "media/tag_reader.h"
 #include "tests/support/media_cache.h"
 #include "tests/support/temp_env.h"
 

@@ -29,8 +29,7 @@ class ItunesFixture : public CollectionFixture {
   }
 
   static std::string DataPath(const std::string& name) {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "itunes" / name)
-        .string();
+    return (std::filesystem::path(ITUNES_TEST_DATA_DIR) / name).string();
   }
 
   // The template `name` with its placeholders filled, written to `path`

@@ -8,8 +8,8 @@
 
 #include "app/agent_kinds.h"
 #include "app/kiv_client_agent.h"
-#include "server/server_agents.h"
 #include "server/connectivity.h"
+#include "server/server_agents.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 

@@ -6,8 +6,8 @@
 
 #include "app/agent_kinds.h"
 #include "app/reg_settings.h"
-#include "server/kiv_protocol.h"
 #include "server/connectivity.h"
+#include "server/kiv_protocol.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 

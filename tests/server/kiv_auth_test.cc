@@ -2,8 +2,8 @@
 // the wire and what the answers do to AuthState and the settings.
 #include <gtest/gtest.h>
 
-#include "server/kiv_protocol.h"
 #include "server/connectivity.h"
+#include "server/kiv_protocol.h"
 #include "server/server_session.h"
 #include "tests/server/server_test_util.h"
 

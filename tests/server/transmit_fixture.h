@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/controller_state.h"
+#include "app/search_paths.h"
 #include "db/kiv_db.h"
 #include "platform/clock.h"
-#include "app/search_paths.h"
 #include "server/agent_transmit.h"
 #include "server/connectivity.h"
 #include "server/server_session.h"

@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "shell/kiv_client_dlg.h"
 #include "app/log.h"
 #include "app/reg_settings.h"
+#include "shell/kiv_client_dlg.h"
 #include "tests/app/agent_test_support.h"
 #include "tests/support/temp_env.h"
 

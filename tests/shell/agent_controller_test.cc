@@ -110,7 +110,9 @@ TEST_F(AgentControllerTest, CompletedPassesChainIndexerITunesMusicIdTransmit) {
     SCOPED_TRACE(AgentName(kind));
     ASSERT_TRUE(UntilStarted(kind, 1));
     for (UINT other : chain) {
-      if (other != kind) EXPECT_FALSE(dlg_->IsAgentRunning(other));
+      if (other != kind) {
+        EXPECT_FALSE(dlg_->IsAgentRunning(other));
+      }
     }
     board_.Release(kind);
     ASSERT_TRUE(UntilStopped(kind));

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "app/controller_state.h"
-#include "shell/kiv_client_dlg.h"
 #include "scan/agent_folder_monitor.h"
+#include "shell/kiv_client_dlg.h"
 #include "tests/app/agent_test_support.h"
 #include "tests/scan/collection_fixture.h"
 

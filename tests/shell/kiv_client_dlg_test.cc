@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "shell/headless_main_window.h"
 #include "app/message_box.h"
+#include "shell/headless_main_window.h"
 #include "tests/shell/agent_controller_fixture.h"
 
 namespace {
