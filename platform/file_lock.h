@@ -26,8 +26,8 @@ class FileLock {
   // Opens `path` (created with mode 0600 when missing, never truncated) and
   // takes the lock without waiting. kHeldElsewhere when another open file
   // description holds it (holder_pid() tells whose, 0 when unknown);
-  // kFailed when the file cannot be opened or locked (error() has the
-  // errno). Any lock held before is released first.
+  // kFailed when the file cannot be opened (a symbolic link is refused) or
+  // locked (error() has the errno). Any lock held before is released first.
   State Take(const std::string& path);
   void Release();
 

@@ -86,7 +86,7 @@ FileLock::State FileLock::Take(const std::string& path) {
   path_ = path;
   error_ = 0;
   holder_pid_ = 0;
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd_ < 0) {
     error_ = errno;
     return state_ = State::kFailed;

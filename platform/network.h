@@ -5,6 +5,7 @@
 // Every function may be called from any thread; none keeps state.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,11 @@ bool IsLoopbackHost(const std::string& host);
 // Tries a TCP connection to `host`:`port`, each resolved address in turn,
 // all within `timeout_ms`. True when one connected (the connection is
 // closed again at once). On failure the last error is set and `*why`
-// (when given) receives the system's text.
-bool ProbeTcpConnect(const std::string& host, int port, int timeout_ms, std::string* why = nullptr);
+// (when given) receives the system's text. A connection in progress is
+// given up within about 50 ms of `should_stop` (when given) answering true
+// (error ECANCELED); the name lookup itself cannot be cut short.
+bool ProbeTcpConnect(const std::string& host, int port, int timeout_ms, std::string* why = nullptr,
+                     const std::function<bool()>& should_stop = {});
 
 // "Linux 6.1.0-18-amd64": the system name and release from uname; empty
 // when uname fails.

@@ -71,17 +71,23 @@ class Socket {
 };
 
 // Non-blocking connect to one address; 0 or the errno of the failure.
-int ConnectOne(const addrinfo* ai, int timeout_ms) {
+int ConnectOne(const addrinfo* ai, int timeout_ms, const std::function<bool()>& should_stop) {
   Socket sock(
       ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol));
   if (sock.fd() < 0) return errno;
   if (::connect(sock.fd(), ai->ai_addr, ai->ai_addrlen) == 0) return 0;
   if (errno != EINPROGRESS) return errno;
   pollfd pfd{sock.fd(), POLLOUT, 0};
+  // In steps, so that a stop is noticed while the peer stays silent.
+  constexpr int kStepMs = 50;
   int n;
-  do {
-    n = ::poll(&pfd, 1, std::max(timeout_ms, 0));
-  } while (n < 0 && errno == EINTR);
+  for (int left = std::max(timeout_ms, 0);; left -= kStepMs) {
+    do {
+      n = ::poll(&pfd, 1, should_stop ? std::min(left, kStepMs) : left);
+    } while (n < 0 && errno == EINTR);
+    if (n != 0 || left <= kStepMs || !should_stop) break;
+    if (should_stop()) return ECANCELED;
+  }
   if (n < 0) return errno;
   if (n == 0) return ETIMEDOUT;
   int err = 0;
@@ -155,7 +161,8 @@ bool IsLoopbackHost(const std::string& host) {
   return false;
 }
 
-bool ProbeTcpConnect(const std::string& host, int port, int timeout_ms, std::string* why) {
+bool ProbeTcpConnect(const std::string& host, int port, int timeout_ms, std::string* why,
+                     const std::function<bool()>& should_stop) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   std::string name = host;
@@ -180,8 +187,8 @@ bool ProbeTcpConnect(const std::string& host, int port, int timeout_ms, std::str
       err = ETIMEDOUT;
       break;
     }
-    err = ConnectOne(ai, static_cast<int>(left));
-    if (err == 0) break;
+    err = ConnectOne(ai, static_cast<int>(left), should_stop);
+    if (err == 0 || err == ECANCELED) break;
   }
   ::freeaddrinfo(found);
   if (err == 0) return true;

@@ -12,24 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-300}
-build_dir=${BUILD_DIR:-build-fuzz}
-
-missing=()
-command -v clang++ >/dev/null || missing+=(clang)
-dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
-  missing+=(libclang-rt-14-dev)
-if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$(id -u)" -eq 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-  else
-    echo "fuzz-settings-text: please install: ${missing[*]}" >&2
-    exit 2
-  fi
-fi
-
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_FUZZ=ON \
-  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
-cmake --build "$build_dir" -j "${JOBS:-2}" --target registry_text_fuzzer
+# shellcheck source=scripts/fuzz-common.sh
+source scripts/fuzz-common.sh
+fuzz_build fuzz-settings-text registry_text_fuzzer
 fuzzer="$build_dir/tests/platform/registry_text_fuzzer"
 
 # Seeds: a settings file of a configured installation with every value
@@ -61,7 +46,6 @@ REG
 fi
 
 mkdir -p "$build_dir/settings-fuzz-corpus" "$build_dir/settings-fuzz-artifacts"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 "$fuzzer" "$build_dir/settings-fuzz-corpus" "$seeds" \
   -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=65536 \
   -artifact_prefix="$build_dir/settings-fuzz-artifacts/" -print_final_stats=1

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "app/kiv_client_agent.h"
 #include "app/log.h"
 #include "app/login_check.h"
 #include "platform/network.h"
@@ -29,7 +30,10 @@ int ProbeServer() {
     LogWarning("No internet connection could be found while checking state");
     return 0;
   }
-  if (!platform::ProbeTcpConnect(parts.host, parts.port, kServerProbeTimeoutMs)) {
+  // An agent told to stop gives the probe up, so a silent server does not
+  // hold up shutdown.
+  if (!platform::ProbeTcpConnect(parts.host, parts.port, kServerProbeTimeoutMs, nullptr,
+                                 [] { return CKivClientAgent::CurrentStopRequested(); })) {
     LogWarning("Could not ping server");
     return 0;
   }

@@ -2,6 +2,7 @@
 // options, readiness), the file tag object and the result builder, with
 // the module's entry points.
 #include <taglib/fileref.h>
+#include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 
 #include <new>
@@ -81,7 +82,11 @@ class FileTag : public CddbObject<ICddbFileTag, IID_ICddbFileTag> {
  public:
   HRESULT Load(const char* path) override {
     if (path == nullptr) return E_POINTER;
-    TagLib::FileRef file(path, false);
+    // Read-only: a file opened for writing sets off folder watchers when it
+    // closes, even when nothing was written.
+    TagLib::FileStream stream(path, true);
+    if (!stream.isOpen()) return E_FAIL;
+    TagLib::FileRef file(&stream, false);
     if (file.isNull() || file.tag() == nullptr) return E_FAIL;
     const TagLib::PropertyMap props = file.file()->properties();
     auto take = [&](CddbField field, const char* key) {

@@ -1,6 +1,7 @@
 #include "musicid/component/library_run.h"
 
 #include <taglib/fileref.h>
+#include <taglib/tfilestream.h>
 
 #include <algorithm>
 #include <cmath>
@@ -38,7 +39,9 @@ std::string Folder(const std::string& path) {
 }
 
 long FileSeconds(const std::string& path) {
-  TagLib::FileRef file(path.c_str(), true, TagLib::AudioProperties::Fast);
+  TagLib::FileStream stream(path.c_str(), true);
+  if (!stream.isOpen()) return 0;
+  TagLib::FileRef file(&stream, true, TagLib::AudioProperties::Fast);
   if (file.isNull() || file.audioProperties() == nullptr) return 0;
   return file.audioProperties()->lengthInSeconds();
 }

@@ -9,6 +9,7 @@
 #include "db/component_tags.h"
 #include "musicid/cddb_startup.h"
 #include "musicid/musicid_event_sink.h"
+#include "platform/inotify_watcher.h"
 #include "tests/musicid/musicid_fixture.h"
 
 namespace musicid_test {
@@ -189,11 +190,18 @@ TEST_F(KivClientMusicIdTest, GetTagEntryReadsTheRecordingIdentifierThroughTheTag
   KivDB db;
   EXPECT_EQ(db.GetTagEntry(&entry, TRUE), S_OK);
   EXPECT_EQ(EntryText(entry.gn_id), "");  // no reader installed
+  // Reading must not look like a write to the folder monitor: a file opened
+  // for writing reports a change when it closes, and the monitor would
+  // start the indexer again after every transmit.
+  platform::InotifyWatcher watcher;
+  ASSERT_GE(watcher.AddWatch(path.substr(0, path.rfind('/'))), 0);
   SetComponentTagReader(&ReadTagsWithComponent);
   EXPECT_EQ(db.GetTagEntry(&entry, TRUE), S_OK);
   SetComponentTagReader({});
   EXPECT_EQ(EntryText(entry.gn_id), "rec-from-file");
   EXPECT_EQ(EntryText(entry.title), "Own");
+  std::vector<platform::WatchEvent> events;
+  EXPECT_FALSE(watcher.Wait(0, &events)) << events.size() << " change events";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/file_io.h"
+#include "platform/file_lock.h"
 #include "platform/folders.h"
 #include "platform/single_instance.h"
 #include "tests/support/temp_env.h"
@@ -93,6 +94,9 @@ TEST(PrivateFoldersTest, FilesAreNeverOpenedThroughASymbolicLink) {
   SingleInstance instance(env.RuntimeDir());
   EXPECT_EQ(instance.Acquire(), SingleInstance::State::kFailed);
   EXPECT_EQ(instance.error(), ELOOP);
+  FileLock lock;
+  EXPECT_EQ(lock.Take(link), FileLock::State::kFailed);
+  EXPECT_EQ(lock.error(), ELOOP);
   EXPECT_EQ(ReadFile(victim), "precious\n");
 }
 

@@ -113,7 +113,9 @@ TEST_F(AgentUpdaterTest, AnnounceOnlyPostsTheEventAndTheBalloon) {
   EXPECT_EQ(main_window_.Events(), std::vector<std::string>{"Vornic update available"});
   bool balloon = false;
   for (const Message& m : main_window_.Take()) {
-    if (m.id == WM_STATUS_EVENT) EXPECT_EQ(m.wParam, 9u);
+    if (m.id == WM_STATUS_EVENT) {
+      EXPECT_EQ(m.wParam, 9u);
+    }
     balloon |= m.id == WM_AGENT_DONE && m.wParam == ID_NOTIFY_NEW_VERSION && m.lParam == 0;
   }
   EXPECT_TRUE(balloon);

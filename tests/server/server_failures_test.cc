@@ -15,18 +15,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 class ServerFailuresTest : public ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
     UseAccount();
-  }
-  void Fail(const std::string& method, const std::string& rule) {
-    server_->SetConfig(ConfigWith("\"failures\": {\"" + method + "\": " + rule + "}"));
   }
 };
 

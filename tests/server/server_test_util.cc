@@ -43,6 +43,14 @@ void ServerTest::TearDown() {
   ResetServerState();
 }
 
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void ServerTest::Fail(const std::string& method, const std::string& rule) {
+  server_->SetConfig(ConfigWith("\"failures\": {\"" + method + "\": " + rule + "}"));
+}
+
 void ServerTest::UseAccount() {
   SetSetting("Username", kUser);
   SetSetting("Password", kClientPassword);

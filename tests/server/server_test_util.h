@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ inline constexpr const char* kClientPassword = "client-pw-1";
 inline constexpr const char* kUserId = "4242";
 inline constexpr const char* kToken = "tok-abc";
 
+// Seconds of the steady clock since `start`.
+double SecondsSince(std::chrono::steady_clock::time_point start);
+
 // The account above as the "accounts" member of a config.
 std::string AccountsJson();
 // A config with the account and `more` members ("\"batch_size\": 7").
@@ -37,6 +41,9 @@ class ServerTest : public ::testing::Test {
 
   // Username and Password settings hold the account's client password.
   void UseAccount();
+  // The server config with the account and one failure rule for `method`
+  // ("*": every method).
+  void Fail(const std::string& method, const std::string& rule);
   void SetSetting(const char* name, const std::string& value);
   std::string Setting(const char* name);
   std::string LogText() const;
