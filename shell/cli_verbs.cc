@@ -173,8 +173,12 @@ int PrintStatus(const Fields& answer) {
                       : auth == "-2" ? "refused"
                       : auth == "-3" ? "not answered"
                                      : "not checked";
-  Say("account:  " +
-      (user.empty() ? std::string("nobody signed in") : user + " (login " + login + ")"));
+  // A refused sign-in empties the stored client password; until the next
+  // sign-in nothing is left to check.
+  const std::string state = auth != "0" && Setting("Password").empty()
+                                ? std::string("no client password: sign in again")
+                                : std::string("login ") + login;
+  Say("account:  " + (user.empty() ? std::string("nobody signed in") : user + " (" + state + ")"));
   Say("tracks:   " + found + " found, " + reported + " reported");
   Say("agents:   " + agents);
   if (!event.empty()) Say("last event: " + event);
@@ -187,9 +191,10 @@ int OfflineStatus() {
   const std::string server = Setting("ServerUrl");
   Say("running:  no");
   Say("server:   not checked (" + (server.empty() ? std::string(kDefaultServerUrl) : server) + ")");
-  Say("account:  " + (user.empty()
-                          ? std::string("nobody signed in")
-                          : user + (Setting("Password").empty() ? " (no client password)" : "")));
+  Say("account:  " +
+      (user.empty()
+           ? std::string("nobody signed in")
+           : user + (Setting("Password").empty() ? " (no client password: sign in again)" : "")));
   Say(StrFormat("folders:  %zu", ListMusicFolders().size()));
   Say("log:      " + ResolveLogPath(Setting("LogFileName"), platform::DataDir()));
   return kExitDone;

@@ -191,6 +191,13 @@ TEST_F(CliVerbsTest, RunningCopyCarriesOutEveryOption) {
   EXPECT_EQ(r.code, 1) << r.out << r.err;
   r = RunVornic(env_, {"--login", kUser}, std::string(kSecret) + "\n");
   EXPECT_EQ(r.code, 0) << r.err;
+  // A refusal after a sign-in leaves no client password, and says so.
+  EXPECT_EQ(RunVornic(env_, {"--login", kUser}, "not-it\n").code, 1);
+  EXPECT_NE(RunVornic(env_, {"--status"})
+                .out.find(std::string(kUser) + " (no client password: sign in again)"),
+            std::string::npos);
+  r = RunVornic(env_, {"--login", kUser}, std::string(kSecret) + "\n");
+  EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(WaitUntil([&] {
     return RunVornic(env_, {"--status"}).out.find("(login accepted)") != std::string::npos;
   }));
