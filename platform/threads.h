@@ -12,8 +12,6 @@ namespace platform {
 
 // The kernel's id of the calling thread (gettid), as the log prints it.
 DWORD CurrentThreadId();
-// The id of the calling process (getpid).
-DWORD CurrentProcessId();
 
 // Puts the calling thread into the idle scheduling class (SCHED_IDLE).
 // FALSE (last error set) when the system refuses.

@@ -27,6 +27,4 @@ bool CurrentThreadHasIdlePriority() {
   return ::pthread_getschedparam(::pthread_self(), &policy, &param) == 0 && policy == SCHED_IDLE;
 }
 
-DWORD CurrentProcessId() { return static_cast<DWORD>(::getpid()); }
-
 }  // namespace platform

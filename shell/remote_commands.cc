@@ -8,7 +8,7 @@
 #include "app/login_check.h"
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
-#include "platform/threads.h"
+#include "platform/process_table.h"
 #include "server/connectivity.h"
 #include "server/first_run.h"
 #include "server/server_session.h"
