@@ -46,6 +46,8 @@ constexpr Entry kStrings[] = {
      "need to enter your KIV login and password."},
     {IDS_ITUNES_PARSING, "Parsing..."},
     {IDS_ITUNES_ADDED, "Added from iTunes: %s"},
+    {IDS_PLAY_NOW_PLAYING, "Now Playing: %s"},
+    {IDS_PLAY_ENDED, "Play Ended: %s"},
     {IDS_TRANSMIT_UNAVAILABLE, "Connot send info to KIV. Connection to KIV not available."},
     {IDS_TRANSMIT_PROGRESS, "%d of %d"},
     {IDS_TRANSMIT_SENT, "Sent: %s"},

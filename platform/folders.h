@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -40,5 +41,12 @@ bool PrepareDataDir(std::string* problem);
 // Parses the value of XDG_MUSIC_DIR out of a user-dirs.dirs text
 // ("$HOME/..." expanded with `home`); empty when absent.
 std::string ParseUserDirsMusic(const std::string& text, const std::string& home);
+
+// True when `path` lies in one of the system trees (/proc /sys /dev /run
+// /usr /etc /boot) or is one of them; nothing there is the user's music.
+// /run/media, where removable drives are mounted, is not a system tree.
+// Whole path components are compared from the start, so a music folder
+// named "etc" somewhere is not a system tree.
+bool IsInSystemTree(std::string_view path);
 
 }  // namespace platform

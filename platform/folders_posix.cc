@@ -150,4 +150,23 @@ bool EnsureDir(const std::string& path) {
   return true;
 }
 
+namespace {
+
+// Whether `path` is `tree` or lies below it, comparing whole components.
+bool IsUnder(std::string_view path, std::string_view tree) {
+  return path.substr(0, tree.size()) == tree &&
+         (path.size() == tree.size() || path[tree.size()] == '/');
+}
+
+}  // namespace
+
+bool IsInSystemTree(std::string_view path) {
+  static constexpr std::string_view kSystemTrees[] = {"/proc", "/sys", "/dev", "/run",
+                                                      "/usr",  "/etc", "/boot"};
+  if (IsUnder(path, "/run/media")) return false;
+  for (std::string_view tree : kSystemTrees)
+    if (IsUnder(path, tree)) return true;
+  return false;
+}
+
 }  // namespace platform

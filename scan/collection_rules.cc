@@ -9,29 +9,7 @@
 #include "platform/file_io.h"
 #include "platform/text.h"
 
-namespace {
-
-constexpr std::string_view kSystemTrees[] = {"/proc", "/sys", "/dev", "/run",
-                                             "/usr",  "/etc", "/boot"};
-constexpr std::string_view kRemovableMedia = "/run/media";
-
-// True when `path` is `tree` or lies below it (whole components).
-bool IsUnder(std::string_view path, std::string_view tree) {
-  return path.substr(0, tree.size()) == tree &&
-         (path.size() == tree.size() || path[tree.size()] == '/');
-}
-
-}  // namespace
-
 bool IsHiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
-
-bool IsInSystemTree(std::string_view path) {
-  // Removable drives are mounted below /run/media: music, not system files.
-  if (IsUnder(path, kRemovableMedia)) return false;
-  for (std::string_view tree : kSystemTrees)
-    if (IsUnder(path, tree)) return true;
-  return false;
-}
 
 std::string ChildPath(std::string_view folder, std::string_view name) {
   std::string path(folder);

@@ -13,15 +13,13 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/folders.h"
+
 // A hidden entry: its name begins with '.'.
 bool IsHiddenName(std::string_view name);
 
-// True when `path` lies in one of the system trees (/proc /sys /dev /run
-// /usr /etc /boot) or is one of them; /run/media, where removable drives
-// are mounted, is not a system tree. Whole path components are compared
-// from the start, so a music folder named "etc" somewhere is not a system
-// tree.
-bool IsInSystemTree(std::string_view path);
+// The system trees are a fact of the platform, shared with the play monitor.
+using platform::IsInSystemTree;
 
 // `folder` + "/" + `name`, without doubling a separator the folder already
 // ends with ("/music/" and "/music" give the same child paths).

@@ -5,6 +5,7 @@
 
 #include "app/agent_registry.h"
 #include "musicid/agent_musicid.h"
+#include "playmon/agent_play_monitor.h"
 #include "scan/agent_folder_monitor.h"
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
   AgentMusicIDOptions music_id;
   music_id.is_online = [] { return IsOnline(0) > 0; };
   RegisterMusicIdAgent(AgentJobs(), music_id);
+  RegisterPlayMonitorAgent(AgentJobs());
   // No display yet: the headless window stands in for the visible one.
   auto make_view = [](MessageLoop&, const CommandLineOptions&) -> std::unique_ptr<MainWindowView> {
     return std::make_unique<HeadlessMainWindow>();

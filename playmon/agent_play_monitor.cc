@@ -1,0 +1,196 @@
+#include "playmon/agent_play_monitor.h"
+
+#include <cstring>
+#include <memory>
+
+#include "app/format.h"
+#include "app/log.h"
+#include "app/string_table.h"
+#include "db/kiv_db.h"
+#include "media/tag_reader.h"
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "playmon/handle_information.h"
+#include "playmon/process_information.h"
+
+namespace {
+
+constexpr const char* kITunesImage = "itunes.exe";
+// The marks of a finished index pass and iTunes import, cleared so that
+// both run again over a file the monitor added.
+constexpr const char* kIndexCompleteValue = "IndexComplete";
+constexpr const char* kITunesCompleteValue = "iTunesComplete";
+constexpr DWORD kReadData = 0x1;
+constexpr DWORD kWriteData = 0x2;
+
+void LogMonitor(const char* text, DWORD level) { AppLog().Log(text, level, MODULE_PLAY_MONITOR); }
+void LogMonitor(const char* text, const std::string& path, DWORD level) {
+  AppLog().LogDetail(text, path, level, MODULE_PLAY_MONITOR);
+}
+
+// The tag fields that reading a file's tags fills.
+void CopyTags(const DBEntry& from, DBEntry& to) {
+  std::memcpy(to.artist, from.artist, sizeof to.artist);
+  std::memcpy(to.album, from.album, sizeof to.album);
+  std::memcpy(to.title, from.title, sizeof to.title);
+  std::memcpy(to.year, from.year, sizeof to.year);
+  std::memcpy(to.genre, from.genre, sizeof to.genre);
+  to.track_number = from.track_number;
+}
+
+}  // namespace
+
+AgentPlayMonitor::AgentPlayMonitor(const AgentContext& context, AgentPlayMonitorOptions options)
+    : context_(context), options_(std::move(options)) {}
+
+AgentPlayMonitor::~AgentPlayMonitor() = default;
+
+int AgentPlayMonitor::Run() {
+  if (!LoadFolders()) return 1;
+  platform::Clock& clock = *context_.clock;
+  while (!CheckQuit()) {
+    // A look every five seconds, plus the time the look takes.
+    bool quit = false;
+    for (int step = 0; step < kPlayMonitorSteps && !quit; ++step) {
+      clock.SleepMs(kPlayMonitorStepMs);
+      quit = CheckQuit();
+    }
+    if (quit) break;
+    Look();
+  }
+  return 1;
+}
+
+bool AgentPlayMonitor::LoadFolders() {
+  LoadSearchPaths(folders_, *options_.settings);
+  if (folders_.empty()) {
+    LogMonitor("PathList is empty so no playing files will be checked for reindexing",
+               LEVEL_WARNING);
+    return false;
+  }
+  return true;
+}
+
+void AgentPlayMonitor::Look() {
+  // The players first, then only their descriptors: the cost of a look
+  // follows the players, not every process of the system.
+  std::unique_ptr<SystemProcessInformation> players =
+      options_.players.empty()
+          ? std::make_unique<SystemProcessInformation>()
+          : std::make_unique<SystemProcessInformation>(options_.players, false);
+  players->UseProcessTable(&process_table_);
+  if (!players->Refresh()) {
+    LogMonitor("SystemProcessInformation::Refresh() failed.", LEVEL_ERROR);
+    return;
+  }
+  SystemHandleInformation handles(kAllProcesses, false, nullptr);
+  std::vector<DWORD> pids;
+  bool itunes = false;
+  for (const auto& [pid, name] : players->processes()) {
+    pids.push_back(pid);
+    if (name == kITunesImage) itunes = true;
+  }
+  handles.SetProcesses(std::move(pids));
+  if (!handles.SetFilter(kFileTypeName, true)) {
+    LogMonitor("Could not create instance of SystemHandleInformation", LEVEL_ERROR);
+    return;
+  }
+
+  // An empty list is an ordinary look: it only means that no player holds
+  // a file, and the play that was going on has ended.
+  observations_.BeginLook();
+  std::string path;
+  std::uint32_t position = 0;
+  for (const HandleEntry& entry : handles.handles()) {
+    if (Qualifies(entry.handle_value, entry.process_id, entry.object_type, &path, &position))
+      observations_.Observe(path, position);
+  }
+  ReportITunes(itunes);
+
+  const std::string candidate = observations_.Pick();
+  if (!now_playing_.empty() && candidate != now_playing_) PlayEnded();
+  if (now_playing_.empty() && !candidate.empty()) PlayStarted(candidate);
+}
+
+bool AgentPlayMonitor::Qualifies(DWORD handle, DWORD process_id, std::uint8_t object_type,
+                                 std::string* path, std::uint32_t* position) const {
+  std::string name;
+  if (!GetName(handle, &name, process_id)) return false;
+  if (object_type != kFileTypeNumber) return false;
+  if (!DeviceToDosPath(name, path)) return false;
+  *path = platform::PathKey(*path);
+  if (path->empty() || (*path)[0] != '/') return false;
+  if (platform::IsInSystemTree(*path)) return false;
+  if (!IsSupportedFile(*path)) return false;
+  if (FindEnabledPath(folders_, *path) == 0) return false;
+  std::uint32_t access = 0;
+  GetFilePositionAndAccess(handle, position, &access, process_id);
+  return (access & kReadData) != 0 && (access & kWriteData) == 0;
+}
+
+void AgentPlayMonitor::ReportITunes(bool running) {
+  const DWORD state = running ? 1 : 0;
+  if (state == itunes_running_ || !context_.main_window) return;
+  itunes_running_ = state;
+  context_.PostToMainWindow(WM_AGENT_DONE, ID_NOTIFY_ITUNES_RUNNING, state);
+}
+
+void AgentPlayMonitor::PlayStarted(const std::string& path) {
+  KivDB db;
+  if (!db.IsReady()) return;
+  DBEntry entry;
+  bool added = false;
+  if (!db.GetEntry(path, &entry)) {
+    LogMonitor("Playing file not in DB. Adding...", path, LEVEL_WARNING);
+    added = db.AddEntry(path) != FALSE;
+  }
+  if (!db.GetEntry(path, &entry)) {
+    LogMonitor("File just added not found!", path, LEVEL_ERROR);
+    return;
+  }
+  // Tags are read before the record is changed: reading a file may take
+  // long, and the change runs under the database lock.
+  if (added) db.GetTagEntry(&entry, TRUE);
+  const DBEntry tagged = entry;
+  const std::int64_t now = platform::NowAsStoredTime(context_.clock->WallTime());
+  const BOOL counted = db.ModifyEntry(path, [&](DBEntry& record) {
+    if (added) CopyTags(tagged, record);
+    record.flags |= DBFLAG_PLAYED;
+    record.play_count += 1;
+    record.played = now;
+    if (record.date_added == 0) record.date_added = now;
+    return true;
+  });
+  if (!counted) {
+    LogMonitor("Could not update entry playcount!", path, LEVEL_ERROR);
+    return;
+  }
+  // On the device before anyone hears of it.
+  db.Flush();
+
+  context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
+  if (added) {
+    options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
+    options_.settings->WriteDword(kSubKeySettings, kITunesCompleteValue, 0);
+    context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
+  }
+  const std::string shown(platform::BaseName(path));
+  context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
+                            StrFormat(LoadStringResource(IDS_PLAY_NOW_PLAYING), shown.c_str()));
+  LogMonitor("Playcount incremented for", path, LEVEL_INFO);
+  now_playing_ = path;
+}
+
+void AgentPlayMonitor::PlayEnded() {
+  const std::string shown(platform::BaseName(now_playing_));
+  context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
+                            StrFormat(LoadStringResource(IDS_PLAY_ENDED), shown.c_str()));
+  now_playing_.clear();
+}
+
+void RegisterPlayMonitorAgent(AgentJobRegistry& jobs, AgentPlayMonitorOptions options) {
+  jobs.Register(AGENT_PLAYMON, [options](const AgentContext& context) -> std::unique_ptr<CAgent> {
+    return std::make_unique<AgentPlayMonitor>(context, options);
+  });
+}

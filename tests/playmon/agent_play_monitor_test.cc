@@ -1,0 +1,214 @@
+#include "playmon/agent_play_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "db/kiv_db.h"
+#include "platform/clock.h"
+#include "tests/playmon/play_fixture.h"
+
+namespace playmon_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+class AgentPlayMonitorTest : public PlayFixture {
+ protected:
+  DBEntry Record(const std::string& path) {
+    KivDB db;
+    DBEntry entry{};
+    EXPECT_TRUE(db.GetEntry(path, &entry)) << path;
+    return entry;
+  }
+  bool HasRecord(const std::string& path) {
+    KivDB db;
+    DBEntry entry;
+    return db.GetEntry(path, &entry);
+  }
+  void Index(const std::string& path) {
+    KivDB db;
+    ASSERT_TRUE(db.AddEntry(path));
+  }
+};
+
+TEST_F(AgentPlayMonitorTest, ASteadilyReadFileIsCountedAtTheThirdLookOnceAndEndsWhenClosed) {
+  const std::string song = PutSong(music_ + "/a.mp3");
+  Choose(music_);
+  Index(song);
+  AppSettings().WriteDword(kSubKeySettings, "IndexComplete", 1);
+  auto monitor = MakeMonitor();
+  auto player = StartPlayer("mpv", {"r:" + song});
+
+  Look(*monitor);
+  Look(*monitor);
+  EXPECT_TRUE(Posted().empty());
+  EXPECT_EQ(Record(song).play_count, 0);
+
+  Look(*monitor);
+  std::vector<Message> posted = Posted();
+  EXPECT_EQ(Events(posted), Texts{"Now Playing: a.mp3"});
+  EXPECT_EQ(Requests(posted, ID_AGENT_SERVER), 1);
+  EXPECT_EQ(Requests(posted, ID_AGENT_INDEXER), 0);
+  EXPECT_EQ(monitor->now_playing(), song);
+  const DBEntry counted = Record(song);
+  EXPECT_EQ(counted.play_count, 1);
+  EXPECT_TRUE(counted.flags & DBFLAG_PLAYED);
+  const std::int64_t now = platform::NowAsStoredTime(clock_.WallTime());
+  EXPECT_EQ(counted.played, now);
+  EXPECT_EQ(counted.date_added, now);
+  EXPECT_EQ(ReadDword("IndexComplete"), 1u);
+  EXPECT_NE(LogText().find("Playcount incremented for: " + song), std::string::npos);
+  EXPECT_NE(LogText().find("Found Process: : mpv"), std::string::npos);
+
+  // However long it plays, once.
+  for (int i = 0; i < 4; ++i) Look(*monitor);
+  EXPECT_TRUE(Posted().empty());
+  EXPECT_EQ(Record(song).play_count, 1);
+
+  player.reset();
+  Look(*monitor, 0);
+  EXPECT_EQ(Events(Posted()), Texts{"Play Ended: a.mp3"});
+  EXPECT_TRUE(monitor->now_playing().empty());
+}
+
+TEST_F(AgentPlayMonitorTest, AFileHeldStillIsExcludedWhileAnotherAdvances) {
+  // The still file sorts first, and is opened after the playing one: the
+  // playing file must stay the one playing, counted once.
+  const std::string playing = PutSong(music_ + "/b playing.mp3");
+  const std::string still = PutSong(music_ + "/a still.mp3");
+  Choose(music_);
+  auto monitor = MakeMonitor();
+  auto player = StartPlayer("mpv", {"r:" + playing});
+  for (int i = 0; i < 3; ++i) Look(*monitor);
+  EXPECT_EQ(Events(Posted()), Texts{"Now Playing: b playing.mp3"});
+
+  auto holder = StartPlayer("audacious", {"s:" + still});
+  for (int i = 0; i < 6; ++i) Look(*monitor);
+  EXPECT_TRUE(Posted().empty());
+  EXPECT_EQ(monitor->now_playing(), playing);
+  EXPECT_EQ(Record(playing).play_count, 1);
+  EXPECT_FALSE(HasRecord(still));
+
+  // Once the playing file is closed, the excluded one stays excluded.
+  player.reset();
+  for (int i = 0; i < 4; ++i) Look(*monitor, 0);
+  EXPECT_EQ(Events(Posted()), Texts{"Play Ended: b playing.mp3"});
+  EXPECT_FALSE(HasRecord(still));
+}
+
+TEST_F(AgentPlayMonitorTest, FilesOpenForWritingOrOutsideEnabledFoldersNeverCount) {
+  const std::string written = PutSong(music_ + "/written.mp3");
+  const std::string both = PutSong(music_ + "/both.mp3");
+  const std::string disabled = PutSong(env_.Path("off/c.mp3"));
+  const std::string unchosen = PutSong(env_.Path("elsewhere/d.mp3"));
+  const std::string not_media = music_ + "/notes.txt";
+  fs::copy_file(written, not_media);
+  // A chosen, enabled folder inside a system tree.
+  const std::string system_folder = "/dev/shm/vornic-playmon-" + std::to_string(::getpid());
+  const std::string system_song = PutSong(system_folder + "/e.mp3");
+  Choose(music_);
+  Choose(env_.Path("off"), 0);
+  Choose(system_folder);
+  auto monitor = MakeMonitor();
+  auto player = StartPlayer("mpv", {"w:" + written, "rw:" + both, "r:" + disabled, "r:" + unchosen,
+                                    "r:" + not_media, "r:" + system_song});
+  for (int i = 0; i < 5; ++i) Look(*monitor);
+  player.reset();
+  fs::remove_all(system_folder);
+  EXPECT_TRUE(Posted().empty());
+  EXPECT_TRUE(monitor->now_playing().empty());
+  EXPECT_EQ(KivDB::ValidCount(), 0u);
+}
+
+TEST_F(AgentPlayMonitorTest, ASongChangeEndsTheOldPlayAndStartsTheNewInOneLook) {
+  const std::string first = PutSong(music_ + "/first.mp3");
+  const std::string second = PutSong(music_ + "/second.mp3");
+  Choose(music_);
+  auto monitor = MakeMonitor();
+  auto old_song = StartPlayer("mpv", {"r:" + first});
+  for (int i = 0; i < 3; ++i) Look(*monitor);
+  EXPECT_EQ(Events(Posted()), Texts{"Now Playing: first.mp3"});
+
+  auto new_song = StartPlayer("mpv", {"r:" + second});
+  Look(*monitor);
+  Look(*monitor);
+  EXPECT_TRUE(Posted().empty());
+  Look(*monitor);
+  EXPECT_EQ(Events(Posted()), (Texts{"Play Ended: first.mp3", "Now Playing: second.mp3"}));
+  EXPECT_EQ(Record(first).play_count, 1);
+  EXPECT_EQ(Record(second).play_count, 1);
+}
+
+TEST_F(AgentPlayMonitorTest, ITunesStartingAndQuittingIsReportedOnceEach) {
+  Choose(music_);
+  auto monitor = MakeMonitor();
+  auto notices = [&] {
+    std::vector<LPARAM> states;
+    for (const Message& m : Posted())
+      if (m.id == WM_AGENT_DONE && m.wParam == ID_NOTIFY_ITUNES_RUNNING) states.push_back(m.lParam);
+    return states;
+  };
+  Look(*monitor, 0);
+  EXPECT_TRUE(notices().empty());
+  auto itunes = StartPlayer("iTunes.exe", {});
+  Look(*monitor, 0);
+  Look(*monitor, 0);
+  EXPECT_EQ(notices(), std::vector<LPARAM>{1});
+  itunes.reset();
+  Look(*monitor, 0);
+  Look(*monitor, 0);
+  EXPECT_EQ(notices(), std::vector<LPARAM>{0});
+}
+
+TEST_F(AgentPlayMonitorTest, AnUnindexedFileGetsARecordWithItsTagsAndAFreshIndexPass) {
+  const std::string song = PutSong(music_ + "/new.mp3", "Brand New");
+  Choose(music_);
+  AppSettings().WriteDword(kSubKeySettings, "IndexComplete", 1);
+  AppSettings().WriteDword(kSubKeySettings, "iTunesComplete", 1);
+  auto monitor = MakeMonitor();
+  auto player = StartPlayer("mpv", {"r:" + song});
+  for (int i = 0; i < 3; ++i) Look(*monitor);
+  const std::vector<Message> posted = Posted();
+  EXPECT_EQ(Events(posted), Texts{"Now Playing: new.mp3"});
+  EXPECT_EQ(Requests(posted, ID_AGENT_SERVER), 1);
+  EXPECT_EQ(Requests(posted, ID_AGENT_INDEXER), 1);
+  const DBEntry entry = Record(song);
+  EXPECT_EQ(entry.play_count, 1);
+  EXPECT_TRUE(entry.flags & DBFLAG_PLAYED);
+  EXPECT_EQ(EntryText(entry.title), "Brand New");
+  EXPECT_EQ(EntryText(entry.artist), "Play Artist");
+  EXPECT_EQ(entry.track_number, 4);
+  EXPECT_EQ(ReadDword("IndexComplete"), 0u);
+  EXPECT_EQ(ReadDword("iTunesComplete"), 0u);
+  EXPECT_NE(LogText().find("Playing file not in DB. Adding...: " + song), std::string::npos);
+}
+
+TEST_F(AgentPlayMonitorTest, APlayOfFfplayIsCounted) {
+  if (::system("ffplay -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ffplay";
+  const std::string song = PutWav(music_ + "/real.wav");
+  Choose(music_);
+  auto monitor = MakeMonitor();
+  ChildProcess ffplay("/usr/bin/ffplay",
+                      {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", song}, false,
+                      {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_GT(ffplay.pid(), 0);
+  // ffplay reads in 32 KiB steps at the pace of the audio: 176 KiB a second.
+  for (int i = 0; i < 8 && monitor->now_playing().empty(); ++i) Look(*monitor, 400);
+  EXPECT_EQ(monitor->now_playing(), song) << LogText();
+  EXPECT_EQ(Record(song).play_count, 1);
+}
+
+TEST_F(AgentPlayMonitorTest, WithoutChosenFoldersTheMonitorEndsAtOnce) {
+  AgentContext context;
+  context.kind = AGENT_PLAYMON;
+  context.clock = &clock_;
+  AgentPlayMonitor monitor(context);
+  EXPECT_EQ(monitor.Run(), 1);
+  EXPECT_NE(LogText().find("PathList is empty so no playing files will be checked for reindexing"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace playmon_test
