@@ -28,6 +28,12 @@ PendingCredentials& Pending() {
   return pending;
 }
 
+// The password a user typed is overwritten before its memory is reused.
+void WipePassword(PendingCredentials& pending) {
+  volatile char* p = pending.password.data();
+  for (std::size_t i = 0; i < pending.password.size(); ++i) p[i] = 0;
+}
+
 }  // namespace
 
 std::string SystemErrorText(DWORD error) {
@@ -114,9 +120,7 @@ std::string GetDeviceName() {
 void SetPendingCredentials(const std::string& username, const std::string& password) {
   PendingCredentials& pending = Pending();
   std::lock_guard<std::mutex> lock(pending.mutex);
-  // The password a user typed is overwritten before its memory is reused.
-  volatile char* old = pending.password.data();
-  for (std::size_t i = 0; i < pending.password.size(); ++i) old[i] = 0;
+  WipePassword(pending);
   pending.username = username;
   pending.password = password;
 }
@@ -145,6 +149,16 @@ void SetUsernameKeepingPassword(const std::string& username) {
   if (stored == username) return;
   settings.WriteStringUtf8(kSubKeySettings, "Username", username);
   AuthState = -4;
+}
+
+bool ClearPendingCredentialsIf(const std::string& username, const std::string& password) {
+  PendingCredentials& pending = Pending();
+  std::lock_guard<std::mutex> lock(pending.mutex);
+  if (pending.username != username || pending.password != password) return false;
+  WipePassword(pending);
+  pending.username.clear();
+  pending.password.clear();
+  return true;
 }
 
 void SetServerCallTimeoutMs(unsigned ms) { g_call_timeout_ms = ms; }

@@ -66,6 +66,9 @@ void ClearPendingCredentials();
 // changed, AuthState becomes -4 so the next connection check validates the
 // pair again.
 void SetUsernameKeepingPassword(const std::string& username);
+// Clears the pending pair only while it is still this one, so a pair typed
+// again during an exchange survives it; false when another pair is held.
+bool ClearPendingCredentialsIf(const std::string& username, const std::string& password);
 
 // The transport's time limit for one XML-RPC call, 60000 ms by default.
 // Tests shorten it.
