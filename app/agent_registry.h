@@ -33,6 +33,9 @@ struct AgentContext {
   MessageLoop* main_window = nullptr;
   // The clock for the job's waits and times (a FakeClock in tests).
   platform::Clock* clock = &platform::SystemClock();
+  // What the launch request asked of the job; empty for the kind's usual
+  // run (the indexer reads an IndexScope payload here).
+  std::string request;
 
   // Posts to the main window; FALSE when there is none.
   BOOL PostToMainWindow(UINT id, WPARAM wParam = 0, LPARAM lParam = 0,

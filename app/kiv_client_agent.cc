@@ -49,9 +49,10 @@ BOOL CKivClientAgent::Start() {
   return TRUE;
 }
 
-void CKivClientAgent::PostThreadMessage(UINT id, WPARAM wParam, LPARAM lParam) {
+void CKivClientAgent::PostThreadMessage(UINT id, WPARAM wParam, LPARAM lParam,
+                                        std::string payload) {
   if (id == WM_AGENT_STOP) stop_posted_ = true;
-  loop_.PostMessage(id, wParam, lParam);
+  loop_.PostMessage(id, wParam, lParam, std::move(payload));
 }
 
 void CKivClientAgent::PostStop() {
@@ -84,7 +85,7 @@ void CKivClientAgent::ThreadMain() {
 void CKivClientAgent::OnMessage(Message& message) {
   switch (message.id) {
     case WM_AGENT_REQUEST:
-      OnAgentLaunch(static_cast<UINT>(message.wParam));
+      OnAgentLaunch(static_cast<UINT>(message.wParam), message.payload);
       break;
     case WM_AGENT_STOP:
       stop_queued_ = 0;
@@ -98,7 +99,7 @@ void CKivClientAgent::OnMessage(Message& message) {
   }
 }
 
-void CKivClientAgent::OnAgentLaunch(UINT kind) {
+void CKivClientAgent::OnAgentLaunch(UINT kind, const std::string& request) {
   if (stop_running_) {
     LogApp(StrFormat("OnAgentLaunch (%u): stop running is set. Cancelling launch.", kind),
            LEVEL_ERROR);
@@ -117,6 +118,7 @@ void CKivClientAgent::OnAgentLaunch(UINT kind) {
   context.kind = kind;
   context.main_window = main_window_;
   context.clock = &clock_;
+  context.request = request;
   int result = 1;
   try {
     std::unique_ptr<CAgent> job;

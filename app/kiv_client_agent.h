@@ -45,7 +45,9 @@ class CKivClientAgent {
   // system cannot create the thread.
   BOOL Start();
 
-  void PostThreadMessage(UINT id, WPARAM wParam = 0, LPARAM lParam = 0);
+  // A launch request's payload says what the job is asked to do (the
+  // job's AgentContext::request).
+  void PostThreadMessage(UINT id, WPARAM wParam = 0, LPARAM lParam = 0, std::string payload = {});
   // Posts WM_AGENT_STOP, unless an earlier one is still waiting in the
   // queue (a stop sent again and again to a job that does not look at its
   // queue would only pile up).
@@ -74,7 +76,7 @@ class CKivClientAgent {
  private:
   void ThreadMain();
   void OnMessage(Message& message);
-  void OnAgentLaunch(UINT kind);
+  void OnAgentLaunch(UINT kind, const std::string& request);
 
   AgentJobRegistry& jobs_;
   MessageLoop* main_window_;

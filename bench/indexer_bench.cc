@@ -15,6 +15,7 @@
 //   per record, 10 ms per file) on the first tenth of the tree (2,000
 //   files, 200 folders); set VORNIC_BENCH_FULL_SLEEPS=1 for the whole tree
 //   (about 8 minutes).
+// - BM_IndexChangedAlbum: a run asked for one new album's folder alone.
 // - BM_FolderMonitorIdle: the monitor watching the whole tree, idle for
 //   VORNIC_BENCH_IDLE_SECONDS (default 10; 60 for the full minute): CPU
 //   time of the process per wall second, watches, and the resident memory
@@ -32,6 +33,7 @@
 #include <string>
 #include <thread>
 
+#include "app/index_scope.h"
 #include "app/log.h"
 #include "app/message_loop.h"
 #include "app/reg_settings.h"
@@ -106,11 +108,12 @@ struct Bench {
     fs::remove(dir / "data" / "kiv" / "kivclient.db");
     KivDB::Initialise();
   }
-  void RunIndexer(std::uint32_t record_ms, std::uint32_t file_ms) {
+  void RunIndexer(std::uint32_t record_ms, std::uint32_t file_ms, const IndexScope& scope = {}) {
     AppSettings().WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
     AgentContext context;
     context.kind = AGENT_INDEXER;
     context.main_window = &loop;
+    context.request = scope.ToPayload();
     AgentIndexerOptions options;
     options.record_sleep_ms = record_ms;
     options.file_sleep_ms = file_ms;
@@ -199,6 +202,40 @@ BENCHMARK(BM_IndexSecondRun)
     ->MinTime(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A new album of 12 files in one artist's folder, looked at as the folder
+// monitor hands it over (that folder alone), after a whole run: the cost
+// of one change, to compare with BM_IndexSecondRun's.
+void BM_IndexChangedAlbum(benchmark::State& state) {
+  Bench& bench = Shared();
+  AppLog().SetLogLevel(LEVEL_WARNING);
+  bench.Choose(kArtists);
+  bench.FreshDatabase();
+  bench.RunIndexer(0, 0);
+  bench.loop.ProcessPending();
+  int album = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const fs::path folder =
+        fs::path(ArtistDir(bench.music, 0)) / ("New " + std::to_string(album++));
+    fs::create_directories(folder);
+    for (int t = 0; t < 12; ++t) {
+      const fs::path file = folder / (std::to_string(t + 1) + ".mp3");
+      std::ofstream(file).close();
+      fs::resize_file(file, kFileBytes);
+    }
+    IndexScope scope;
+    scope.Add(folder.string(), IndexScope::Depth::kWholeTree);
+    state.ResumeTiming();
+    bench.RunIndexer(0, 0, scope);
+    bench.Drain(state);
+    state.PauseTiming();
+    fs::remove_all(folder);
+    state.ResumeTiming();
+  }
+  state.counters["records"] = KivDB::ValidCount();
+}
+BENCHMARK(BM_IndexChangedAlbum)->MinTime(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int SleepArtists() {
   const char* full = std::getenv("VORNIC_BENCH_FULL_SLEEPS");

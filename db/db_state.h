@@ -37,6 +37,12 @@ struct DbState {
   std::deque<std::uint32_t> free_list;  // oldest freed slot first
   // Length of the file as the engine's own writes left it.
   std::uint64_t length = 0;
+  // The header image holds adds not yet written to the file, and when (real
+  // milliseconds) it was last written. A burst of adds writes it about once
+  // a second and once more at Flush or close; a file left with an old
+  // header (a crash in between) is repaired at the next load.
+  bool header_stale = false;
+  std::uint64_t header_written_ms = 0;
   platform::Clock* clock = &platform::SystemClock();
   // Message-box texts waiting to be shown once the lock is released (a box
   // may wait for the user interface thread, which may want the lock).

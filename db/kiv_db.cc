@@ -1,6 +1,7 @@
 // KivDB: opening a handle, the header, look-ups, reads and iteration.
 #include "db/kiv_db.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/format.h"
@@ -156,6 +157,8 @@ BOOL KivDB::WriteHeader() {
           file_.last_errno());
     return FALSE;
   }
+  state.header_stale = false;
+  state.header_written_ms = platform::SystemClock().TickMs();
   return TRUE;
 }
 
@@ -252,9 +255,34 @@ std::uint32_t KivDB::GetNextEntry(DBEntry* entry, BOOL include_invalid) {
   }
 }
 
+BOOL KivDB::GetEntriesWhere(const PathTest& wanted,
+                            std::vector<std::pair<std::uint32_t, DBEntry>>* found) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return FALSE;
+  std::vector<std::uint32_t> positions;
+  for (const auto& [key, pos] : state.index)
+    if (wanted(key)) positions.push_back(pos);
+  std::sort(positions.begin(), positions.end());
+  BOOL all = TRUE;
+  for (std::uint32_t pos : positions) {
+    DBEntry entry;
+    std::size_t got = 0;
+    if (!kivdb::CheckBoundary(pos) || !ReadRecord(pos, &entry, &got) || !ValidEntry(&entry) ||
+        !(entry.flags & DBFLAG_VALID)) {
+      DbLog(LEVEL_ERROR, "GetEntriesWhere: unable to read the record at offset %u", pos);
+      all = FALSE;
+      continue;
+    }
+    found->emplace_back(pos, entry);
+  }
+  return all;
+}
+
 BOOL KivDB::Flush() {
   std::lock_guard guard(State().lock);
   if (!IsReady()) return FALSE;
+  if (State().header_stale && !WriteHeader()) return FALSE;
   if (!file_.Flush()) {
     DbLog(LEVEL_ERROR, "Flush: unable to flush local db file: %s, %i", State().path.c_str(),
           file_.last_errno());

@@ -20,6 +20,9 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "db/db_events.h"
 #include "db/db_format.h"
@@ -79,6 +82,13 @@ class KivDB {
   // null.
   std::uint32_t GetFirstEntry(DBEntry* entry, BOOL include_invalid);
   std::uint32_t GetNextEntry(DBEntry* entry, BOOL include_invalid);
+  // The positions and records of every record whose path `wanted` accepts,
+  // in file order. Asks the index, so only those records are read; `wanted`
+  // runs under the database lock and must be quick. FALSE when the database
+  // is not ready or a record could not be read (the others are returned).
+  using PathTest = std::function<bool(std::string_view path)>;
+  BOOL GetEntriesWhere(const PathTest& wanted,
+                       std::vector<std::pair<std::uint32_t, DBEntry>>* found);
 
   // Adds a record (DBFLAG_VALID is set in `entry`); reuses the oldest free
   // slot before growing the file. Refuses duplicates and files below
@@ -86,6 +96,9 @@ class KivDB {
   BOOL AddEntry(DBEntry* entry);
   // Builds a fresh record from the file's properties and adds it.
   BOOL AddEntry(const std::string& path);
+  // The same from properties the caller already took (a directory walk's),
+  // sparing a second look at the file; `file.path` names it.
+  BOOL AddEntry(const platform::FileInfo& file);
   // Overwrites the record of entry->path; with `touch` its modified time
   // becomes now. Only for a record built whole by its caller: a change to
   // some fields of a stored record goes through ModifyEntry.

@@ -17,6 +17,9 @@ using kivdb::State;
 
 namespace {
 
+// Least time between two header writes of a burst of adds.
+constexpr std::uint64_t kHeaderWriteIntervalMs = 1000;
+
 // Highest position a record may start at: positions are 32-bit.
 constexpr std::uint64_t kMaxRecordPos = std::numeric_limits<std::uint32_t>::max() - kDbRecordSize;
 
@@ -108,7 +111,12 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
     state.length = pos + kDbRecordSize;
   }
   state.PublishCounts();
-  BOOL result = WriteHeader();
+  // A lone add writes the header at once; the adds of a burst (an indexing
+  // pass) leave it to the next write a second later, or to Flush.
+  state.header_stale = true;
+  BOOL result = TRUE;
+  if (platform::SystemClock().TickMs() - state.header_written_ms >= kHeaderWriteIntervalMs)
+    result = WriteHeader();
   if (!result) {
     DbLog(LEVEL_CRITICAL, "Entry added to db but unable to update db header: DB now inconsistent!");
   }
@@ -125,6 +133,11 @@ BOOL KivDB::AddEntry(const std::string& path) {
           path.c_str(), platform::GetLastError());
     return FALSE;
   }
+  return AddEntry(info);
+}
+
+BOOL KivDB::AddEntry(const platform::FileInfo& info) {
+  const std::string& path = info.path;
   // A relative path would name different files from different folders.
   if (info.is_directory || !info.is_regular || path.empty() || path[0] != '/') {
     DbLog(LEVEL_ERROR,

@@ -9,7 +9,7 @@
 
 void CreateCddbLoader(const std::string& folder) {
   auto* loader = new CddbModuleLoader();
-  const std::string where = folder.empty() ? platform::ProgramDir() : folder;
+  const std::string where = folder.empty() ? platform::ModuleDir() : folder;
   HRESULT hr = loader->Init(where, false);
   if (FAILED(hr)) musicid::LogDetail(LEVEL_ERROR, "CddbModuleLoader: Init failed", where);
   SetCddbLoader(loader);

@@ -60,7 +60,7 @@ CddbModuleLoader* KivClientMusicID::loader() const {
 }
 
 HRESULT KivClientMusicID::Initialise() {
-  const std::string folder = env_.folder.empty() ? platform::ProgramDir() : env_.folder;
+  const std::string folder = env_.folder.empty() ? platform::ModuleDir() : env_.folder;
   if (folder.empty() || folder.size() > kMaxFolderChars) return E_INVALIDARG;
   CddbModuleLoader* modules = loader();
   if (modules == nullptr) return E_FAIL;

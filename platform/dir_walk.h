@@ -28,6 +28,10 @@ struct DirEntry {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::int64_t modified = 0;  // last write, seconds since 1970 (UTC)
+  // Birth time when the file system has one, else change time; last
+  // access (as FileInfo has them).
+  std::int64_t created = 0;
+  std::int64_t accessed = 0;
 };
 
 class DirReader {

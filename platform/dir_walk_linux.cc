@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,18 +76,21 @@ bool DirReader::Next(DirEntry* entry) {
 
 bool DirReader::Stat(DirEntry* entry) {
   if (!dir_) return false;
-  struct stat st {};
-  if (::fstatat(::dirfd(AsDir(dir_)), entry->name.c_str(), &st, 0) != 0) {
+  struct statx sx {};
+  if (::statx(::dirfd(AsDir(dir_)), entry->name.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) !=
+      0) {
     last_errno_ = errno;
     SetLastErrorEx(ErrorFromErrno(last_errno_));
     return false;
   }
-  entry->is_directory = S_ISDIR(st.st_mode);
-  entry->is_regular = S_ISREG(st.st_mode);
-  entry->size = static_cast<std::uint64_t>(st.st_size);
-  entry->device = st.st_dev;
-  entry->inode = st.st_ino;
-  entry->modified = st.st_mtim.tv_sec;
+  entry->is_directory = S_ISDIR(sx.stx_mode);
+  entry->is_regular = S_ISREG(sx.stx_mode);
+  entry->size = sx.stx_size;
+  entry->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  entry->inode = sx.stx_ino;
+  entry->modified = sx.stx_mtime.tv_sec;
+  entry->created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec;
+  entry->accessed = sx.stx_atime.tv_sec;
   return true;
 }
 

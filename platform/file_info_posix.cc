@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/file_info.h"
 #include "platform/last_error.h"
@@ -21,7 +22,16 @@ bool StatFile(const std::string& path, FileInfo* info) {
   info->created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_ctime.tv_sec;
   info->accessed = sx.stx_atime.tv_sec;
   info->modified = sx.stx_mtime.tv_sec;
+  info->modified_nsec = sx.stx_mtime.tv_nsec;
   return true;
+}
+
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
 }
 
 }  // namespace platform

@@ -22,6 +22,10 @@ std::string RuntimeDir();
 std::string MusicDir();
 // The directory of /proc/self/exe: only for files shipped with the program.
 std::string ProgramDir();
+// Where the program's loadable modules are: "<prefix>/lib/vornic" of an
+// installed program (ProgramDir() is "<prefix>/bin") when that folder
+// exists, else ProgramDir() itself (the build folder).
+std::string ModuleDir();
 
 // Creates `path` and any missing parents with mode 0700. True when the
 // folder exists afterwards; otherwise false with the last error set.

@@ -130,6 +130,17 @@ std::string ProgramDir() {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+std::string ModuleDir() {
+  const std::string program = ProgramDir();
+  const std::size_t slash = program.rfind('/');
+  if (slash != std::string::npos && program.compare(slash, std::string::npos, "/bin") == 0) {
+    const std::string installed = program.substr(0, slash) + "/lib/vornic";
+    struct stat st;
+    if (::stat(installed.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return installed;
+  }
+  return program;
+}
+
 bool EnsureDir(const std::string& path) {
   if (path.empty()) {
     SetLastErrorEx(ERROR_PATH_NOT_FOUND);

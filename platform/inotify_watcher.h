@@ -19,6 +19,7 @@ struct WatchEvent {
     kChanged,          // something in the watched folder changed
     kFolderAppeared,   // a folder was created or moved in: watch it too
     kFolderMovedAway,  // a folder was moved out: its watches are stale
+    kFolderDeleted,    // a folder was deleted (its own watch goes with it)
     kWatchGone,        // the watched folder itself is gone (watch removed)
     kOverflow,         // events were lost; treat everything as changed
   };

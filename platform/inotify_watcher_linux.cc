@@ -21,6 +21,7 @@ WatchEvent::Kind KindOf(std::uint32_t mask) {
   if (mask & IN_ISDIR) {
     if (mask & (IN_CREATE | IN_MOVED_TO)) return WatchEvent::Kind::kFolderAppeared;
     if (mask & IN_MOVED_FROM) return WatchEvent::Kind::kFolderMovedAway;
+    if (mask & IN_DELETE) return WatchEvent::Kind::kFolderDeleted;
   }
   return WatchEvent::Kind::kChanged;
 }

@@ -7,15 +7,15 @@
 // user meets it whatever its environment (a copy started without
 // XDG_RUNTIME_DIR by cron, su or ssh has another runtime folder). A later
 // copy fails to take the lock, connects to the socket and sends one request
-// line; the first copy answers with one line and closes the connection.
-// The only request so far is a command number in decimal text, answered
-// "ok" (an unknown request gets "error unknown request"). Each client has
-// 200 ms from its connection to its request line, several are served at
-// once (a newcomer displaces the oldest), and stopping closes them all at
-// once, so no client can hold up the running copy or its shutdown. Because
-// the lock is released by the kernel when a process dies, a crashed first
-// copy never blocks a new start; a stale socket file is replaced by the
-// next first copy.
+// line; the first copy answers with one line and closes the connection. A
+// command number in decimal text is answered "ok"; other requests go to the
+// request handler given to Listen ("error unknown request" without one).
+// Each client has 200 ms from its connection to its request line, several
+// are served at once (a newcomer displaces the oldest), and stopping closes
+// them all at once, so no client can hold up the running copy or its
+// shutdown. Because the lock is released by the kernel when a process dies,
+// a crashed first copy never blocks a new start; a stale socket file is
+// replaced by the next first copy.
 //
 // Acquire, Listen, SendCommand and Release belong to one thread (start-up).
 // The command callback runs on the listener's own thread.
@@ -55,7 +55,10 @@ class SingleInstance {
   // First copy only: listens on the socket; every command received calls
   // `on_command` on the listener thread. False (error() set) when the socket
   // cannot be created; the lock is still held.
-  bool Listen(std::function<void(std::uint32_t command)> on_command);
+  // Any other request line goes to `on_request` (when given), also on the
+  // listener thread, and its result is the answer line (without line end).
+  bool Listen(std::function<void(std::uint32_t command)> on_command,
+              std::function<std::string(const std::string& request)> on_request = {});
 
   // Later copy: sends `command` to the running copy. False (error() set)
   // when it did not answer "ok" within `timeout_ms`.
@@ -84,6 +87,7 @@ class SingleInstance {
   int lock_fd_ = -1;
   int listen_fd_ = -1;
   std::function<void(std::uint32_t)> on_command_;
+  std::function<std::string(const std::string&)> on_request_;
   WakeEvent stop_;
   std::thread listener_;
 };

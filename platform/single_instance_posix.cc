@@ -22,7 +22,10 @@ namespace {
 constexpr int kClientDeadlineMs = 200;
 // Clients served at once; a further connection displaces the oldest.
 constexpr std::size_t kMaxClients = 8;
-constexpr std::size_t kMaxRequestBytes = 256;
+// A request holds at most a folder path or an account's name and password.
+constexpr std::size_t kMaxRequestBytes = 8192;
+// Answers may list every music folder.
+constexpr std::size_t kMaxAnswerBytes = 65536;
 constexpr int kRetryStepMs = 50;
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr) {
@@ -102,7 +105,8 @@ SingleInstance::State SingleInstance::Acquire() {
   return state_ = (error_ == EWOULDBLOCK) ? State::kAnotherRunning : State::kFailed;
 }
 
-bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command) {
+bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command,
+                            std::function<std::string(const std::string&)> on_request) {
   if (state_ != State::kFirst || listen_fd_ >= 0) {
     error_ = EINVAL;
     return false;
@@ -130,6 +134,7 @@ bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command) {
   }
   listen_fd_ = fd;
   on_command_ = std::move(on_command);
+  on_request_ = std::move(on_request);
   stop_.Clear();
   listener_ = std::thread([this] { Serve(); });
   return true;
@@ -198,7 +203,8 @@ bool SingleInstance::ServeClient(int fd, bool readable, std::int64_t deadline_ms
 
 std::string SingleInstance::Answer(const std::string& request) {
   std::uint32_t command;
-  if (!ParseInstanceCommand(request, &command)) return "error unknown request";
+  if (!ParseInstanceCommand(request, &command))
+    return on_request_ ? on_request_(request) : "error unknown request";
   if (on_command_) on_command_(command);
   return "ok";
 }
@@ -248,8 +254,8 @@ bool SingleInstance::SendRequest(const std::string& request, std::string* answer
   }
   std::string text;
   while (sent == line.size() && text.find('\n') == std::string::npos &&
-         text.size() < kMaxRequestBytes) {
-    char buf[kMaxRequestBytes];
+         text.size() < kMaxAnswerBytes) {
+    char buf[4096];
     const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n > 0) {
       text.append(buf, static_cast<std::size_t>(n));

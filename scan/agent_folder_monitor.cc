@@ -6,8 +6,10 @@
 
 #include "app/controller_state.h"
 #include "app/format.h"
+#include "app/index_scope.h"
 #include "app/log.h"
 #include "app/search_paths.h"
+#include "db/kiv_db.h"
 #include "platform/dir_walk.h"
 #include "platform/file_io.h"
 #include "scan/agent_indexer.h"
@@ -52,6 +54,13 @@ int AgentFolderMonitor::Run() {
   for (const auto& [folder, enabled] : map)
     if (enabled != 0) watch.AddTree(folder);
   if (watch.watched() == 0) return 1;
+  const std::string log_file = AppLog().LogFile();
+  std::vector<std::string> own_files = {KivDB::DatabasePath()};
+  if (!log_file.empty()) {
+    own_files.push_back(log_file);
+    own_files.push_back(log_file + ".old");
+  }
+  watch.IgnoreFiles(own_files);
   LogMonitor(StrFormat("FolderMonitor: watching %zu folders", watch.watched()), LEVEL_INFO);
 
   platform::Clock& clock = *context_.clock;
@@ -64,19 +73,31 @@ int AgentFolderMonitor::Run() {
       pending_since = clock.TickMs();
     }
     if (pending_since != 0 && clock.TickMs() - pending_since > kFolderMonitorSettleMs)
-      pending_since = Answer(clock.TickMs());
+      pending_since = Answer(clock.TickMs(), watch);
   }
   return 1;
 }
 
-std::uint64_t AgentFolderMonitor::Answer(std::uint64_t now) {
-  if (!context_.main_window) return 0;  // nobody to ask: the change is dropped
+std::uint64_t AgentFolderMonitor::Answer(std::uint64_t now, FolderTreeWatch& watch) {
+  if (!context_.main_window) {
+    watch.TakeChanges();  // nobody to ask: the change is dropped
+    return 0;
+  }
   const bool online = !options_.is_online || options_.is_online();
   if (!online || !NoIndexBlockingAgentRuns()) return now;
-  options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
+  const IndexScope scope = watch.TakeChanges();
+  if (scope.empty()) return 0;  // only folders outside the collection changed
+  if (scope.whole()) {
+    options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
+    LogMonitor("FolderMonitor: music folders changed, requesting the indexer", LEVEL_INFO);
+  } else {
+    LogMonitor(
+        StrFormat("FolderMonitor: %zu music folders changed, requesting the indexer for them",
+                  scope.folders().size()),
+        LEVEL_INFO);
+  }
   options_.settings->WriteDword(kSubKeySettings, kITunesCompleteValue, 0);
-  LogMonitor("FolderMonitor: music folders changed, requesting the indexer", LEVEL_INFO);
-  context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
+  context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0, scope.ToPayload());
   return 0;
 }
 

@@ -7,10 +7,13 @@
 // again and again. The set of chosen folders is fixed for the run; a stop is
 // noticed within about a second.
 //
-// Before it posts the request the monitor clears "IndexComplete" (and
-// "iTunesComplete", as the play monitor does for a file it adds): an
-// indexer told to run while that mark is set would do nothing, and the
-// changed files would never reach the database.
+// The request carries the folders that changed (an IndexScope payload), so
+// the indexer looks at those alone. When the list of changes cannot be
+// trusted the request asks for the whole collection, and the monitor first
+// clears "IndexComplete": an indexer told to run while that mark is set
+// would do nothing. Either way it clears "iTunesComplete", as the play
+// monitor does for a file it adds. The program's own files (its log and
+// database) inside a chosen folder are no change.
 //
 // Thread safety: a job runs on its agent thread only and talks to the rest
 // of the program only by posting to the main window.
@@ -22,6 +25,8 @@
 #include "app/agent.h"
 #include "app/agent_registry.h"
 #include "app/reg_settings.h"
+
+class FolderTreeWatch;
 
 // Quiet time after the last change before the indexer is requested, and the
 // pause after each notification (lets a burst of changes land first).
@@ -51,9 +56,10 @@ class AgentFolderMonitor : public CAgent {
   int Run() override;
 
  private:
-  // Posts the index request, or puts it off when no run can start now.
-  // Returns the new "pending since" tick (0 = nothing pending).
-  std::uint64_t Answer(std::uint64_t now);
+  // Posts the index request for what `watch` gathered, or puts it off when
+  // no run can start now. Returns the new "pending since" tick (0 = nothing
+  // pending).
+  std::uint64_t Answer(std::uint64_t now, FolderTreeWatch& watch);
 
   AgentContext context_;
   AgentFolderMonitorOptions options_;

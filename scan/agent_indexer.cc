@@ -12,7 +12,12 @@
 #include "scan/indexer_log.h"
 
 AgentIndexer::AgentIndexer(const AgentContext& context, AgentIndexerOptions options)
-    : context_(context), options_(options), db_(std::make_unique<KivDB>()) {}
+    : context_(context),
+      options_(options),
+      scope_(IndexScope::FromPayload(context.request)),
+      db_(std::make_unique<KivDB>()) {
+  if (scope_.empty()) scope_ = IndexScope::WholeCollection();
+}
 
 AgentIndexer::~AgentIndexer() = default;
 
@@ -22,12 +27,18 @@ int AgentIndexer::Run() {
     return 1;
   }
   CRegSettings& settings = *options_.settings;
+  const bool whole = scope_.whole();
   DWORD complete = 0;
   settings.ReadDword(kSubKeySettings, kIndexCompleteValue, complete);
-  if (complete != 0) {
+  if (whole && complete != 0) {
     IndexerLog("AgentIndexer: No need to index, marked as complete.", LEVEL_INFO);
     return 1;
   }
+  // Folders that changed are looked at whatever the mark says; the mark
+  // keeps telling whether the last run over the whole collection finished.
+  if (!whole)
+    IndexerLog(StrFormat("AgentIndexer: looking at %zu changed folders", scope_.folders().size()),
+               LEVEL_INFO);
   ShowIndexingNotice();
   Post(WM_STATUS_PROGRESS_RANGE, kJobScan, 0);
 
@@ -41,7 +52,8 @@ int AgentIndexer::Run() {
   if (going) {
     IndexerLog("AgentIndexer: indexing added", LEVEL_INFO);
     going = IndexingPass(result);
-    if (going && !CheckQuit()) settings.WriteDword(kSubKeySettings, kIndexCompleteValue, 1);
+    if (going && whole && !CheckQuit())
+      settings.WriteDword(kSubKeySettings, kIndexCompleteValue, 1);
   }
   Post(WM_STATUS_DONE, kJobScan, 0);
   return 1;
@@ -79,21 +91,36 @@ bool AgentIndexer::DeletedFilePass() {
   record_modified_.clear();
   folders_.clear();
   platform::PresenceProbe probe;
+  if (!scope_.whole()) {
+    // Only the records of the changed folders, found through the index.
+    std::vector<std::pair<std::uint32_t, DBEntry>> records;
+    db_->GetEntriesWhere([this](std::string_view path) { return scope_.Covers(path); }, &records);
+    for (const auto& [pos, entry] : records) {
+      if (CheckQuit()) return false;
+      CheckRecord(pos, entry, probe);
+    }
+    return true;
+  }
   DBEntry entry;
   for (std::uint32_t pos = db_->GetFirstEntry(&entry, FALSE); pos != 0;
        pos = db_->GetNextEntry(&entry, FALSE)) {
     if (CheckQuit()) return false;
-    const std::string path = EntryPath(entry);
-    RememberModified(pos, entry.file_modified);
-    if (!IsInAnySearchPath(search_paths_, path)) {
-      IndexerLogPath("AgentIndexer: marking entry as 'not in path'", path, LEVEL_INFO);
-      SetFlags(path, DBFLAG_NOTINPATH, 0);
-    } else {
-      CheckPresence(entry, path, probe);
-    }
-    Pause(options_.record_sleep_ms);
+    CheckRecord(pos, entry, probe);
   }
   return true;
+}
+
+void AgentIndexer::CheckRecord(std::uint32_t pos, const DBEntry& entry,
+                               platform::PresenceProbe& probe) {
+  const std::string path = EntryPath(entry);
+  RememberModified(pos, entry.file_modified);
+  if (!IsInAnySearchPath(search_paths_, path)) {
+    IndexerLogPath("AgentIndexer: marking entry as 'not in path'", path, LEVEL_INFO);
+    SetFlags(path, DBFLAG_NOTINPATH, 0);
+  } else {
+    CheckPresence(entry, path, probe);
+  }
+  Pause(options_.record_sleep_ms);
 }
 
 const FolderProbe& AgentIndexer::ChosenFolder(const std::string& folder) {
@@ -168,7 +195,7 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
     const std::uint32_t pos = listed.position != 0 ? listed.position : db_->LookupEntry(path);
     if (pos != 0) {
       RefreshIfChanged(path, pos, listed.modified);
-    } else if (db_->AddEntry(path)) {
+    } else if (Add(path, listed)) {
       IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
       Post(WM_STATUS_EVENT, kJobIndex, 0,
            StrFormat(LoadStringResource(IDS_INDEX_ADDED),
@@ -208,6 +235,18 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
   Post(WM_STATUS_EVENT, kJobIndex, 0,
        StrFormat(LoadStringResource(IDS_INDEX_UPDATING),
                  std::string(platform::BaseName(path)).c_str()));
+}
+
+bool AgentIndexer::Add(const std::string& path, const ScanResult::Listed& listed) {
+  if (listed.modified == kUnknownTime) return db_->AddEntry(path);
+  platform::FileInfo info;
+  info.path = path;
+  info.is_regular = true;
+  info.size = listed.size;
+  info.created = listed.created;
+  info.accessed = listed.accessed;
+  info.modified = listed.modified;
+  return db_->AddEntry(info);
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {

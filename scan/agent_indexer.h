@@ -10,6 +10,11 @@
 // do nothing until something clears it. Progress goes to the main window as
 // status messages of job 1 (the run) and job 2 (the indexing pass).
 //
+// A run asked for changed folders only (an IndexScope in the launch
+// request, from the folder monitor) makes the same three passes over those
+// folders alone: the records under them, and their files. It runs whatever
+// "IndexComplete" says and leaves that mark as it is.
+//
 // Thread safety: a job runs on its agent thread only. It opens its own
 // database connection and keeps nothing between runs.
 #pragma once
@@ -23,6 +28,7 @@
 
 #include "app/agent.h"
 #include "app/agent_registry.h"
+#include "app/index_scope.h"
 #include "app/reg_settings.h"
 #include "app/search_paths.h"
 #include "db/db_format.h"
@@ -73,10 +79,15 @@ struct ScanResult {
   std::vector<std::string> files;  // every file found, in the order found
   // What the listing saw of each file (same order): its last write, and
   // its record's position then (0: none). A known file whose record is
-  // newer than its last write needs no second look at file or record.
+  // newer than its last write needs no second look at file or record; a
+  // new file's record is made from these properties without a second look
+  // at the file.
   struct Listed {
     std::int64_t modified = kUnknownTime;
     std::uint32_t position = 0;
+    std::uint64_t size = 0;
+    std::int64_t created = 0;
+    std::int64_t accessed = 0;
   };
   std::vector<Listed> listed;
 };
@@ -95,7 +106,8 @@ class AgentIndexer : public CAgent {
   DWORD getmediafilecount(const std::string& folder, ScanResult& result);
 
  private:
-  // Each pass returns false when it was stopped.
+  // Each pass returns false when it was stopped. Over the whole collection,
+  // or over the changed folders of `scope_` alone.
   bool DeletedFilePass();
   bool CollectionPass(ScanResult& result);
   bool IndexingPass(const ScanResult& result);
@@ -104,6 +116,9 @@ class AgentIndexer : public CAgent {
   // more than the slack later than the record's. `listed_modified` is the
   // time the listing saw, or kUnknownTime.
   void RefreshIfChanged(const std::string& path, std::uint32_t pos, std::int64_t listed_modified);
+  // Adds the record of a new file, from what the listing saw of it when it
+  // has that.
+  bool Add(const std::string& path, const ScanResult::Listed& listed);
   // File-modified time of the record at `pos` as the deleted-file pass
   // read it; kUnknownTime when it did not see that record.
   std::int64_t RecordedModified(std::uint32_t pos) const;
@@ -113,6 +128,17 @@ class AgentIndexer : public CAgent {
   std::string HoldingFolder(const std::string& path) const;
   // What a look at a chosen folder found, once per pass and folder.
   const FolderProbe& ChosenFolder(const std::string& folder);
+  // The deleted-file pass for one record (at `pos`).
+  void CheckRecord(std::uint32_t pos, const DBEntry& entry, platform::PresenceProbe& probe);
+  // The collection pass over the changed folders of `scope_`.
+  void CollectChangedFolders(ScanResult& result);
+  // Whether the indexer's walk would list `folder`: it lies in an enabled
+  // chosen folder that answers, below it through no hidden or system
+  // folder, and exists.
+  bool InCollection(const std::string& folder);
+  // Lists `folder` into `result`, with its enabled subfolders when
+  // `recurse`. Returns the number of files collected.
+  DWORD CollectFolder(const std::string& folder, ScanResult& result, bool recurse);
   // The deleted-file pass for a record that lies in a chosen folder.
   void CheckPresence(const DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
   // Sets and clears flag bits of the stored record of `path`, leaving
@@ -123,6 +149,8 @@ class AgentIndexer : public CAgent {
 
   AgentContext context_;
   AgentIndexerOptions options_;
+  // What this run looks at: the whole collection, or changed folders.
+  IndexScope scope_;
   std::unique_ptr<KivDB> db_;
   SearchPathMap search_paths_;
   // Chosen folders looked at in this pass.

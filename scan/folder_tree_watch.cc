@@ -5,6 +5,7 @@
 #include "app/format.h"
 #include "app/log.h"
 #include "platform/dir_walk.h"
+#include "platform/file_info.h"
 
 FolderTreeWatch::FolderTreeWatch(const SearchPathMap& map) : map_(map) {}
 
@@ -60,11 +61,13 @@ bool FolderTreeWatch::Wait(int timeout_ms) {
   if (!watcher_.Wait(timeout_ms, &events)) return false;
   bool changed = false;
   using Kind = platform::WatchEvent::Kind;
+  using Depth = IndexScope::Depth;
   for (const platform::WatchEvent& event : events) {
     if (event.kind == Kind::kOverflow) {
       // Events were lost, new folders among them perhaps: walk every tree
       // again (folders already watched keep their watches).
       changed = true;
+      untrusted_ = true;
       std::vector<std::string> roots;
       for (const auto& [folder, enabled] : map_)
         if (enabled != 0 && by_path_.count(folder) != 0) roots.push_back(folder);
@@ -74,19 +77,69 @@ bool FolderTreeWatch::Wait(int timeout_ms) {
     auto it = by_watch_.find(event.watch);
     if (it == by_watch_.end()) continue;  // a watch dropped a moment ago
     if (event.kind == Kind::kWatchGone) {
+      // A chosen folder itself went (deleted, unmounted): only a look at the
+      // whole collection can tell what became of it. Below a chosen folder
+      // the parent's own event says it, except for an unmount.
+      changed = true;
+      if (map_.count(it->second) != 0)
+        untrusted_ = true;
+      else
+        changes_.Add(it->second, Depth::kWholeTree);
       Forget(event.watch);
       continue;
     }
-    if (IsHiddenName(event.name)) continue;
+    if (IsHiddenName(event.name) || IsOwnFile(it->second, event.name)) continue;
     changed = true;
     const std::string path = ChildPath(it->second, event.name);
-    if (event.kind == Kind::kFolderAppeared && Belongs(path, event.name)) {
-      AddTree(path);
-    } else if (event.kind == Kind::kFolderMovedAway) {
-      DropTree(path);
+    switch (event.kind) {
+      case Kind::kFolderAppeared:
+        if (!Belongs(path, event.name)) break;
+        AddTree(path);
+        changes_.Add(path, Depth::kWholeTree);
+        break;
+      case Kind::kFolderMovedAway:
+        DropTree(path);
+        changes_.Add(path, Depth::kWholeTree);
+        break;
+      case Kind::kFolderDeleted:
+        changes_.Add(path, Depth::kWholeTree);
+        break;
+      default:
+        changes_.Add(it->second, Depth::kFolderOnly);
+        break;
     }
   }
   return changed;
+}
+
+IndexScope FolderTreeWatch::TakeChanges() {
+  IndexScope taken;
+  if (untrusted_ || unwatched_ > 0)
+    taken = IndexScope::WholeCollection();
+  else
+    taken = std::move(changes_);
+  changes_ = IndexScope();
+  untrusted_ = false;
+  return taken;
+}
+
+void FolderTreeWatch::IgnoreFiles(const std::vector<std::string>& paths) {
+  own_files_.clear();
+  for (const std::string& path : paths) {
+    const std::size_t slash = path.rfind('/');
+    if (path.empty() || slash == std::string::npos) continue;
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    std::string real = platform::RealPath(folder);
+    own_files_.emplace_back(real.empty() ? folder : real, path.substr(slash + 1));
+  }
+}
+
+bool FolderTreeWatch::IsOwnFile(const std::string& folder, const std::string& name) const {
+  for (const auto& [own_folder, own_name] : own_files_) {
+    if (name != own_name) continue;
+    if (folder == own_folder || platform::RealPath(folder) == own_folder) return true;
+  }
+  return false;
 }
 
 void FolderTreeWatch::Forget(int watch) {

@@ -30,6 +30,10 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
   looking_for_itunes_ =
       !options_.settings->ReadStringUtf8(kSubKeySettings, kITunesHistoryFileValue, itunes_file) ||
       !platform::StatFile(itunes_file, &itunes_info);
+  if (!scope_.whole()) {
+    CollectChangedFolders(result);
+    return !CheckQuit();
+  }
   for (const auto& [path, enabled] : search_paths_) {
     if (CheckQuit()) return false;
     if (enabled == 0 || !ChosenFolder(path).is_directory) continue;
@@ -42,7 +46,35 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
   return !CheckQuit();
 }
 
+void AgentIndexer::CollectChangedFolders(ScanResult& result) {
+  for (const auto& [folder, depth] : scope_.folders()) {
+    if (CheckQuit()) return;
+    // Gone since (moved away, deleted) or outside the collection: the
+    // deleted-file pass took care of its records.
+    if (!InCollection(folder)) continue;
+    CollectFolder(folder, result, depth == IndexScope::Depth::kWholeTree);
+  }
+}
+
+bool AgentIndexer::InCollection(const std::string& folder) {
+  if (FindEnabledPath(search_paths_, folder) == 0 || IsInSystemTree(folder) ||
+      !FolderCanHoldRecords(folder))
+    return false;
+  const std::string chosen = HoldingFolder(folder);
+  if (chosen.empty() || !ChosenFolder(chosen).is_directory) return false;
+  // The walk enters no hidden folder below the chosen one.
+  for (std::size_t at = folder.find('/', chosen.size()); at != std::string::npos;
+       at = folder.find('/', at + 1))
+    if (at + 1 < folder.size() && folder[at + 1] == '.') return false;
+  platform::FileInfo info;
+  return platform::StatFile(folder, &info) && info.is_directory;
+}
+
 DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& result) {
+  return CollectFolder(folder, result, true);
+}
+
+DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result, bool recurse) {
   IndexerLogPath("Getting count of media files in selected path", folder, LEVEL_VERBOSE);
   platform::DirReader reader;
   if (!reader.Open(folder)) {
@@ -87,7 +119,7 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
       continue;
     }
     if (entry.is_directory) {
-      if (FindEnabledPath(search_paths_, path) == 0) continue;
+      if (!recurse || FindEnabledPath(search_paths_, path) == 0) continue;
       if (!FolderCanHoldRecords(path)) {
         IndexerLogPath("Skipping folder whose paths do not fit a db record", path, LEVEL_INFO);
         continue;
@@ -131,7 +163,7 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
     else
       ++added;
     result.files.push_back(std::move(path));
-    result.listed.push_back({entry.modified, position});
+    result.listed.push_back({entry.modified, position, entry.size, entry.created, entry.accessed});
   }
   if (verbose)
     IndexerLog(StrFormat("Found %u valid files, %u not already in db, %u already in db, and %u "

@@ -7,14 +7,31 @@
 # Then it prints what the server received and stops both. Nothing outside
 # the temporary folder (and the build folder) is touched.
 #
-#   scripts/demo.sh                   BUILD_DIR (default build), TRACKS (12)
+#   scripts/demo.sh [--keep]          BUILD_DIR (default build), TRACKS (12)
+#
+# --keep leaves the temporary folder (the demo's log, database, settings and
+# what the server received) in place and prints where it is.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir=${BUILD_DIR:-$root/build}
 tracks=${TRACKS:-12}
 patience=${PATIENCE:-180}
+keep=0
+for arg in "$@"; do
+  case "$arg" in
+    --keep) keep=1 ;;
+    *)
+      echo "usage: scripts/demo.sh [--keep]" >&2
+      exit 2
+      ;;
+  esac
+done
 
-BUILD_DIR="$build_dir" "$root/scripts/build.sh" >/dev/null
+echo "demo: building the program in $build_dir (the first build takes several minutes)"
+if ! BUILD_DIR="$build_dir" "$root/scripts/build.sh" 2>&1 | sed -u 's/^/  build | /'; then
+  echo "demo: the build failed (its output is above); nothing was run" >&2
+  exit 1
+fi
 echo "demo: built $build_dir/vornic"
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vornic-demo-XXXXXX")
@@ -29,7 +46,11 @@ cleanup() {
     kill -TERM "$server_pid" 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
   fi
-  rm -rf "$tmp"
+  if [ "$keep" = 1 ]; then
+    echo "demo: kept $tmp (log: $tmp/data/kiv/kivclient.log, database: $tmp/data/kiv/kivclient.db)"
+  else
+    rm -rf "$tmp"
+  fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

@@ -16,6 +16,7 @@
 #include "server/http_session.h"
 #include "server/server_session.h"
 #include "server/transmit_internal.h"
+#include "server/transmit_unsendable.h"
 
 using transmit::Log;
 
@@ -60,6 +61,7 @@ void AgentTransmit::SetIndexSessionOpen(bool open) { g_index_session_open = open
 void AgentTransmit::ResetProcessState() {
   g_index_session_open = false;
   g_last_call_tick = 0;
+  transmit::ForgetUnsendable();
 }
 
 int AgentTransmit::Run() {

@@ -97,7 +97,8 @@ class AgentTransmit : public CAgent {
 
   // True between a successful IndexStart and a successful IndexStop.
   static bool IndexSessionOpen();
-  // Back to a fresh process: no index session, no IndexBatch call yet.
+  // Back to a fresh process: no index session, no IndexBatch call yet, no
+  // record remembered as unsendable.
   static void ResetProcessState();
 
  private:

@@ -17,6 +17,15 @@ namespace {
 std::mutex g_finder_mutex;
 BrowserLoginFinder g_finder;
 
+std::mutex g_outcome_mutex;
+CredentialRefreshOutcome g_outcome;
+
+void RecordOutcome(int result) {
+  std::lock_guard<std::mutex> lock(g_outcome_mutex);
+  ++g_outcome.count;
+  g_outcome.result = result;
+}
+
 int DiscoverBrowserLogin() {
   BrowserLoginFinder finder;
   {
@@ -31,6 +40,11 @@ int DiscoverBrowserLogin() {
 void SetBrowserLoginFinder(BrowserLoginFinder finder) {
   std::lock_guard<std::mutex> lock(g_finder_mutex);
   g_finder = std::move(finder);
+}
+
+CredentialRefreshOutcome LastCredentialRefresh() {
+  std::lock_guard<std::mutex> lock(g_outcome_mutex);
+  return g_outcome;
 }
 
 void FirstRunNotice(const AgentContext& context) {
@@ -78,12 +92,14 @@ void CredentialRefresh(const AgentContext& context) {
     AppLog().Log(StrFormat("Updated username/password FAILED (%i)", rc), LEVEL_ERROR,
                  MODULE_APPLICATION);
     // Without an answer the pair stays for the next start of the monitor.
-    if (rc != -3) ClearPendingCredentials();
+    if (rc != -3) ClearPendingCredentialsIf(username, password);
+    RecordOutcome(rc);
     return;
   }
   settings.WriteStringUtf8(kSubKeySettings, "Password", client_password);
   settings.WriteStringUtf8(kSubKeySettings, "Username", username);
-  ClearPendingCredentials();
+  ClearPendingCredentialsIf(username, password);
+  RecordOutcome(0);
   // The password stays out of the log.
   AppLog().Log(StrFormat("Updated username/password (%s/%s)", username.c_str(), "********"),
                LEVEL_INFO, MODULE_APPLICATION);

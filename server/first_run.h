@@ -34,3 +34,12 @@ void FirstRunNotice(const AgentContext& context = AgentContext());
 // Password). The pair is dropped unless the server did not answer, so a
 // later start tries again. The log never shows the password.
 void CredentialRefresh(const AgentContext& context);
+
+// How many exchanges CredentialRefresh has made in this process and the
+// result of the last one (0 accepted, -2 refused, -3 no answer). Lets a
+// caller that handed over credentials learn the server's answer to them.
+struct CredentialRefreshOutcome {
+  unsigned count = 0;
+  int result = 0;
+};
+CredentialRefreshOutcome LastCredentialRefresh();

@@ -134,6 +134,15 @@ bool GetPendingCredentials(std::string* username, std::string* password) {
 
 void ClearPendingCredentials() { SetPendingCredentials({}, {}); }
 
+bool ClearPendingCredentialsIf(const std::string& username, const std::string& password) {
+  PendingCredentials& pending = Pending();
+  std::lock_guard<std::mutex> lock(pending.mutex);
+  if (pending.username != username || pending.password != password) return false;
+  pending.username.clear();
+  pending.password.clear();
+  return true;
+}
+
 void SetServerCallTimeoutMs(unsigned ms) { g_call_timeout_ms = ms; }
 
 unsigned ServerCallTimeoutMs() { return g_call_timeout_ms; }

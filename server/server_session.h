@@ -61,6 +61,9 @@ bool HasPendingCredentials();
 // Copies the pending pair out; false when there is none.
 bool GetPendingCredentials(std::string* username, std::string* password);
 void ClearPendingCredentials();
+// Clears the pending pair only while it is still this one, so a pair typed
+// again during an exchange survives it; false when another pair is held.
+bool ClearPendingCredentialsIf(const std::string& username, const std::string& password);
 
 // The transport's time limit for one XML-RPC call, 60000 ms by default.
 // Tests shorten it.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <unordered_set>
 
 #include "app/controller_state.h"
 #include "app/format.h"
@@ -13,6 +14,7 @@
 #include "server/connectivity.h"
 #include "server/server_session.h"
 #include "server/transmit_internal.h"
+#include "server/transmit_unsendable.h"
 #include "server/transmit_write_back.h"
 
 using transmit::Log;
@@ -68,12 +70,24 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
 
   // Counting pass. The reported and unsent counts are for the progress
   // display and ignore the search paths.
+  // A candidate found unsendable by an earlier job, whose file did not
+  // change since, is skipped as the sending pass would skip it, without
+  // reading its tags again.
   IndexPass pass;
+  std::unordered_set<std::string> unsendable;
   DBEntry entry;
   for (std::uint32_t pos = db->GetFirstEntry(&entry, FALSE); pos != 0;
        pos = db->GetNextEntry(&entry, FALSE)) {
-    if (IsCandidate(entry, played_only, paths)) ++pass.to_send;
-    if (entry.flags & DBFLAG_REPORTED)
+    bool skipped = false;
+    if (IsCandidate(entry, played_only, paths)) {
+      const std::string path = EntryPath(entry);
+      skipped = !(entry.flags & DBFLAG_IDENTIFIED) && transmit::StillUnsendable(path);
+      if (skipped)
+        unsendable.insert(path);
+      else
+        ++pass.to_send;
+    }
+    if ((entry.flags & DBFLAG_REPORTED) || skipped)
       ++pass.reported;
     else if (!(entry.flags & kNeverSent))
       ++pass.unsent;
@@ -112,6 +126,7 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
        pos != 0 && pass.processed < pass.to_send && pass.leave.empty();
        pos = db->GetNextEntry(&entry, FALSE)) {
     if (!IsCandidate(entry, played_only, paths)) continue;
+    if (!unsendable.empty() && unsendable.count(EntryPath(entry)) != 0) continue;
     BatchIndexData_t& element = pass.elements[static_cast<std::size_t>(pass.n)];
     DBEntry blank = BlankRecord(entry);
     if (entry.flags & DBFLAG_IDENTIFIED) {
@@ -122,10 +137,13 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
       element.user = blank;
       element.record = &element.gracenote;
     } else {
+      const std::string path = EntryPath(entry);
+      platform::FileInfo before;
+      const bool looked = platform::StatFile(path, &before);
       db->GetTagEntry(&entry, FALSE);
       if (entry.artist[0] == 0 || entry.title[0] == 0) {
-        LogDetail(LEVEL_INFO, "SendIndexedEntries: entry has no artist/title to send",
-                  EntryPath(entry));
+        LogDetail(LEVEL_INFO, "SendIndexedEntries: entry has no artist/title to send", path);
+        if (looked) transmit::RememberUnsendable(path, before);
         --pass.to_send;
         --pass.unsent;
         ++pass.reported;

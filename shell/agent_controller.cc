@@ -41,8 +41,9 @@ constexpr std::uint32_t kUpdaterPeriodMs = 3600000;
 
 }  // namespace
 
-BOOL CKivClientDlg::OnAgentRequest(WPARAM id, LPARAM delay) {
+BOOL CKivClientDlg::OnAgentRequest(WPARAM id, LPARAM delay, const std::string& payload) {
   if (!IsAgentCommandId(id)) return FALSE;
+  if (id == ID_AGENT_INDEXER) index_scope_.Merge(IndexScope::FromPayload(payload));
   // A pending delayed request is replaced by this one.
   loop_.KillTimer(id);
   if (delay >= 1) {
@@ -73,8 +74,12 @@ BOOL CKivClientDlg::LaunchAgent(UINT kind) {
   if (slot) return FALSE;
   auto agent = std::make_unique<CKivClientAgent>(
       *options_.jobs, &loop_, *options_.clock, [this] { loop_.Wake(); }, options_.idle_priority);
-  agent->PostThreadMessage(WM_AGENT_REQUEST, kind, 0);
+  // An indexer launch that nothing asked a scope of (empty payload) runs
+  // over the whole collection.
+  agent->PostThreadMessage(WM_AGENT_REQUEST, kind, 0,
+                           kind == AGENT_INDEXER ? index_scope_.ToPayload() : std::string());
   if (!agent->Start()) return FALSE;
+  if (kind == AGENT_INDEXER) index_scope_ = IndexScope();
   slot = std::move(agent);
   SetAgentKindRunning(kind, true);
   return TRUE;
@@ -105,7 +110,7 @@ BOOL CKivClientDlg::OnAgentDone(WPARAM id, LPARAM result) {
   }
   if (relaunch_pending_[i]) {
     relaunch_pending_[i] = false;
-    if (result != 0) Request(kind, 0);
+    if (result != 0) Request(kind, 0, std::string(kIndexScopeAsMerged));
   } else if (UINT next = ChainedAgent(kind)) {
     Request(next, 0);
   }
@@ -197,8 +202,8 @@ void CKivClientDlg::OnPowerBroadcast(WPARAM event) {
   }
 }
 
-void CKivClientDlg::Request(UINT kind, std::uint32_t delay_ms) {
-  loop_.PostMessage(WM_AGENT_REQUEST, AgentCommandId(kind), delay_ms);
+void CKivClientDlg::Request(UINT kind, std::uint32_t delay_ms, std::string payload) {
+  loop_.PostMessage(WM_AGENT_REQUEST, AgentCommandId(kind), delay_ms, std::move(payload));
 }
 
 void CKivClientDlg::PostStatusText(UINT string_id) {

@@ -14,8 +14,10 @@
 #include "platform/last_error.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "shell/cli_verbs.h"
 #include "shell/headless_main_window.h"
 #include "shell/kiv_client_dlg.h"
+#include "shell/remote_protocol.h"
 
 #ifndef VORNIC_VERSION
 #define VORNIC_VERSION "1.0.3.105"
@@ -43,30 +45,15 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-}  // namespace
-
-CommandLineOptions ParseCommandLine(const std::vector<std::string>& args) {
-  CommandLineOptions options;
-  std::string line;
-  for (const std::string& arg : args) line += (line.empty() ? "" : " ") + arg;
-  if (platform::AsciiLower(line) == "/show") {
-    options.show = true;
-    return options;
-  }
-  for (const std::string& arg : args) {
-    if (arg == "--show")
-      options.show = true;
-    else if (arg == "--headless")
-      options.headless = true;
-    else if (arg == "--help" || arg == "-h")
-      options.help = true;
-    else if (arg == "--version")
-      options.version = true;
-    else
-      options.unknown.push_back(arg);
-  }
-  return options;
+// The running copy's process id as it tells it, or "unknown".
+std::string RunningCopyPid(platform::SingleInstance& instance) {
+  std::string answer;
+  if (!instance.SendRequest(EncodeFields({"pid"}), &answer)) return "unknown";
+  const std::vector<std::string> fields = DecodeFields(answer);
+  return fields.size() == 2 && fields[0] == "ok" ? fields[1] : "unknown";
 }
+
+}  // namespace
 
 std::string ResolveLogPath(const std::string& value, const std::string& data_dir) {
   if (value.empty()) return data_dir + "/" + kLogFileName;
@@ -77,29 +64,29 @@ std::string ResolveLogPath(const std::string& value, const std::string& data_dir
 
 CKivClientApp::CKivClientApp(std::vector<std::string> args, MainWindowFactory make_view)
     : args_(std::move(args)), options_(ParseCommandLine(args_)), make_view_(std::move(make_view)) {
-  loop_.SetHandler([this](Message& message) { OnMessage(message); });
+  loop_.SetHandler([this](Message& message) {
+    if (!remote_.OnMessage(message)) OnMessage(message);
+  });
 }
 
 CKivClientApp::~CKivClientApp() = default;
 
 int CKivClientApp::Main() {
+  // A command line that cannot be used touches nothing.
+  if (!options_.error.empty()) {
+    PrintError(options_.error);
+    std::fputs(UsageText(kKivClientVersion).c_str(), stderr);
+    return 2;
+  }
   if (options_.help) {
-    std::printf(
-        "Usage: vornic [--show | --headless | /show]\n"
-        "Vornic %s: the desktop client of the KIV music-taste service.\n\n"
-        "  --show      show the main window at start (also: /show)\n"
-        "  --headless  run without a display; stop with SIGINT or SIGTERM\n"
-        "  --version   print the version and exit\n"
-        "  --help      print this text and exit\n",
-        kKivClientVersion);
+    std::fputs(UsageText(kKivClientVersion).c_str(), stdout);
     return 0;
   }
   if (options_.version) {
     std::printf("Vornic %s\n", kKivClientVersion);
     return 0;
   }
-  for (const std::string& arg : options_.unknown)
-    if (platform::AsciiLower(arg) != "/show") PrintError("ignoring unknown argument " + arg);
+  if (options_.verb != CliVerb::kNone) return RunCliVerb(options_);
   InitInstance();
   const int code = ExitInstance();
   return exit_code_ != 0 ? exit_code_ : code;
@@ -189,17 +176,25 @@ BOOL CKivClientApp::CheckSingleInstance() {
   switch (instance_->Acquire()) {
     case platform::SingleInstance::State::kFirst:
       if (!instance_->Listen(
-              [this](std::uint32_t command) { loop_.PostMessage(WM_COMMAND, command, 0); }))
+              [this](std::uint32_t command) { loop_.PostMessage(WM_COMMAND, command, 0); },
+              [this](const std::string& request) { return remote_.AnswerFromListener(request); }))
         LogApp(StrFormat("Unable to listen on %s: ERR(%d), a second start cannot reach this copy",
                          instance_->SocketPath().c_str(), instance_->error()),
                LEVEL_ERROR);
       return TRUE;
     case platform::SingleInstance::State::kAnotherRunning:
       LogApp(kInstanceRefusal, LEVEL_ERROR);
+      // Started with the session while a copy already runs: nothing to do.
+      if (options_.autostart) return FALSE;
       // The running copy shows its Activity Monitor page; only when it
       // cannot be reached does this copy show the refusal itself.
-      if (!instance_->SendCommand(static_cast<std::uint32_t>(ID_CMD_SHOW_ACTIVITY)))
+      if (!instance_->SendCommand(static_cast<std::uint32_t>(ID_CMD_SHOW_ACTIVITY))) {
+        PrintError("another copy is running but did not answer");
         AppMessageBox(kInstanceRefusal, MB_OK | MB_ICONERROR);
+        return FALSE;
+      }
+      PrintError(StrFormat("a copy is already running (pid %s); it was asked to show its window",
+                           RunningCopyPid(*instance_).c_str()));
       return FALSE;
     default:
       // Without the lock nothing tells a second copy apart; run anyway.
@@ -246,7 +241,10 @@ void CKivClientApp::CreateMainWindow() {
   CKivClientDlg::Options options;
   options.watch_power_events = true;
   main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);
-  loop_.SetHandler([this](Message& message) { main_window_->OnMessage(message); });
+  remote_.SetController(main_window_.get());
+  loop_.SetHandler([this](Message& message) {
+    if (!remote_.OnMessage(message)) main_window_->OnMessage(message);
+  });
   counts_sink_ = std::make_unique<CountsToMainWindow>(loop_);
   KivDB::SetEventSink(counts_sink_.get());
   main_window_->OnInitDialog();
@@ -260,7 +258,10 @@ void CKivClientApp::DestroyMainWindow() {
   // Every agent has stopped: nothing adds records any more.
   KivDB::SetEventSink(nullptr);
   counts_sink_.reset();
-  loop_.SetHandler([this](Message& message) { OnMessage(message); });
+  remote_.SetController(nullptr);
+  loop_.SetHandler([this](Message& message) {
+    if (!remote_.OnMessage(message)) OnMessage(message);
+  });
   main_window_.reset();
   view_.reset();
 }

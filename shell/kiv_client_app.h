@@ -23,6 +23,8 @@
 #include "platform/signals.h"
 #include "platform/single_instance.h"
 #include "platform/win_types.h"
+#include "shell/command_line.h"
+#include "shell/remote_commands.h"
 
 class CKivClientDlg;
 class DbEventSink;
@@ -35,17 +37,6 @@ inline constexpr const char* kLogFileName = "kivclient.log";
 inline constexpr const char* kInstanceRefusal =
     "Another instance of the KIV client is currently running.  Only one instance of the KIV "
     "Client is permitted to run at once.";
-
-// What the command line asks for. The Windows-style argument "/show"
-// counts only when it is the whole command line (after lower-casing).
-struct CommandLineOptions {
-  bool show = false;
-  bool headless = false;
-  bool help = false;
-  bool version = false;
-  std::vector<std::string> unknown;
-};
-CommandLineOptions ParseCommandLine(const std::vector<std::string>& args);
 
 // The log file path for the LogFileName setting `value`: empty → the data
 // folder's kivclient.log; an existing folder → that folder and
@@ -110,11 +101,14 @@ class CKivClientApp {
   MainWindowFactory make_view_;
   MessageLoop loop_;
   std::unique_ptr<platform::SignalWatcher> signals_;
+  // Answers the set-up options of later starts; declared before instance_,
+  // whose listener calls it.
+  RemoteCommands remote_{loop_};
   std::unique_ptr<platform::SingleInstance> instance_;
   bool database_ready_ = false;
-  bool loader_created_ = false;
   // Non-zero when start-up was refused (the data folder is not safe).
   int exit_code_ = 0;
+  bool loader_created_ = false;
   // The main window: its view (made by make_view_) and the agent controller
   // behind it.
   std::unique_ptr<MainWindowView> view_;

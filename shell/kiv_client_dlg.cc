@@ -78,7 +78,7 @@ void CKivClientDlg::OnMessage(Message& message) {
     case WM_TIMER:
       if (IsAgentCommandId(w)) {
         loop_.KillTimer(w);
-        loop_.PostMessage(WM_AGENT_REQUEST, w, 0);
+        loop_.PostMessage(WM_AGENT_REQUEST, w, 0, std::string(kIndexScopeAsMerged));
       }
       break;
     case WM_CLOSE:
@@ -101,7 +101,7 @@ void CKivClientDlg::OnMessage(Message& message) {
       loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_UPDATER, 0);
       break;
     case WM_AGENT_REQUEST:
-      OnAgentRequest(w, message.lParam);
+      OnAgentRequest(w, message.lParam, message.payload);
       break;
     case WM_AGENT_DONE:
       OnAgentDone(w, message.lParam);

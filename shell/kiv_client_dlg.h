@@ -21,6 +21,7 @@
 
 #include "app/agent_kinds.h"
 #include "app/agent_registry.h"
+#include "app/index_scope.h"
 #include "app/kiv_client_agent.h"
 #include "app/main_window_view.h"
 #include "app/message_loop.h"
@@ -63,8 +64,11 @@ class CKivClientDlg {
   void DestroyWindow();
 
   // Request one agent: `delay` >= 1 (re)arms its timer, otherwise the kind's
-  // rules decide. FALSE for an id that is not an agent's.
-  BOOL OnAgentRequest(WPARAM id, LPARAM delay);
+  // rules decide. FALSE for an id that is not an agent's. For the indexer,
+  // `payload` is the IndexScope asked for (empty: the whole collection); the
+  // scopes of the requests that wait for one launch are merged, and the
+  // launch hands the merged scope to the job.
+  BOOL OnAgentRequest(WPARAM id, LPARAM delay, const std::string& payload = {});
   // An agent finished (or a notification, 33018/33028, arrived).
   BOOL OnAgentDone(WPARAM id, LPARAM result);
   // Creates the kind's thread with its launch request waiting and starts
@@ -92,7 +96,7 @@ class CKivClientDlg {
   // WM_CLOSE: DestroyWindow, then ends the main loop with result 1.
   void Close();
   // Posts WM_AGENT_REQUEST (id of `kind`, delay) to the controller.
-  void Request(UINT kind, std::uint32_t delay_ms);
+  void Request(UINT kind, std::uint32_t delay_ms, std::string payload = {});
   void PostStatusText(UINT string_id);
   void WatchPowerEvents();
 
@@ -104,6 +108,8 @@ class CKivClientDlg {
   // Unused for AGENT_UPDATER, which is never relaunched.
   std::array<bool, kAgentKindCount> relaunch_pending_{};
   std::array<bool, kAgentKindCount> being_stopped_{};
+  // What the indexer requests since its last launch asked for.
+  IndexScope index_scope_;
   bool disabled_ = false;
   bool shutting_down_ = false;
   bool destroyed_ = false;

@@ -215,6 +215,32 @@ TEST_F(AgentTransmitTest, UntitledTracksAreSkippedAndTheBatchStillCloses) {
   EXPECT_FALSE(AgentTransmit::IndexSessionOpen());
 }
 
+TEST_F(AgentTransmitTest, UnsendableTracksAreReadAgainOnlyOnceTheirFileChanged) {
+  server_->SetConfig(ConfigWith("\"batch_size\": 10"));
+  const std::string untitled = PutTrack("untitled.mp3", "", "X");
+  const std::string no_artist = PutTrack("no_artist.mp3", "C", "");
+  AddRecord(untitled);
+  AddRecord(no_artist);
+  const std::string skip_line = "SendIndexedEntries: entry has no artist/title to send";
+  EXPECT_EQ(AgentTransmit(Context()).Run(), 1);
+  EXPECT_EQ(LogCount(skip_line), 2);
+
+  // Nothing changed: no tags are read, no index session is opened.
+  const std::size_t starts = CallsOf("IndexStart").size();
+  EXPECT_EQ(AgentTransmit(Context()).Run(), 1);
+  EXPECT_EQ(LogCount(skip_line), 2);
+  EXPECT_EQ(CallsOf("IndexStart").size(), starts);
+
+  // The user tags one of them: it is read and sent on the next run.
+  const std::string tagged = PutTrack("tagged.mp3", "Now Titled", "X");
+  std::filesystem::copy_file(tagged, untitled, std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(AgentTransmit(Context()).Run(), 1);
+  EXPECT_EQ(LogCount(skip_line), 2);
+  EXPECT_NE(Record(untitled).kiv_id, 0u);
+  EXPECT_EQ(Record(no_artist).kiv_id, 0u);
+  EXPECT_FALSE(AgentTransmit::IndexSessionOpen());
+}
+
 TEST_F(AgentTransmitTest, PlayedTracksGoFirstAndOnlyChosenEnabledFoldersCount) {
   server_->SetConfig(ConfigWith("\"batch_size\": 10"));
   const std::string played = PutTrack("played.mp3", "Played", "X");

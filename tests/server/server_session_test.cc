@@ -99,5 +99,14 @@ TEST_F(ServerSessionTest, PendingCredentialsNeedBothTexts) {
   EXPECT_FALSE(GetPendingCredentials(&user, &password));
 }
 
+TEST_F(ServerSessionTest, APairTypedAgainDuringAnExchangeIsNotDropped) {
+  SetPendingCredentials(kUser, "first");
+  SetPendingCredentials(kUser, kPassword);  // typed while "first" was being exchanged
+  EXPECT_FALSE(ClearPendingCredentialsIf(kUser, "first"));
+  EXPECT_TRUE(HasPendingCredentials());
+  EXPECT_TRUE(ClearPendingCredentialsIf(kUser, kPassword));
+  EXPECT_FALSE(HasPendingCredentials());
+}
+
 }  // namespace
 }  // namespace server_test

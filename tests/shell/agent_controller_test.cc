@@ -3,9 +3,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "app/controller_state.h"
+#include "app/index_scope.h"
 #include "shell/kiv_client_dlg.h"
 #include "tests/shell/agent_controller_fixture.h"
 
@@ -308,6 +311,76 @@ TEST_F(AgentControllerTest, ITunesNotificationClearsItsRelaunchWhenITunesStops) 
   EXPECT_EQ(view_.balloons, std::vector<std::string>{
                                 "A new version of Vornic is available.\r\nClick for details."});
   EXPECT_EQ(view_.counted_balloons, 1);  // a click on it accepts the update
+}
+
+}  // namespace
+
+namespace {
+
+// The indexer's scope as each launch handed it over, in launch order.
+class IndexScopeTest : public agent_test::ControllerTest {
+ protected:
+  IndexScopeTest() {
+    jobs_.Register(AGENT_INDEXER, [this](const AgentContext& context) {
+      std::lock_guard guard(mutex_);
+      scopes_.push_back(IndexScope::FromPayload(context.request));
+      return std::make_unique<agent_test::GatedJob>(board_, AGENT_INDEXER, 1);
+    });
+  }
+  void RequestFolders(const std::string& folder, LPARAM delay = 0) {
+    IndexScope scope;
+    scope.Add(folder, IndexScope::Depth::kFolderOnly);
+    loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_INDEXER, delay, scope.ToPayload());
+  }
+  IndexScope Launched(std::size_t i) {
+    std::lock_guard guard(mutex_);
+    return i < scopes_.size() ? scopes_[i] : IndexScope();
+  }
+  static std::vector<std::string> Folders(const IndexScope& scope) {
+    std::vector<std::string> folders;
+    for (const auto& entry : scope.folders()) folders.push_back(entry.first);
+    return folders;
+  }
+
+  std::mutex mutex_;
+  std::vector<IndexScope> scopes_;
+};
+
+TEST_F(IndexScopeTest, ChangedFoldersWaitingForOneLaunchUniteAndReachTheJob) {
+  RequestFolders("/m/a", 3000);
+  RequestFolders("/m/b", 2000);
+  Drain();
+  Advance(2000);
+  ASSERT_TRUE(UntilStarted(AGENT_INDEXER, 1));
+  EXPECT_FALSE(Launched(0).whole());
+  EXPECT_EQ(Folders(Launched(0)), (std::vector<std::string>{"/m/a", "/m/b"}));
+
+  // Asked again while it runs: the relaunch keeps the new folders alone.
+  RequestFolders("/m/c");
+  Drain();
+  board_.Release(AGENT_INDEXER);
+  ASSERT_TRUE(UntilStarted(AGENT_INDEXER, 2));
+  EXPECT_EQ(Folders(Launched(1)), std::vector<std::string>{"/m/c"});
+  board_.Release(AGENT_INDEXER);
+}
+
+TEST_F(IndexScopeTest, ARequestWithoutFoldersMakesTheWaitingOnesAWholeRun) {
+  // Start-up's delayed request, then a change that asks for one folder at
+  // once: the launch runs over the whole collection.
+  Request(AGENT_INDEXER, 5000);
+  RequestFolders("/m/a");
+  ASSERT_TRUE(UntilStarted(AGENT_INDEXER, 1));
+  EXPECT_TRUE(Launched(0).whole());
+
+  // Folders first, then a request that names none (Search All Now, a new
+  // folder list), while the indexer runs: the relaunch is whole too.
+  RequestFolders("/m/b");
+  Request(AGENT_INDEXER);
+  Drain();
+  board_.Release(AGENT_INDEXER);
+  ASSERT_TRUE(UntilStarted(AGENT_INDEXER, 2));
+  EXPECT_TRUE(Launched(1).whole());
+  board_.Release(AGENT_INDEXER);
 }
 
 }  // namespace

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# How fast a change to a large collection reaches the database, with the
+# real program (designed pauses on, the development server reachable):
+#
+#   1. 20,000 sparse files (100 artists x 20 albums x 10 tracks) are indexed
+#      by the program's first run; its CPU time over that run is the
+#      baseline (the whole collection walked and added).
+#   2. SETTLE seconds later (default 60) a new album of 12 files is copied
+#      into one artist's folder: the time from the end of the copy until
+#      all 12 are in the database, and the program's CPU time for it.
+#   3. Then one album folder is renamed: the time until its old records are
+#      marked deleted and the new ones added, and the CPU time for it.
+#
+# CPU times are the program's user + system time (from /proc) over each
+# step, also taken 30 s after the step (the agents the indexer chains
+# included). Everything lives in a temporary folder.
+#
+#   bench/collection_change.sh        BUILD_DIR (default build), SETTLE (60),
+#                                     ARTISTS (100), PATIENCE (1200 s)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build_dir=${BUILD_DIR:-$root/build}
+settle=${SETTLE:-60}
+artists=${ARTISTS:-100}
+patience=${PATIENCE:-1200}
+[ -x "$build_dir/vornic" ] || { echo "no $build_dir/vornic; build it first" >&2; exit 1; }
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/vornic-change-XXXXXX")
+server_pid=""
+vornic_pid=""
+cleanup() {
+  for pid in "$vornic_pid" "$server_pid"; do
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill -TERM "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+export XDG_RUNTIME_DIR="$tmp/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME" "$tmp/music"
+mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+music="$tmp/music"
+log="$XDG_DATA_HOME/kiv/kivclient.log"
+
+user="bench@example.org"
+client_password="bench-client-password"
+cat >"$tmp/server.json" <<EOF
+{"accounts": [{"username": "$user", "password": "bench",
+               "client_password": "$client_password"}],
+ "batch_size": 100, "rate_limit": 0}
+EOF
+python3 "$root/tools/kiv-devserver" --port 0 --port-file "$tmp/port" \
+  --config "$tmp/server.json" >"$tmp/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 200); do
+  [ -s "$tmp/port" ] && break
+  sleep 0.05
+done
+url="http://127.0.0.1:$(cat "$tmp/port")/kiv_backend/api"
+cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
+"ServerUrl"="$url"
+"Username"="$user"
+"Password"="$client_password"
+
+[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\SearchPaths]
+"path0"="$music"
+"enable0"=dword:00000001
+EOF
+chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+
+python3 - "$music" "$artists" <<'EOF'
+import os, sys
+music, artists = sys.argv[1], int(sys.argv[2])
+for a in range(artists):
+    for b in range(20):
+        album = os.path.join(music, f"Artist {a}", f"Album {b}")
+        os.makedirs(album)
+        for t in range(10):
+            with open(os.path.join(album, f"{t + 1} Track title.mp3"), "wb") as f:
+                f.truncate(140000)
+EOF
+files=$((artists * 200))
+echo "change: $files sparse files in $music"
+
+# User + system time of the program in milliseconds.
+cpu_ms() {
+  awk -v tck="$(getconf CLK_TCK)" '{print int(($14 + $15) * 1000 / tck)}' "/proc/$vornic_pid/stat"
+}
+now_ms() { date +%s%3N; }
+# Waits until `count` log lines contain `text`; fails after PATIENCE.
+wait_lines() {
+  local text=$1 count=$2 deadline=$((SECONDS + patience))
+  while [ "$(grep -cF -- "$text" "$log" 2>/dev/null || true)" -lt "$count" ]; do
+    kill -0 "$vornic_pid" 2>/dev/null || { echo "change: vornic ended early" >&2; exit 1; }
+    [ "$SECONDS" -lt "$deadline" ] || { echo "change: gave up waiting for '$text'" >&2; exit 1; }
+    sleep 0.1
+  done
+}
+
+"$build_dir/vornic" --headless >/dev/null 2>&1 &
+vornic_pid=$!
+wait_lines "AgentIndexer: scanning for deleted" 1
+full_start_cpu=$(cpu_ms)
+full_start=$(now_ms)
+# The run is over with its last added file.
+wait_lines "AgentIndexer: added new file to db" "$files"
+full_cpu=$(($(cpu_ms) - full_start_cpu))
+full_wall=$(($(now_ms) - full_start))
+echo "change: first run added $files records in $((full_wall / 1000)) s, CPU $full_cpu ms"
+
+sleep "$settle"
+
+# One step: runs the command after the first three arguments, then waits
+# for `done_count` more log lines with `done_text`.
+measure() {
+  local name=$1 done_text=$2 done_count=$3
+  local before_cpu before_lines start elapsed cpu
+  before_lines=$(grep -cF -- "$done_text" "$log" || true)
+  before_cpu=$(cpu_ms)
+  shift 3
+  "$@"
+  start=$(now_ms)
+  wait_lines "$done_text" $((before_lines + done_count))
+  elapsed=$(($(now_ms) - start))
+  cpu=$(($(cpu_ms) - before_cpu))
+  sleep 30
+  local cpu_30=$(($(cpu_ms) - before_cpu))
+  echo "change: $name: in the database $elapsed ms after the change;" \
+    "CPU $cpu ms ($(awk -v a="$cpu" -v b="$full_cpu" 'BEGIN{printf "%.2f", 100*a/b}') % of the" \
+    "first run), $cpu_30 ms with the chained agents" \
+    "($(awk -v a="$cpu_30" -v b="$full_cpu" 'BEGIN{printf "%.2f", 100*a/b}') %)"
+}
+
+copy_album() {
+  mkdir -p "$tmp/incoming/New Album"
+  for t in $(seq 12); do truncate -s 140000 "$tmp/incoming/New Album/$t New track.mp3"; done
+  cp -r "$tmp/incoming/New Album" "$music/Artist 7/"
+}
+measure "new album of 12 files" "AgentIndexer: added new file to db" 12 copy_album
+
+rename_album() { mv "$music/Artist 3/Album 5" "$music/Artist 3/Album 5 (Remastered)"; }
+before_deleted=$(grep -cF "AgentIndexer: marking entry as deleted" "$log" || true)
+measure "rename of one album folder" "AgentIndexer: added new file to db" 10 rename_album
+deleted=$(($(grep -cF "AgentIndexer: marking entry as deleted" "$log" || true) - before_deleted))
+echo "change: the rename marked $deleted old records deleted"

@@ -1,0 +1,15 @@
+// Reading a secret from the person at the terminal.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Reads one line without its line end. When standard input is a terminal
+// the prompt goes to standard error and the terminal does not echo what is
+// typed (the echo is restored afterwards, also when reading fails);
+// otherwise the line is read from standard input as it comes. False at end
+// of input before any character, or when reading fails.
+bool ReadSecretLine(const std::string& prompt, std::string* line);
+
+}  // namespace platform

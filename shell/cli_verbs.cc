@@ -1,0 +1,291 @@
+#include "shell/cli_verbs.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/format.h"
+#include "app/log.h"
+#include "app/reg_settings.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/folders.h"
+#include "platform/single_instance.h"
+#include "platform/terminal.h"
+#include "server/kiv_protocol.h"
+#include "server/server_session.h"
+#include "shell/folder_edit.h"
+#include "shell/kiv_client_app.h"
+#include "shell/remote_protocol.h"
+
+namespace {
+
+using Fields = std::vector<std::string>;
+
+// A sign-in waits this long for the server's answer through the running
+// copy (its own time limit for one call is a minute).
+constexpr int kLoginPatienceMs = 90000;
+constexpr int kLoginPollMs = 200;
+
+int Fail(int status, const std::string& text) {
+  std::fprintf(stderr, "vornic: %s\n", text.c_str());
+  return status;
+}
+
+void Say(const std::string& text) { std::printf("%s\n", text.c_str()); }
+
+std::string Setting(const char* name) {
+  std::string value;
+  AppSettings().ReadString(kSubKeySettings, name, value);
+  return value;
+}
+
+// The running copy, reached over its socket.
+class RunningCopy {
+ public:
+  RunningCopy() : instance_(platform::RuntimeDir()) {}
+
+  // False when no copy runs (no socket, or nobody listening on it).
+  bool Present() const { return platform::PathExists(instance_.SocketPath()); }
+  // The answer's fields; false (with `*lost` telling whether the request
+  // may have arrived) when there was none.
+  bool Ask(const Fields& request, Fields* answer, bool* lost = nullptr) {
+    std::string line;
+    if (!instance_.SendRequest(EncodeFields(request), &line, 5000)) {
+      const int error = instance_.error();
+      if (lost) *lost = error != ECONNREFUSED && error != ENOENT;
+      return false;
+    }
+    *answer = DecodeFields(line);
+    return true;
+  }
+
+ private:
+  platform::SingleInstance instance_;
+};
+
+// The log of a copy that is not running, so that a sign-in made here leaves
+// its lines where the program's are.
+void UseProgramLog() {
+  std::string problem;
+  if (!platform::PrepareDataDir(&problem)) return;
+  AppLog().SetLogFile(ResolveLogPath(Setting("LogFileName"), platform::DataDir()));
+}
+
+int PrintLoginOutcome(const std::string& word, const std::string& email) {
+  if (word == "accepted") {
+    Say("accepted: signed in as " + email);
+    return kExitDone;
+  }
+  if (word == "refused")
+    return Fail(kExitFailed,
+                "refused: the KIV server did not accept " + email + " with this password");
+  if (word == "unreachable")
+    return Fail(kExitUnreachable, "server unreachable: the KIV server at " + GetServerUrl() +
+                                      " did not answer; nothing was changed");
+  return Fail(kExitFailed, "the sign-in failed (" + word + ")");
+}
+
+int Login(RunningCopy& copy, bool running, const std::string& email) {
+  std::string password;
+  if (!platform::ReadSecretLine("KIV password for " + email + ": ", &password) || password.empty())
+    return Fail(kExitFailed, "no password given; nothing was changed");
+  if (running) {
+    Fields answer;
+    bool lost = false;
+    if (copy.Ask({"login", email, password}, &answer, &lost)) {
+      if (answer[0] != "ok" || answer.size() < 2)
+        return Fail(kExitFailed, answer.size() > 1 ? answer[1] : "the running copy refused");
+      const std::string count = answer[1];
+      for (int waited = 0; waited < kLoginPatienceMs; waited += kLoginPollMs) {
+        Fields result;
+        if (!copy.Ask({"login-result", count}, &result))
+          return Fail(kExitUnreachable, "the running copy stopped answering");
+        if (result.size() >= 2 && result[1] != "pending")
+          return PrintLoginOutcome(result[1], email);
+        platform::SystemClock().SleepMs(kLoginPollMs);
+      }
+      return Fail(kExitUnreachable, "server unreachable: no answer within 90 s");
+    }
+    if (lost) return Fail(kExitUnreachable, "the running copy did not answer");
+  }
+  // No copy runs: the same exchange here, as the connection monitor makes it.
+  UseProgramLog();
+  std::string client_password;
+  const int rc = AuthenticateByPassword(email, password, &client_password, 0);
+  if (rc == 0) {
+    if (!AppSettings().WriteStringUtf8(kSubKeySettings, "Password", client_password) ||
+        !AppSettings().WriteStringUtf8(kSubKeySettings, "Username", email))
+      return Fail(kExitFailed, "the settings could not be written");
+    AppLog().Log(StrFormat("Updated username/password (%s/%s)", email.c_str(), "********"),
+                 LEVEL_INFO, MODULE_APPLICATION);
+    return PrintLoginOutcome("accepted", email);
+  }
+  if (rc == -2) AppSettings().WriteStringUtf8(kSubKeySettings, "Password", "");
+  AppLog().Log(StrFormat("Updated username/password FAILED (%i)", rc), LEVEL_ERROR,
+               MODULE_APPLICATION);
+  return PrintLoginOutcome(rc == -2 ? "refused" : rc == -3 ? "unreachable" : "failed", email);
+}
+
+int PrintFolders(const Fields& answer) {
+  if (answer.size() < 4) Say("no music folders");
+  for (std::size_t i = 1; i + 2 < answer.size(); i += 3)
+    Say(StrFormat("%-8s %-8s %s", answer[i] == "1" ? "enabled" : "disabled",
+                  answer[i + 1] == "1" ? "present" : "missing", answer[i + 2].c_str()));
+  return kExitDone;
+}
+
+int PrintStatus(const Fields& answer) {
+  std::string online, auth, user, found, reported, log, server, pid, agents, event;
+  for (std::size_t i = 1; i < answer.size(); ++i) {
+    const std::string& field = answer[i];
+    const std::size_t eq = field.find('=');
+    const std::string key = field.substr(0, eq), value = field.substr(eq + 1);
+    if (key == "online")
+      online = value;
+    else if (key == "auth")
+      auth = value;
+    else if (key == "user")
+      user = value;
+    else if (key == "found")
+      found = value;
+    else if (key == "reported")
+      reported = value;
+    else if (key == "log")
+      log = value;
+    else if (key == "server")
+      server = value;
+    else if (key == "pid")
+      pid = value;
+    else if (key == "event")
+      event = value;
+    else if (key == "agent")
+      agents += (agents.empty() ? "" : ", ") + value;
+  }
+  Say("running:  yes (pid " + pid + ")");
+  Say("server:   " +
+      std::string(online == "1"   ? "online"
+                  : online == "0" ? "offline"
+                                  : "not yet checked") +
+      " (" + (server.empty() ? kDefaultServerUrl : server) + ")");
+  const char* login = auth == "0"    ? "accepted"
+                      : auth == "-2" ? "refused"
+                      : auth == "-3" ? "not answered"
+                                     : "not checked";
+  // A refused sign-in empties the stored client password; until the next
+  // sign-in nothing is left to check.
+  const std::string state = auth != "0" && Setting("Password").empty()
+                                ? std::string("no client password: sign in again")
+                                : std::string("login ") + login;
+  Say("account:  " + (user.empty() ? std::string("nobody signed in") : user + " (" + state + ")"));
+  Say("tracks:   " + found + " found, " + reported + " reported");
+  Say("agents:   " + agents);
+  if (!event.empty()) Say("last event: " + event);
+  Say("log:      " + log);
+  return kExitDone;
+}
+
+int OfflineStatus() {
+  const std::string user = Setting("Username");
+  const std::string server = Setting("ServerUrl");
+  Say("running:  no");
+  Say("server:   not checked (" + (server.empty() ? std::string(kDefaultServerUrl) : server) + ")");
+  Say("account:  " +
+      (user.empty()
+           ? std::string("nobody signed in")
+           : user + (Setting("Password").empty() ? " (no client password: sign in again)" : "")));
+  Say(StrFormat("folders:  %zu", ListMusicFolders().size()));
+  Say("log:      " + ResolveLogPath(Setting("LogFileName"), platform::DataDir()));
+  return kExitDone;
+}
+
+}  // namespace
+
+int RunCliVerb(const CommandLineOptions& options) {
+  AppSettings().SetCompanyName("KIV");
+  AppSettings().SetApplicationName("Windows Client");
+  const std::string& argument = options.verb_argument;
+  RunningCopy copy;
+  bool running = copy.Present();
+  if (options.verb == CliVerb::kLogin) return Login(copy, running, argument);
+
+  const std::string folder =
+      options.verb == CliVerb::kAddFolder || options.verb == CliVerb::kRemoveFolder
+          ? AbsoluteFolder(argument)
+          : std::string();
+  Fields request;
+  switch (options.verb) {
+    case CliVerb::kLogout:
+      request = {"logout"};
+      break;
+    case CliVerb::kAddFolder:
+      request = {"add-folder", folder};
+      break;
+    case CliVerb::kRemoveFolder:
+      request = {"remove-folder", folder};
+      break;
+    case CliVerb::kFolders:
+      request = {"folders"};
+      break;
+    case CliVerb::kRescan:
+      request = {"rescan"};
+      break;
+    case CliVerb::kStatus:
+      request = {"status"};
+      break;
+    default:
+      return Fail(kExitUsage, "no set-up option given");
+  }
+  Fields answer;
+  bool lost = false;
+  if (running && !copy.Ask(request, &answer, &lost)) {
+    if (lost) return Fail(kExitUnreachable, "the running copy did not answer");
+    running = false;  // a socket left behind by a copy that is gone
+  }
+  if (running && answer[0] != "ok")
+    return Fail(kExitFailed, answer.size() > 1 ? answer[1] : "the running copy refused");
+
+  switch (options.verb) {
+    case CliVerb::kLogout:
+      if (!running && (!AppSettings().WriteStringUtf8(kSubKeySettings, "Username", "") ||
+                       !AppSettings().WriteStringUtf8(kSubKeySettings, "Password", "")))
+        return Fail(kExitFailed, "the settings could not be written");
+      Say("signed out");
+      return kExitDone;
+    case CliVerb::kAddFolder:
+    case CliVerb::kRemoveFolder: {
+      const bool add = options.verb == CliVerb::kAddFolder;
+      if (!running) {
+        const FolderEdit result = add ? AddMusicFolder(folder) : RemoveMusicFolder(folder);
+        if (result != FolderEdit::kChanged)
+          return Fail(kExitFailed, FolderEditError(result, folder));
+      }
+      Say((add ? "added " : "removed ") + folder);
+      return kExitDone;
+    }
+    case CliVerb::kFolders:
+      if (running) return PrintFolders(answer);
+      answer = {"ok"};
+      for (const MusicFolder& f : ListMusicFolders())
+        answer.insert(answer.end(), {f.enabled ? "1" : "0", f.exists ? "1" : "0", f.path});
+      return PrintFolders(answer);
+    case CliVerb::kRescan:
+      if (running) {
+        Say("searching all music folders now");
+        return kExitDone;
+      }
+      {
+        SearchPathMap map;
+        LoadSearchPaths(map);
+        if (!SaveMusicFolderList(map))
+          return Fail(kExitFailed, "the settings could not be written");
+      }
+      Say("Vornic is not running: every music folder will be searched when it starts");
+      return kExitDone;
+    case CliVerb::kStatus:
+      return running ? PrintStatus(answer) : OfflineStatus();
+    default:
+      return kExitUsage;
+  }
+}

@@ -1,0 +1,70 @@
+#include "shell/folder_edit.h"
+
+#include <filesystem>
+
+#include "app/reg_settings.h"
+#include "platform/file_io.h"
+
+namespace {
+
+FolderEdit Save(const SearchPathMap& map) {
+  return SaveMusicFolderList(map) ? FolderEdit::kChanged : FolderEdit::kSaveFailed;
+}
+
+}  // namespace
+
+bool SaveMusicFolderList(const SearchPathMap& map) {
+  if (!SaveSearchPaths(map)) return false;
+  AppSettings().WriteDword(kSubKeySettings, "IndexComplete", 0);
+  AppSettings().WriteDword(kSubKeySettings, "iTunesComplete", 0);
+  return true;
+}
+
+std::string AbsoluteFolder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) absolute = path;
+  std::string text = absolute.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+FolderEdit AddMusicFolder(const std::string& path) {
+  if (!platform::IsDirectory(path)) return FolderEdit::kNotAFolder;
+  SearchPathMap map;
+  LoadSearchPaths(map);
+  if (!map.emplace(SearchPathKey(path), 1).second) return FolderEdit::kAlreadyListed;
+  return Save(map);
+}
+
+FolderEdit RemoveMusicFolder(const std::string& path) {
+  SearchPathMap map;
+  LoadSearchPaths(map);
+  if (map.erase(SearchPathKey(path)) == 0) return FolderEdit::kNotListed;
+  return Save(map);
+}
+
+std::string FolderEditError(FolderEdit result, const std::string& path) {
+  switch (result) {
+    case FolderEdit::kChanged:
+      return "";
+    case FolderEdit::kAlreadyListed:
+      return path + " is already a music folder";
+    case FolderEdit::kNotListed:
+      return path + " is not a music folder";
+    case FolderEdit::kNotAFolder:
+      return path + " is not an existing folder";
+    case FolderEdit::kSaveFailed:
+      break;
+  }
+  return "the folder list could not be saved in the settings";
+}
+
+std::vector<MusicFolder> ListMusicFolders() {
+  SearchPathMap map;
+  LoadSearchPaths(map);
+  std::vector<MusicFolder> folders;
+  for (const auto& [path, enabled] : map)
+    folders.push_back({path, enabled != 0, platform::IsDirectory(path)});
+  return folders;
+}
