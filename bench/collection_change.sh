@@ -95,10 +95,16 @@ cpu_ms() {
   awk -v tck="$(getconf CLK_TCK)" '{print int(($14 + $15) * 1000 / tck)}' "/proc/$vornic_pid/stat"
 }
 now_ms() { date +%s%3N; }
+# How many log lines contain `text` (0 before the log exists).
+lines() {
+  local n
+  n=$(grep -cF -- "$1" "$log" 2>/dev/null || true)
+  echo "${n:-0}"
+}
 # Waits until `count` log lines contain `text`; fails after PATIENCE.
 wait_lines() {
   local text=$1 count=$2 deadline=$((SECONDS + patience))
-  while [ "$(grep -cF -- "$text" "$log" 2>/dev/null || true)" -lt "$count" ]; do
+  while [ "$(lines "$text")" -lt "$count" ]; do
     kill -0 "$vornic_pid" 2>/dev/null || { echo "change: vornic ended early" >&2; exit 1; }
     [ "$SECONDS" -lt "$deadline" ] || { echo "change: gave up waiting for '$text'" >&2; exit 1; }
     sleep 0.1
@@ -123,7 +129,7 @@ sleep "$settle"
 measure() {
   local name=$1 done_text=$2 done_count=$3
   local before_cpu before_lines start elapsed cpu
-  before_lines=$(grep -cF -- "$done_text" "$log" || true)
+  before_lines=$(lines "$done_text")
   before_cpu=$(cpu_ms)
   shift 3
   "$@"
@@ -147,7 +153,7 @@ copy_album() {
 measure "new album of 12 files" "AgentIndexer: added new file to db" 12 copy_album
 
 rename_album() { mv "$music/Artist 3/Album 5" "$music/Artist 3/Album 5 (Remastered)"; }
-before_deleted=$(grep -cF "AgentIndexer: marking entry as deleted" "$log" || true)
+before_deleted=$(lines "AgentIndexer: marking entry as deleted")
 measure "rename of one album folder" "AgentIndexer: added new file to db" 10 rename_album
-deleted=$(($(grep -cF "AgentIndexer: marking entry as deleted" "$log" || true) - before_deleted))
+deleted=$(($(lines "AgentIndexer: marking entry as deleted") - before_deleted))
 echo "change: the rename marked $deleted old records deleted"
