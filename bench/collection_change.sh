@@ -146,7 +146,14 @@ wait_lines "$pass_end" $((before_pass + 1))
 pass_cpu=$(($(cpu_ms) - pass_start_cpu))
 echo "change: a full pass over the indexed collection (Search All Now): CPU $pass_cpu ms"
 
-sleep "$settle"
+# What the idle program costs (play monitor, connection monitor, folder
+# monitor): its CPU rate over the last 20 s of the wait, so that each step's
+# own share can be told from the background.
+sleep $((settle > 20 ? settle - 20 : 0))
+idle_start=$(cpu_ms)
+sleep 20
+idle_cpu=$(($(cpu_ms) - idle_start))
+echo "change: the idle program: CPU $idle_cpu ms over 20 s"
 percent() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", 100*a/b}'; }
 
 # One step: runs the command after the first three arguments, then waits
@@ -162,11 +169,13 @@ measure() {
   wait_lines "$done_text" $((before_lines + done_count))
   elapsed=$(($(now_ms) - start))
   cpu=$(($(cpu_ms) - before_cpu))
+  local own=$((cpu - idle_cpu * elapsed / 20000))
   sleep 30
   local cpu_30=$(($(cpu_ms) - before_cpu))
   echo "change: $name: in the database $elapsed ms after the change;" \
     "CPU $cpu ms ($(percent "$cpu" "$pass_cpu") % of a full pass," \
-    "$(percent "$cpu" "$full_cpu") % of the first run), $cpu_30 ms with the chained agents" \
+    "$(percent "$cpu" "$full_cpu") % of the first run; less the idle rate $own ms," \
+    "$(percent "$own" "$pass_cpu") %), $cpu_30 ms with the chained agents" \
     "($(percent "$cpu_30" "$pass_cpu") % of a full pass)"
 }
 
