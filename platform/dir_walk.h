@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -75,9 +77,12 @@ PathPresence ProbePath(const std::string& path);
 
 // Presence of many paths in a row, such as every record of the database:
 // the folder of the last path stays open, so paths of one folder cost one
-// look-up of their name instead of a walk of the whole path. A folder
-// renamed while a probe holds it still answers for its old path until the
-// probe moves on to another folder.
+// look-up of their name instead of a walk of the whole path. From the
+// second path of a folder on, the folder is listed once and a name listed
+// as a plain entry (not a link) answers present without a look-up of its
+// own; any other name is looked up. A folder renamed while a probe holds it
+// still answers for its old path, and a file listed there for its presence,
+// until the probe moves on to another folder.
 class PresenceProbe {
  public:
   PresenceProbe() = default;
@@ -90,10 +95,18 @@ class PresenceProbe {
 
  private:
   void CloseFolder();
+  // Fills `listed_` from the open folder; false when it cannot be listed.
+  bool ListFolder();
 
   std::string folder_;
   int folder_fd_ = -1;
   PathPresence folder_state_ = PathPresence::kUnknown;
+  // Paths probed in the current folder.
+  int probes_ = 0;
+  // Names of the folder's entries that are not links, sorted; they point
+  // into `names_`.
+  std::string names_;
+  std::vector<std::string_view> listed_;
 };
 
 // True when `path` is a directory that holds at least one entry. An

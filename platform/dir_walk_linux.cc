@@ -4,6 +4,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -116,16 +117,55 @@ void PresenceProbe::CloseFolder() {
   if (folder_fd_ >= 0) ::close(folder_fd_);
   folder_fd_ = -1;
   folder_.clear();
+  probes_ = 0;
+  names_.clear();
+  listed_.clear();
+}
+
+bool PresenceProbe::ListFolder() {
+  // getdents64 straight on the held descriptor: a directory stream would
+  // cost two more system calls per folder.
+  alignas(8) char buffer[8192];
+  std::vector<std::size_t> ends;
+  for (;;) {
+    const ssize_t got = ::getdents64(folder_fd_, buffer, sizeof buffer);
+    if (got < 0) {
+      names_.clear();
+      return false;
+    }
+    if (got == 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += d->d_reclen;
+      // A link is looked up, so that a dangling one is missing.
+      if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN || IsDotOrDotDot(d->d_name)) continue;
+      names_ += d->d_name;
+      ends.push_back(names_.size());
+    }
+  }
+  std::size_t start = 0;
+  for (std::size_t end : ends) {
+    listed_.emplace_back(names_.data() + start, end - start);
+    start = end;
+  }
+  std::sort(listed_.begin(), listed_.end());
+  return true;
 }
 
 PathPresence PresenceProbe::Probe(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash + 1 == path.size()) return ProbePath(path);
-  const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+  const std::string_view folder =
+      slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash);
+  const std::string_view name = std::string_view(path).substr(slash + 1);
   if (folder_fd_ < 0 || folder != folder_) {
     CloseFolder();
     folder_ = folder;
-    folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // Readable for listing; a folder that may be searched but not read is
+    // still good for look-ups.
+    folder_fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd_ < 0 && errno == EACCES)
+      folder_fd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd_ < 0) {
       const int err = errno;
       SetLastErrorEx(ErrorFromErrno(err));
@@ -134,8 +174,10 @@ PathPresence PresenceProbe::Probe(const std::string& path) {
     }
   }
   if (folder_fd_ < 0) return folder_state_;
+  if (++probes_ == 2) ListFolder();
+  if (std::binary_search(listed_.begin(), listed_.end(), name)) return PathPresence::kPresent;
   struct stat st {};
-  if (::fstatat(folder_fd_, path.c_str() + slash + 1, &st, 0) == 0) return PathPresence::kPresent;
+  if (::fstatat(folder_fd_, name.data(), &st, 0) == 0) return PathPresence::kPresent;
   const int err = errno;
   SetLastErrorEx(ErrorFromErrno(err));
   return (err == ENOENT || err == ENOTDIR) ? PathPresence::kMissing : PathPresence::kUnknown;

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/agent.h"
@@ -50,7 +51,7 @@ inline constexpr DWORD kNotifiedIndexingBit = 0x100;
 // Full path of the iTunes library file, written when the walk finds one.
 inline constexpr const char* kITunesHistoryFileValue = "ITunesHistoryFile";
 // Compared without case.
-inline constexpr const char* kITunesLibraryFileName = "itunes music library.xml";
+inline constexpr std::string_view kITunesLibraryFileName = "itunes music library.xml";
 
 // Pauses that leave room for the other threads: after each record of the
 // deleted-file pass and after each file of the indexing pass.

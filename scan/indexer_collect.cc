@@ -137,7 +137,8 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
     }
     // The library file is looked for before the size test: a small library
     // (a few dozen tracks) is still a library to import.
-    if (looking_for_itunes_ && platform::AsciiLower(entry.name) == kITunesLibraryFileName) {
+    if (looking_for_itunes_ && entry.name.size() == kITunesLibraryFileName.size() &&
+        platform::AsciiLower(entry.name) == kITunesLibraryFileName) {
       options_.settings->WriteStringUtf8(kSubKeySettings, kITunesHistoryFileValue, path);
       looking_for_itunes_ = false;
       IndexerLogPath("Found iTunes history file", path, LEVEL_INFO);

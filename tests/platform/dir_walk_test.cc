@@ -79,4 +79,26 @@ TEST(DirReaderTest, PresenceTellsMissingFromUnknown) {
   EXPECT_EQ(probe.Probe(env.Path("full/f")), platform::PathPresence::kMissing);
 }
 
+TEST(DirReaderTest, PresenceFromAFolderListingAnswersAsALookUp) {
+  testing_support::TempEnv env;
+  const std::string dir = env.Path("album");
+  fs::create_directories(dir + "/sub");
+  for (const char* name : {"1.mp3", "2.mp3", "3.mp3"})
+    testing_support::WriteFile(dir + "/" + name, "x");
+  fs::create_symlink(dir + "/1.mp3", dir + "/link.mp3");
+  fs::create_symlink(dir + "/gone.mp3", dir + "/dangling.mp3");
+
+  // The second path of the folder has it listed; every later answer must
+  // still be the one a look-up gives.
+  platform::PresenceProbe probe;
+  for (const char* name :
+       {"1.mp3", "2.mp3", "3.mp3", "sub", "link.mp3", "dangling.mp3", "4.mp3", "3.MP3"}) {
+    const std::string path = dir + "/" + name;
+    EXPECT_EQ(probe.Probe(path), platform::ProbePath(path)) << name;
+  }
+  // Made after the listing: still found.
+  testing_support::WriteFile(dir + "/5.mp3", "x");
+  EXPECT_EQ(probe.Probe(dir + "/5.mp3"), platform::PathPresence::kPresent);
+}
+
 }  // namespace
