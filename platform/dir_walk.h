@@ -8,7 +8,9 @@
 // error (and, for DirReader, keep the errno for log lines).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +48,9 @@ class DirReader {
   // Opens `path` for listing (closing any earlier one). False when it is
   // missing, not a directory or unreadable.
   bool Open(const std::string& path);
+  // The same for the entry `name` of the folder `parent` has open, found
+  // from there rather than by walking its whole path again.
+  bool OpenChild(const DirReader& parent, const char* name);
   void Close();
   // The next entry's name (never "." or ".."); other fields are cleared.
   // False at the end of the listing or on a read error (see last_errno).
@@ -61,7 +66,15 @@ class DirReader {
   int last_errno() const { return last_errno_; }
 
  private:
-  void* dir_ = nullptr;  // DIR*
+  // Takes the result of an open(2) of a folder.
+  bool Adopt(int fd);
+
+  int fd_ = -1;
+  // Entries read from the folder and not handed out yet; the buffer is
+  // kept from folder to folder.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t buffer_at_ = 0;
+  std::size_t buffer_end_ = 0;
   int last_errno_ = 0;
 };
 

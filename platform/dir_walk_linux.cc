@@ -14,53 +14,66 @@
 namespace platform {
 namespace {
 
-DIR* AsDir(void* dir) { return static_cast<DIR*>(dir); }
-
 bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
+
+// Bytes of directory entries read at a time.
+constexpr std::size_t kListingBytes = 16384;
 
 }  // namespace
 
 DirReader::~DirReader() { Close(); }
 
 void DirReader::Close() {
-  if (dir_) ::closedir(AsDir(dir_));
-  dir_ = nullptr;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  buffer_at_ = buffer_end_ = 0;
 }
 
-bool DirReader::Open(const std::string& path) {
-  Close();
-  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool DirReader::Adopt(int fd) {
   if (fd < 0) {
     last_errno_ = errno;
     SetLastErrorEx(ErrorFromErrno(last_errno_));
     return false;
   }
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    last_errno_ = errno;
-    ::close(fd);
-    SetLastErrorEx(ErrorFromErrno(last_errno_));
-    return false;
-  }
-  dir_ = dir;
+  fd_ = fd;
+  if (!buffer_) buffer_ = std::make_unique<char[]>(kListingBytes);
   last_errno_ = 0;
   return true;
 }
 
+bool DirReader::Open(const std::string& path) {
+  Close();
+  return Adopt(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+bool DirReader::OpenChild(const DirReader& parent, const char* name) {
+  Close();
+  if (parent.fd_ < 0) {
+    errno = EBADF;
+    return Adopt(-1);
+  }
+  return Adopt(::openat(parent.fd_, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool DirReader::Next(DirEntry* entry) {
-  if (!dir_) return false;
+  if (fd_ < 0) return false;
   for (;;) {
-    errno = 0;
-    struct dirent* d = ::readdir(AsDir(dir_));
-    if (!d) {
-      if (errno != 0) {
-        last_errno_ = errno;
-        SetLastErrorEx(ErrorFromErrno(last_errno_));
+    if (buffer_at_ == buffer_end_) {
+      const ssize_t got = ::getdents64(fd_, buffer_.get(), kListingBytes);
+      if (got <= 0) {
+        if (got < 0) {
+          last_errno_ = errno;
+          SetLastErrorEx(ErrorFromErrno(last_errno_));
+        }
+        return false;
       }
-      return false;
+      buffer_at_ = 0;
+      buffer_end_ = static_cast<std::size_t>(got);
     }
+    const auto* d = reinterpret_cast<const struct dirent64*>(buffer_.get() + buffer_at_);
+    buffer_at_ += d->d_reclen;
     if (IsDotOrDotDot(d->d_name)) continue;
     // The name's buffer is reused from entry to entry.
     entry->name.assign(d->d_name);
@@ -76,10 +89,9 @@ bool DirReader::Next(DirEntry* entry) {
 }
 
 bool DirReader::Stat(DirEntry* entry) {
-  if (!dir_) return false;
+  if (fd_ < 0) return false;
   struct statx sx {};
-  if (::statx(::dirfd(AsDir(dir_)), entry->name.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) !=
-      0) {
+  if (::statx(fd_, entry->name.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
     last_errno_ = errno;
     SetLastErrorEx(ErrorFromErrno(last_errno_));
     return false;
@@ -97,7 +109,7 @@ bool DirReader::Stat(DirEntry* entry) {
 
 bool DirReader::Identity(std::uint64_t* device, std::uint64_t* inode) const {
   struct stat st {};
-  if (!dir_ || ::fstat(::dirfd(AsDir(dir_)), &st) != 0) return false;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
   *device = st.st_dev;
   *inode = st.st_ino;
   return true;

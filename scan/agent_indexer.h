@@ -138,8 +138,10 @@ class AgentIndexer : public CAgent {
   // folder, and exists.
   bool InCollection(const std::string& folder);
   // Lists `folder` into `result`, with its enabled subfolders when
-  // `recurse`. Returns the number of files collected.
-  DWORD CollectFolder(const std::string& folder, ScanResult& result, bool recurse);
+  // `recurse`. Returns the number of files collected. A subfolder is opened
+  // from its `parent`'s listing.
+  DWORD CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
+                      const platform::DirReader* parent = nullptr);
   // The deleted-file pass for a record that lies in a chosen folder.
   void CheckPresence(const DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
   // Sets and clears flag bits of the stored record of `path`, leaving
