@@ -21,6 +21,26 @@ bool IsDotOrDotDot(const char* name) {
 // Bytes of directory entries read at a time.
 constexpr std::size_t kListingBytes = 16384;
 
+// The next entry of the folder open as `fd`, from the entries already read
+// into `buffer` (`at` to `end`) or from a fresh read into it; null at the
+// end of the listing or on a read error (`*error` is then its errno).
+const struct dirent64* NextRecord(int fd, char* buffer, std::size_t size, std::size_t& at,
+                                  std::size_t& end, int* error) {
+  *error = 0;
+  if (at == end) {
+    const ssize_t got = ::getdents64(fd, buffer, size);
+    if (got <= 0) {
+      if (got < 0) *error = errno;
+      return nullptr;
+    }
+    at = 0;
+    end = static_cast<std::size_t>(got);
+  }
+  const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
+  at += d->d_reclen;
+  return d;
+}
+
 }  // namespace
 
 DirReader::~DirReader() { Close(); }
@@ -60,20 +80,16 @@ bool DirReader::OpenChild(const DirReader& parent, const char* name) {
 bool DirReader::Next(DirEntry* entry) {
   if (fd_ < 0) return false;
   for (;;) {
-    if (buffer_at_ == buffer_end_) {
-      const ssize_t got = ::getdents64(fd_, buffer_.get(), kListingBytes);
-      if (got <= 0) {
-        if (got < 0) {
-          last_errno_ = errno;
-          SetLastErrorEx(ErrorFromErrno(last_errno_));
-        }
-        return false;
+    int error = 0;
+    const struct dirent64* d =
+        NextRecord(fd_, buffer_.get(), kListingBytes, buffer_at_, buffer_end_, &error);
+    if (!d) {
+      if (error != 0) {
+        last_errno_ = error;
+        SetLastErrorEx(ErrorFromErrno(last_errno_));
       }
-      buffer_at_ = 0;
-      buffer_end_ = static_cast<std::size_t>(got);
+      return false;
     }
-    const auto* d = reinterpret_cast<const struct dirent64*>(buffer_.get() + buffer_at_);
-    buffer_at_ += d->d_reclen;
     if (IsDotOrDotDot(d->d_name)) continue;
     // The name's buffer is reused from entry to entry.
     entry->name.assign(d->d_name);
@@ -135,30 +151,28 @@ void PresenceProbe::CloseFolder() {
 }
 
 bool PresenceProbe::ListFolder() {
-  // getdents64 straight on the held descriptor: a directory stream would
-  // cost two more system calls per folder.
+  // Read straight from the held descriptor: a directory stream would cost
+  // two more system calls per folder.
   alignas(8) char buffer[8192];
+  std::size_t at = 0;
+  std::size_t end = 0;
+  int error = 0;
   std::vector<std::size_t> ends;
-  for (;;) {
-    const ssize_t got = ::getdents64(folder_fd_, buffer, sizeof buffer);
-    if (got < 0) {
-      names_.clear();
-      return false;
-    }
-    if (got == 0) break;
-    for (ssize_t at = 0; at < got;) {
-      const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
-      at += d->d_reclen;
-      // A link is looked up, so that a dangling one is missing.
-      if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN || IsDotOrDotDot(d->d_name)) continue;
-      names_ += d->d_name;
-      ends.push_back(names_.size());
-    }
+  while (const struct dirent64* d =
+             NextRecord(folder_fd_, buffer, sizeof buffer, at, end, &error)) {
+    // A link is looked up, so that a dangling one is missing.
+    if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN || IsDotOrDotDot(d->d_name)) continue;
+    names_ += d->d_name;
+    ends.push_back(names_.size());
+  }
+  if (error != 0) {
+    names_.clear();
+    return false;
   }
   std::size_t start = 0;
-  for (std::size_t end : ends) {
-    listed_.emplace_back(names_.data() + start, end - start);
-    start = end;
+  for (std::size_t stop : ends) {
+    listed_.emplace_back(names_.data() + start, stop - start);
+    start = stop;
   }
   std::sort(listed_.begin(), listed_.end());
   return true;
