@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -80,13 +79,14 @@ std::int64_t CachedFieldsAsLocalTime(std::int64_t t) {
   };
   struct Memo {
     ZoneStamp zone;
-    Hour hours[16];
+    Hour hours[64];
   };
   thread_local Memo memo;
   const ZoneStamp zone = CurrentZoneStamp();
   if (!(memo.zone == zone)) memo = Memo{zone, {}};
   const std::int64_t hour = t >= 0 ? t / 3600 : (t - 3599) / 3600;
-  Hour& slot = memo.hours[static_cast<std::uint64_t>(hour) % std::size(memo.hours)];
+  // Hours a fixed distance apart (a day, a month) must not share slots.
+  Hour& slot = memo.hours[(static_cast<std::uint64_t>(hour) * 0x9E3779B97F4A7C15u) >> 58];
   if (!slot.valid || slot.hour != hour) {
     slot.valid = true;
     slot.hour = hour;

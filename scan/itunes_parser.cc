@@ -85,9 +85,10 @@ struct ItunesXmlReader::Callbacks {
 
 ItunesXmlReader::ItunesXmlReader(platform::ByteSource& source, int report_depth,
                                  const XmlDocumentPrint* checked)
-    : source_(source), report_depth_(report_depth), chunk_(kXmlChunkBytes) {
+    : source_(source), report_depth_(report_depth) {
   if (checked && checked->plain) {
     checked_ = checked;
+    chunk_.resize(kXmlChunkBytes);
     plain_ = std::make_unique<PlainXmlScanner>(static_cast<XmlEventSink&>(*this));
     return;
   }
@@ -216,20 +217,26 @@ void ItunesXmlReader::FlushPending() {
 bool ItunesXmlReader::Fill() {
   if (at_end_ || failed_) return false;
   if (plain_) return FillPlain();
-  const long n = source_.Read(chunk_.data(), chunk_.size());
+  XML_Parser parser = AsParser(parser_);
+  // Read straight into Expat's buffer, which saves copying every chunk.
+  char* buffer = static_cast<char*>(XML_GetBuffer(parser, static_cast<int>(kXmlChunkBytes)));
+  if (!buffer) {
+    Fail("out of memory");
+    return false;
+  }
+  const long n = source_.Read(buffer, kXmlChunkBytes);
   if (n < 0) {
     Fail("the file could not be read");
     return false;
   }
+  if (print_) Digest(std::string_view(buffer, static_cast<std::size_t>(n)));
   const bool final = n == 0;
-  XML_Parser parser = AsParser(parser_);
-  if (XML_Parse(parser, chunk_.data(), static_cast<int>(n), final) != XML_STATUS_OK) {
+  if (XML_ParseBuffer(parser, static_cast<int>(n), final) != XML_STATUS_OK) {
     Fail(StrFormat("%s at line %lu", XML_ErrorString(XML_GetErrorCode(parser)),
                    static_cast<unsigned long>(XML_GetCurrentLineNumber(parser))));
     return false;
   }
   bytes_fed_ += static_cast<std::uint64_t>(n);
-  if (print_) Digest(std::string_view(chunk_.data(), static_cast<std::size_t>(n)));
   if (bytes_fed_ - static_cast<std::uint64_t>(last_event_offset_) > kMaxXmlTokenBytes) {
     Fail(StrFormat("markup longer than %zu bytes at line %lu", kMaxXmlTokenBytes,
                    static_cast<unsigned long>(XML_GetCurrentLineNumber(parser))));

@@ -36,7 +36,7 @@ inline constexpr int kMaxXmlDepth = 500;
 inline constexpr std::size_t kMaxXmlTokenBytes = 16u << 20;
 // Text kept of one element; longer text is cut (and marked as cut).
 inline constexpr std::size_t kMaxXmlTextBytes = 16u << 10;
-// Bytes handed to Expat at a time.
+// Bytes handed to Expat at a time; also the block of a document print.
 inline constexpr std::size_t kXmlChunkBytes = 64u << 10;
 
 // One element as the walk meets it.
@@ -130,7 +130,7 @@ class ItunesXmlReader : private XmlEventSink {
   std::string head_;
   bool foreign_encoding_ = false;
   bool internal_subset_ = false;
-  std::vector<char> chunk_;
+  std::vector<char> chunk_;  // the plain reading's block
   std::vector<Event> events_;  // slots reused to keep their strings' memory
   std::size_t event_count_ = 0;
   std::size_t event_head_ = 0;
