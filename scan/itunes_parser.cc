@@ -260,9 +260,9 @@ bool ItunesXmlReader::FillPlain() {
   }
   const std::vector<std::uint64_t>& blocks = checked_->blocks;
   std::string_view block(chunk_.data(), size);
-  const bool same = size == 0 ? block_index_ == blocks.size()
-                              : block_index_ < blocks.size() &&
-                                    BlockDigest(block) == blocks[block_index_];
+  const bool same =
+      size == 0 ? block_index_ == blocks.size()
+                : block_index_ < blocks.size() && BlockDigest(block) == blocks[block_index_];
   if (!same) {
     Fail("the file changed while it was read");
     return false;

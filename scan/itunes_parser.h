@@ -130,7 +130,7 @@ class ItunesXmlReader : private XmlEventSink {
   std::string head_;
   bool foreign_encoding_ = false;
   bool internal_subset_ = false;
-  std::vector<char> chunk_;  // the plain reading's block
+  std::vector<char> chunk_;    // the plain reading's block
   std::vector<Event> events_;  // slots reused to keep their strings' memory
   std::size_t event_count_ = 0;
   std::size_t event_head_ = 0;

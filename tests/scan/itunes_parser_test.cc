@@ -274,6 +274,8 @@ class EventLog : public XmlEventSink {
 // The second, plain reading of a checked document against the Expat
 // reading, on the markup whose reading differs most easily.
 TEST(ItunesXmlReaderTest, PlainReadingOfACheckedDocumentMatchesExpat) {
+  std::string euros;
+  for (std::size_t i = 0; i < kMaxXmlTextBytes / 3 + 2; ++i) euros += "\xE2\x82\xAC";
   const std::string doctype =
       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://x/a>b.dtd\">";
   const std::vector<std::string> documents = {
@@ -281,17 +283,14 @@ TEST(ItunesXmlReaderTest, PlainReadingOfACheckedDocumentMatchesExpat) {
           "<plist version=\"1.0\"><dict>\r\n"
           "<key>A &amp; B &lt;&gt;&apos;&quot;</key><string> lead\r\nx\ry\r\r\n</string>\n"
           "<key><![CDATA[<raw>\r\n]x]]y]>z]]]]></key><key>   </key><key></key><true/>\n"
-          "<key><!-- first -->after</key><key>text<!-- - -->more</key><!-- -><key>no</key> --><key>a<?pi x?>b</key>\n"
+          "<key><!-- first -->after</key><key>text<!-- - -->more</key>\n"
+          "<!-- -><key>no</key> --><key>a<?pi x?>b</key>\n"
           "<key>&#38;&#x26;&#233;&#x20AC;&#x1F600;&#13;&#10;</key><key>&skipped;x</key>\n"
           "<dict>t<key a='>/' b=\"'\">inner</key ></dict><K\xC3\xA9y/>"
           "<array><dict><key>deep<!----></key><a><b><c>deeper</c></b></a></dict></array>\n"
           "</dict></plist>\n<!-- after -->",
-      "\xEF\xBB\xBF<plist><string>" + std::string(kXmlChunkBytes + 100, 'x') + "</string>" +
-          "<key>x" + [] {
-            std::string euros;
-            for (std::size_t i = 0; i < kMaxXmlTextBytes / 3 + 2; ++i) euros += "\xE2\x82\xAC";
-            return euros;
-          }() + "</key></plist>",
+      "\xEF\xBB\xBF<plist><string>" + std::string(kXmlChunkBytes + 100, 'x') + "</string><key>x" +
+          euros + "</key></plist>",
   };
   for (const std::string& xml : documents) {
     platform::MemorySource checked_source(xml);
@@ -311,16 +310,17 @@ TEST(ItunesXmlReaderTest, PlainReadingOfACheckedDocumentMatchesExpat) {
     PlainXmlScanner(whole).Feed(xml);
     EventLog split;
     PlainXmlScanner scanner(split);
-    for (std::size_t at = 0; at < xml.size(); at += 1 + at % 5) scanner.Feed(xml.substr(at, 1 + at % 5));
+    for (std::size_t at = 0; at < xml.size(); at += 1 + at % 5)
+      scanner.Feed(xml.substr(at, 1 + at % 5));
     EXPECT_EQ(split.events, whole.events);
   }
 
   // Documents the scanner does not read the way Expat does are read by
   // Expat again.
-  for (const std::string& xml : std::vector<std::string>{
-           "<!DOCTYPE a [<!ATTLIST a b CDATA 'c'>]><a/>",
-           "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE9</a>",
-           std::string("<\0a\0/\0>\0", 8), " <a/>"}) {
+  for (const std::string& xml :
+       std::vector<std::string>{"<!DOCTYPE a [<!ATTLIST a b CDATA 'c'>]><a/>",
+                                "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE9</a>",
+                                std::string("<\0a\0/\0>\0", 8), " <a/>"}) {
     platform::MemorySource source(xml);
     XmlDocumentPrint print;
     std::string error;
