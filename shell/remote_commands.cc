@@ -165,7 +165,9 @@ Fields RemoteCommands::ChangeFolders(bool add, const std::string& path) {
   AppLog().LogDetail(add ? "Music folder added from the command line"
                          : "Music folder removed from the command line",
                      path, LEVEL_INFO, MODULE_APPLICATION);
-  RestartAgentsAfterFolderChange();
+  // The controller restarts the agents on the new list, as after a save on
+  // the folders page.
+  loop_.PostMessage(WM_SEARCH_PATHS_SAVED, 0, 0);
   return {"ok"};
 }
 
@@ -174,18 +176,6 @@ Fields RemoteCommands::Rescan() {
   SearchPathMap map;
   LoadSearchPaths(map);
   if (!SaveMusicFolderList(map)) return Error("the folder list could not be saved in the settings");
-  RestartAgentsAfterFolderChange();
-  loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
+  loop_.PostMessage(WM_SEARCH_PATHS_SAVED, 1, 0);
   return {"ok", std::to_string(map.size())};
-}
-
-void RemoteCommands::RestartAgentsAfterFolderChange() {
-  if (!controller_) return;
-  controller_->KillAllAgents(FALSE);
-  if (IsLoginAvailable()) {
-    loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 5000);
-    loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_SERVER, 5000);
-    loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_PLAYMON, 2000);
-  }
-  loop_.PostMessage(WM_AGENT_REQUEST, ID_AGENT_CONNECTIONMON, 2000);
 }

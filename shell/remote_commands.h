@@ -52,8 +52,6 @@ class RemoteCommands {
   std::vector<std::string> Folders() const;
   std::vector<std::string> ChangeFolders(bool add, const std::string& path);
   std::vector<std::string> Rescan();
-  // The folders page's restart after the list was saved.
-  void RestartAgentsAfterFolderChange();
 
   MessageLoop& loop_;
   CKivClientDlg* controller_ = nullptr;
