@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -40,6 +41,63 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+// mktime (tm_isdst = -1) of the UTC calendar fields of `t`: those fields
+// taken as local time.
+std::int64_t FieldsAsLocalTime(std::time_t t) {
+  std::tm tm{};
+  ::gmtime_r(&t, &tm);
+  tm.tm_isdst = -1;
+  return static_cast<std::int64_t>(::mktime(&tm));
+}
+
+// What a memo of local conversions is valid for: the TZ variable and the
+// wall-clock second it was made in (a zone file replaced meanwhile is seen
+// from the next second on).
+struct ZoneStamp {
+  bool tz_set = false;
+  std::string tz;
+  std::time_t second = 0;
+  bool operator==(const ZoneStamp&) const = default;
+};
+
+ZoneStamp CurrentZoneStamp() {
+  const char* tz = ::getenv("TZ");
+  return {tz != nullptr, tz ? tz : "", ::time(nullptr)};
+}
+
+// FieldsAsLocalTime for `t` (seconds 0 to 59 of its minute) through a memo
+// of hours: a batch of dates (an iTunes library has three a track) mostly
+// shares hours, and within an hour without a zone change the conversion
+// moves second for second. An hour counts as such when its first and last
+// second convert 3599 s apart; any other hour is converted date by date.
+std::int64_t CachedFieldsAsLocalTime(std::int64_t t) {
+  struct Hour {
+    bool valid = false;
+    std::int64_t hour = 0;
+    bool even = false;
+    std::int64_t start = 0;
+  };
+  struct Memo {
+    ZoneStamp zone;
+    Hour hours[64];
+  };
+  thread_local Memo memo;
+  const ZoneStamp zone = CurrentZoneStamp();
+  if (!(memo.zone == zone)) memo = Memo{zone, {}};
+  const std::int64_t hour = t >= 0 ? t / 3600 : (t - 3599) / 3600;
+  // Hours a fixed distance apart (a day, a month) must not share slots.
+  Hour& slot = memo.hours[(static_cast<std::uint64_t>(hour) * 0x9E3779B97F4A7C15u) >> 58];
+  if (!slot.valid || slot.hour != hour) {
+    slot.valid = true;
+    slot.hour = hour;
+    slot.start = FieldsAsLocalTime(static_cast<std::time_t>(hour * 3600));
+    const std::int64_t end = FieldsAsLocalTime(static_cast<std::time_t>(hour * 3600 + 3599));
+    slot.even = slot.start != -1 && end - slot.start == 3599;
+  }
+  if (!slot.even) return FieldsAsLocalTime(static_cast<std::time_t>(t));
+  return slot.start + (t - hour * 3600);
+}
+
 }  // namespace
 
 Clock& SystemClock() {
@@ -68,24 +126,17 @@ std::int64_t NowAsStoredTime(std::time_t t) {
   struct Memo {
     bool valid = false;
     std::time_t t = 0;
-    bool tz_set = false;
-    std::string tz;
+    ZoneStamp zone;
     std::int64_t stored = 0;
   };
   thread_local Memo memo;
-  const char* tz = ::getenv("TZ");
-  if (memo.valid && memo.t == t && memo.tz_set == (tz != nullptr) && (!tz || memo.tz == tz))
-    return memo.stored;
-  std::tm tm{};
-  ::gmtime_r(&t, &tm);
-  tm.tm_isdst = -1;
-  const std::int64_t stored = static_cast<std::int64_t>(::mktime(&tm));
+  const ZoneStamp zone = CurrentZoneStamp();
+  if (memo.valid && memo.t == t && memo.zone == zone) return memo.stored;
   memo.valid = true;
   memo.t = t;
-  memo.tz_set = tz != nullptr;
-  memo.tz = tz ? tz : "";
-  memo.stored = stored;
-  return stored;
+  memo.zone = zone;
+  memo.stored = FieldsAsLocalTime(t);
+  return memo.stored;
 }
 
 std::string FormatLocalTime(std::time_t t, const char* format) {
@@ -111,13 +162,13 @@ bool ParseTimeText(std::string_view text, std::int64_t* stored) {
     return false;
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
     return false;
-  // The fields as UTC seconds; NowAsStoredTime turns them back into the same
-  // calendar fields and converts those as local time, which is what the
-  // record's times are made of.
+  // The fields as UTC seconds, turned back into the same calendar fields
+  // and converted as local time, as NowAsStoredTime does: what the record's
+  // times are made of.
   const std::int64_t utc =
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
       hour * 3600 + minute * 60 + second;
-  *stored = NowAsStoredTime(static_cast<std::time_t>(utc));
+  *stored = second < 60 ? CachedFieldsAsLocalTime(utc) : FieldsAsLocalTime(utc);
   return true;
 }
 

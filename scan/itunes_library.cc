@@ -226,10 +226,14 @@ int WalkItunesLibrary(const ByteSourceOpener& open, const ItunesWalkOptions& opt
   }
   std::string error;
   bool stopped = false;
-  const bool well_formed = CheckWellFormed(*source, &error, [&] {
-    stopped = handler.CheckQuit();
-    return stopped;
-  });
+  XmlDocumentPrint print;
+  const bool well_formed = CheckWellFormed(
+      *source, &error,
+      [&] {
+        stopped = handler.CheckQuit();
+        return stopped;
+      },
+      &print);
   if (stopped) return 0;
   if (!well_formed) {
     LogLoadFailure(options.path, error);
@@ -240,7 +244,8 @@ int WalkItunesLibrary(const ByteSourceOpener& open, const ItunesWalkOptions& opt
     LogLoadFailure(options.path, "the file could not be opened");
     return 0;
   }
-  ItunesXmlReader reader(*source);
+  // The same bytes again, read by the plain scanner where it can.
+  ItunesXmlReader reader(*source, kTrackDepth + 1, &print);
   const int result = Walk(reader, options, handler);
   if (reader.failed()) {
     LogLoadFailure(options.path, reader.error());

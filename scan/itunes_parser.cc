@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <string_view>
 #include <utility>
 
 #include "app/format.h"
@@ -20,6 +22,14 @@ namespace {
 XML_Parser AsParser(void* parser) { return static_cast<XML_Parser>(parser); }
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && platform::AsciiLower(a) == platform::AsciiLower(b);
+}
+
+std::uint64_t BlockDigest(std::string_view block) { return std::hash<std::string_view>{}(block); }
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 }  // namespace
 
@@ -40,61 +50,27 @@ struct ItunesXmlReader::Callbacks {
     self.Fail(std::move(message));
     XML_StopParser(AsParser(self.parser_), XML_FALSE);
   }
-
   static void Start(void* data, const XML_Char* name, const XML_Char** /*attributes*/) {
-    ItunesXmlReader& self = Mark(data);
-    if (self.failed_) return;
-    self.FlushPending();
-    if (++self.depth_ > kMaxXmlDepth) {
-      Stop(self, StrFormat("elements nested deeper than %d", kMaxXmlDepth));
-      return;
-    }
-    if (self.depth_ > self.report_depth_) return;
-    self.has_pending_ = true;
-    self.pending_text_closed_ = false;
-    self.pending_.name.assign(name);
-    self.pending_.text.clear();
-    self.pending_.has_text = false;
-    self.pending_.text_cut = false;
-    self.pending_.depth = self.depth_;
+    Mark(data).OnStart(name);
   }
-
-  static void End(void* data, const XML_Char* /*name*/) {
-    ItunesXmlReader& self = Mark(data);
-    if (self.failed_) return;
-    self.FlushPending();
-    if (self.depth_ <= self.report_depth_) {
-      Event& event = self.PushEvent();
-      event.is_end = true;
-      event.element.depth = self.depth_;
-    }
-    --self.depth_;
-  }
-
+  static void End(void* data, const XML_Char* /*name*/) { Mark(data).OnEnd(); }
   static void Text(void* data, const XML_Char* text, int length) {
-    ItunesXmlReader& self = Mark(data);
-    if (!self.has_pending_ || self.pending_text_closed_ || self.pending_.text_cut) return;
-    std::string& kept = self.pending_.text;
-    const std::string_view piece(text, static_cast<std::size_t>(length));
-    const std::size_t room = kMaxXmlTextBytes - kept.size();
-    if (piece.size() <= room) {
-      kept.append(piece);
-      return;
-    }
-    // Cut between characters: what is kept stays valid UTF-8.
-    self.pending_.text_cut = true;
-    kept.append(platform::Utf8Prefix(piece, room));
+    Mark(data).OnText(std::string_view(text, static_cast<std::size_t>(length)));
+  }
+  static void Comment(void* data, const XML_Char* /*text*/) { Mark(data).OnBreak(); }
+  static void Instruction(void* data, const XML_Char* /*target*/, const XML_Char* /*text*/) {
+    Mark(data).OnBreak();
   }
 
-  // A comment or processing instruction ends the text that may stand
-  // first; before any text it is itself the first child, and then the
-  // element has no text.
-  static void Comment(void* data, const XML_Char* /*text*/) {
+  // What decides whether the plain scanner may read the document again.
+  static void Declaration(void* data, const XML_Char* /*version*/, const XML_Char* encoding,
+                          int /*standalone*/) {
     ItunesXmlReader& self = Mark(data);
-    if (self.has_pending_) self.pending_text_closed_ = true;
+    if (encoding && !EqualsIgnoringCase(encoding, "UTF-8")) self.foreign_encoding_ = true;
   }
-  static void Instruction(void* data, const XML_Char* /*target*/, const XML_Char* /*text*/) {
-    Comment(data, nullptr);
+  static void Doctype(void* data, const XML_Char* /*name*/, const XML_Char* /*system_id*/,
+                      const XML_Char* /*public_id*/, int has_internal_subset) {
+    if (has_internal_subset) Mark(data).internal_subset_ = true;
   }
 
   static void EntityDecl(void* data, const XML_Char* /*name*/, int /*parameter*/,
@@ -107,8 +83,15 @@ struct ItunesXmlReader::Callbacks {
   static void Default(void* data, const XML_Char* /*text*/, int /*length*/) { Mark(data); }
 };
 
-ItunesXmlReader::ItunesXmlReader(platform::ByteSource& source, int report_depth)
-    : source_(source), report_depth_(report_depth), chunk_(kXmlChunkBytes) {
+ItunesXmlReader::ItunesXmlReader(platform::ByteSource& source, int report_depth,
+                                 const XmlDocumentPrint* checked)
+    : source_(source), report_depth_(report_depth) {
+  if (checked && checked->plain) {
+    checked_ = checked;
+    chunk_.resize(kXmlChunkBytes);
+    plain_ = std::make_unique<PlainXmlScanner>(static_cast<XmlEventSink&>(*this));
+    return;
+  }
   XML_Parser parser = XML_ParserCreate(nullptr);
   parser_ = parser;
   if (!parser) {
@@ -121,6 +104,8 @@ ItunesXmlReader::ItunesXmlReader(platform::ByteSource& source, int report_depth)
   XML_SetCommentHandler(parser, Callbacks::Comment);
   XML_SetProcessingInstructionHandler(parser, Callbacks::Instruction);
   XML_SetEntityDeclHandler(parser, Callbacks::EntityDecl);
+  XML_SetXmlDeclHandler(parser, Callbacks::Declaration);
+  XML_SetStartDoctypeDeclHandler(parser, Callbacks::Doctype);
   XML_SetDefaultHandlerExpand(parser, Callbacks::Default);
   XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
 #if XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 4)
@@ -138,6 +123,78 @@ void ItunesXmlReader::Fail(std::string message) {
   if (failed_) return;
   failed_ = true;
   error_ = std::move(message);
+}
+
+void ItunesXmlReader::OnStart(std::string_view name) {
+  if (failed_) return;
+  FlushPending();
+  if (++depth_ > kMaxXmlDepth) {
+    std::string message = StrFormat("elements nested deeper than %d", kMaxXmlDepth);
+    if (parser_) {
+      Callbacks::Stop(*this, std::move(message));
+    } else {
+      Fail(std::move(message));
+    }
+    return;
+  }
+  if (depth_ > report_depth_) return;
+  has_pending_ = true;
+  pending_text_closed_ = false;
+  pending_.name.assign(name);
+  pending_.text.clear();
+  pending_.has_text = false;
+  pending_.text_cut = false;
+  pending_.depth = depth_;
+}
+
+void ItunesXmlReader::OnEnd() {
+  if (failed_) return;
+  FlushPending();
+  if (depth_ <= report_depth_) {
+    Event& event = PushEvent();
+    event.is_end = true;
+    event.element.depth = depth_;
+  }
+  --depth_;
+}
+
+void ItunesXmlReader::OnText(std::string_view piece) {
+  if (!has_pending_ || pending_text_closed_ || pending_.text_cut) return;
+  std::string& kept = pending_.text;
+  const std::size_t room = kMaxXmlTextBytes - kept.size();
+  if (piece.size() <= room) {
+    kept.append(piece);
+    return;
+  }
+  // Cut between characters, so that what is kept stays valid UTF-8: the
+  // byte after the room shows where the last whole character ends.
+  pending_.text_cut = true;
+  kept.append(piece.substr(0, room + 1));
+  kept.resize(platform::Utf8Prefix(kept, kMaxXmlTextBytes).size());
+}
+
+// A comment or processing instruction ends the text that may stand first;
+// before any text it is itself the first child, and then the element has
+// no text.
+void ItunesXmlReader::OnBreak() {
+  if (has_pending_) pending_text_closed_ = true;
+}
+
+void ItunesXmlReader::Digest(std::string_view bytes) {
+  if (head_.size() < 4) head_.append(bytes.substr(0, 4 - head_.size()));
+  while (!bytes.empty()) {
+    const std::string_view part = bytes.substr(0, kXmlChunkBytes - block_.size());
+    bytes.remove_prefix(part.size());
+    if (block_.empty() && part.size() == kXmlChunkBytes) {
+      print_->blocks.push_back(BlockDigest(part));
+      continue;
+    }
+    block_.append(part);
+    if (block_.size() == kXmlChunkBytes) {
+      print_->blocks.push_back(BlockDigest(block_));
+      block_.clear();
+    }
+  }
 }
 
 ItunesXmlReader::Event& ItunesXmlReader::PushEvent() {
@@ -159,14 +216,22 @@ void ItunesXmlReader::FlushPending() {
 
 bool ItunesXmlReader::Fill() {
   if (at_end_ || failed_) return false;
-  const long n = source_.Read(chunk_.data(), chunk_.size());
+  if (plain_) return FillPlain();
+  XML_Parser parser = AsParser(parser_);
+  // Read straight into Expat's buffer, which saves copying every chunk.
+  char* buffer = static_cast<char*>(XML_GetBuffer(parser, static_cast<int>(kXmlChunkBytes)));
+  if (!buffer) {
+    Fail("out of memory");
+    return false;
+  }
+  const long n = source_.Read(buffer, kXmlChunkBytes);
   if (n < 0) {
     Fail("the file could not be read");
     return false;
   }
+  if (print_) Digest(std::string_view(buffer, static_cast<std::size_t>(n)));
   const bool final = n == 0;
-  XML_Parser parser = AsParser(parser_);
-  if (XML_Parse(parser, chunk_.data(), static_cast<int>(n), final) != XML_STATUS_OK) {
+  if (XML_ParseBuffer(parser, static_cast<int>(n), final) != XML_STATUS_OK) {
     Fail(StrFormat("%s at line %lu", XML_ErrorString(XML_GetErrorCode(parser)),
                    static_cast<unsigned long>(XML_GetCurrentLineNumber(parser))));
     return false;
@@ -178,6 +243,37 @@ bool ItunesXmlReader::Fill() {
     return false;
   }
   at_end_ = final;
+  return true;
+}
+
+bool ItunesXmlReader::FillPlain() {
+  // One whole block, as the check digested it.
+  std::size_t size = 0;
+  while (size < chunk_.size()) {
+    const long n = source_.Read(chunk_.data() + size, chunk_.size() - size);
+    if (n < 0) {
+      Fail("the file could not be read");
+      return false;
+    }
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  const std::vector<std::uint64_t>& blocks = checked_->blocks;
+  std::string_view block(chunk_.data(), size);
+  const bool same =
+      size == 0 ? block_index_ == blocks.size()
+                : block_index_ < blocks.size() && BlockDigest(block) == blocks[block_index_];
+  if (!same) {
+    Fail("the file changed while it was read");
+    return false;
+  }
+  if (size == 0) {
+    at_end_ = true;
+    return true;
+  }
+  if (block_index_++ == 0 && block.substr(0, kUtf8Bom.size()) == kUtf8Bom)
+    block.remove_prefix(kUtf8Bom.size());
+  plain_->Feed(block);
   return true;
 }
 
@@ -221,9 +317,23 @@ bool ItunesXmlReader::Finish(const std::function<bool()>& stop) {
 }
 
 bool CheckWellFormed(platform::ByteSource& source, std::string* error,
-                     const std::function<bool()>& stop) {
+                     const std::function<bool()>& stop, XmlDocumentPrint* print) {
   ItunesXmlReader reader(source, 0);
+  if (print) {
+    *print = XmlDocumentPrint();
+    reader.print_ = print;
+  }
   const bool ok = reader.Finish(stop);
   if (error) *error = ok ? std::string() : reader.error();
+  if (ok && print) {
+    if (!reader.block_.empty()) print->blocks.push_back(BlockDigest(reader.block_));
+    // Expat reads a document without a byte order mark or declared
+    // encoding as UTF-8 only when it starts with '<' and a byte that is not
+    // 0 (which would mean UTF-16).
+    const std::string_view head = reader.head_;
+    const bool utf8_start = head.substr(0, kUtf8Bom.size()) == kUtf8Bom ||
+                            (head.size() >= 2 && head[0] == '<' && head[1] != 0);
+    print->plain = utf8_start && !reader.foreign_encoding_ && !reader.internal_subset_;
+  }
   return ok;
 }

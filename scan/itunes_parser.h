@@ -13,6 +13,11 @@
 // comment, declaration) may not exceed kMaxXmlTokenBytes. Each of these
 // ends the parse as not well-formed.
 //
+// A second reading of a document already checked (see XmlDocumentPrint)
+// goes without Expat when the document allows it: the plain scanner hands
+// out the same elements from the same bytes, and every block read is first
+// compared with what the check saw.
+//
 // Thread safety: one reader belongs to one thread; readers are independent.
 #pragma once
 
@@ -25,12 +30,13 @@
 #include <vector>
 
 #include "platform/byte_source.h"
+#include "scan/xml_plain_scanner.h"
 
 inline constexpr int kMaxXmlDepth = 500;
 inline constexpr std::size_t kMaxXmlTokenBytes = 16u << 20;
 // Text kept of one element; longer text is cut (and marked as cut).
 inline constexpr std::size_t kMaxXmlTextBytes = 16u << 10;
-// Bytes handed to Expat at a time.
+// Bytes handed to Expat at a time; also the block of a document print.
 inline constexpr std::size_t kXmlChunkBytes = 64u << 10;
 
 // One element as the walk meets it.
@@ -45,11 +51,24 @@ struct XmlElement {
   int depth = 0;          // 1 for the root element
 };
 
-class ItunesXmlReader {
+// What a check of a document saw, for reading the same file again: a digest
+// of each block of kXmlChunkBytes bytes (the last may be shorter), and
+// whether the plain scanner reads it as Expat does (UTF-8, no byte order
+// mark other than UTF-8's, no internal DTD subset).
+struct XmlDocumentPrint {
+  std::vector<std::uint64_t> blocks;
+  bool plain = false;
+};
+
+class ItunesXmlReader : private XmlEventSink {
  public:
   // `report_depth`: elements deeper than this are never handed out (their
-  // content is only checked), which keeps the walk cheap.
-  explicit ItunesXmlReader(platform::ByteSource& source, int report_depth = 5);
+  // content is only checked), which keeps the walk cheap. `checked`: what
+  // the check of this document saw (kept alive by the caller); with a plain
+  // document the bytes are read with the plain scanner, and a block that
+  // differs from the checked one ends the reading as failed.
+  explicit ItunesXmlReader(platform::ByteSource& source, int report_depth = 5,
+                           const XmlDocumentPrint* checked = nullptr);
   ~ItunesXmlReader();
   ItunesXmlReader(const ItunesXmlReader&) = delete;
   ItunesXmlReader& operator=(const ItunesXmlReader&) = delete;
@@ -80,10 +99,19 @@ class ItunesXmlReader {
     XmlElement element;  // name/text only for starts; depth for both
   };
   struct Callbacks;
+  friend bool CheckWellFormed(platform::ByteSource& source, std::string* error,
+                              const std::function<bool()>& stop, XmlDocumentPrint* print);
 
   // Parses one more chunk; false at the end of input or on failure.
   bool Fill();
+  bool FillPlain();
   void Fail(std::string message);
+  // The events of either reading.
+  void OnStart(std::string_view name) override;
+  void OnEnd() override;
+  void OnText(std::string_view text) override;
+  void OnBreak() override;
+  void Digest(std::string_view bytes);
   // The innermost open element's start, handed out once its first child
   // starts or it ends.
   void FlushPending();
@@ -91,8 +119,18 @@ class ItunesXmlReader {
 
   platform::ByteSource& source_;
   const int report_depth_;
-  void* parser_ = nullptr;  // XML_Parser
-  std::vector<char> chunk_;
+  void* parser_ = nullptr;  // XML_Parser; null for the plain reading
+  const XmlDocumentPrint* checked_ = nullptr;
+  std::unique_ptr<PlainXmlScanner> plain_;
+  std::size_t block_index_ = 0;
+  // The check's findings: the print being made, the block not yet digested,
+  // the document's start, its declared encoding and internal subset.
+  XmlDocumentPrint* print_ = nullptr;
+  std::string block_;
+  std::string head_;
+  bool foreign_encoding_ = false;
+  bool internal_subset_ = false;
+  std::vector<char> chunk_;    // the plain reading's block
   std::vector<Event> events_;  // slots reused to keep their strings' memory
   std::size_t event_count_ = 0;
   std::size_t event_head_ = 0;
@@ -112,5 +150,6 @@ class ItunesXmlReader {
 // Reads the whole document from `source` and tells whether it is
 // well-formed within the reader's limits; `error` receives the reason.
 // `stop` as for Finish.
+// `print` (may be null) receives what the check saw, for a second reading.
 bool CheckWellFormed(platform::ByteSource& source, std::string* error,
-                     const std::function<bool()>& stop = {});
+                     const std::function<bool()>& stop = {}, XmlDocumentPrint* print = nullptr);

@@ -31,9 +31,20 @@ enum class Field {
 };
 
 struct Property {
-  const char* key;  // lower case
+  std::string_view key;  // lower case
   Field field;
 };
+
+// `text` equals the lower-case `lower` ignoring ASCII case.
+bool EqualsLower(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
 
 constexpr Property kProperties[] = {
     {"name", Field::kTitle},
@@ -86,11 +97,10 @@ void SetCutText(char* field, std::size_t size, std::string_view text, std::size_
 
 TrackProperty ApplyTrackProperty(std::string_view key, std::string_view value, DBEntry* record) {
   if (key.empty() || value.empty()) return TrackProperty::kIgnored;
-  const std::string lower = platform::AsciiLower(key);
   Field field = Field::kNone;
   bool known = false;
   for (const Property& property : kProperties) {
-    if (lower == property.key) {
+    if (EqualsLower(key, property.key)) {
       field = property.field;
       known = true;
       break;

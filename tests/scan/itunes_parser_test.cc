@@ -258,4 +258,92 @@ TEST(ItunesXmlReaderTest, FinishCanBeStopped) {
   EXPECT_FALSE(reader.failed());
 }
 
+// Records a scanner's events, adjacent text pieces joined.
+class EventLog : public XmlEventSink {
+ public:
+  void OnStart(std::string_view name) override { events.push_back("<" + std::string(name)); }
+  void OnEnd() override { events.push_back(">"); }
+  void OnText(std::string_view text) override {
+    if (events.empty() || events.back()[0] != 'T') events.push_back("T");
+    events.back().append(text);
+  }
+  void OnBreak() override { events.push_back("!"); }
+  std::vector<std::string> events;
+};
+
+// The second, plain reading of a checked document against the Expat
+// reading, on the markup whose reading differs most easily.
+TEST(ItunesXmlReaderTest, PlainReadingOfACheckedDocumentMatchesExpat) {
+  std::string euros;
+  for (std::size_t i = 0; i < kMaxXmlTextBytes / 3 + 2; ++i) euros += "\xE2\x82\xAC";
+  const std::string doctype =
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://x/a>b.dtd\">";
+  const std::vector<std::string> documents = {
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n" + doctype +
+          "<plist version=\"1.0\"><dict>\r\n"
+          "<key>A &amp; B &lt;&gt;&apos;&quot;</key><string> lead\r\nx\ry\r\r\n</string>\n"
+          "<key><![CDATA[<raw>\r\n]x]]y]>z]]]]></key><key>   </key><key></key><true/>\n"
+          "<key><!-- first -->after</key><key>text<!-- - -->more</key>\n"
+          "<!-- -><key>no</key> --><key>a<?pi x?>b</key>\n"
+          "<key>&#38;&#x26;&#233;&#x20AC;&#x1F600;&#13;&#10;</key><key>&skipped;x</key>\n"
+          "<dict>t<key a='>/' b=\"'\">inner</key ></dict><K\xC3\xA9y/>"
+          "<array><dict><key>deep<!----></key><a><b><c>deeper</c></b></a></dict></array>\n"
+          "</dict></plist>\n<!-- after -->",
+      "\xEF\xBB\xBF<plist><string>" + std::string(kXmlChunkBytes + 100, 'x') + "</string><key>x" +
+          euros + "</key></plist>",
+  };
+  for (const std::string& xml : documents) {
+    platform::MemorySource checked_source(xml);
+    XmlDocumentPrint print;
+    std::string error;
+    ASSERT_TRUE(CheckWellFormed(checked_source, &error, {}, &print)) << error;
+    ASSERT_TRUE(print.plain);
+    platform::MemorySource source(xml);
+    ItunesXmlReader plain(source, 5, &print);
+    std::vector<std::string> out;
+    Walk(plain, 0, &out);
+    EXPECT_FALSE(plain.failed()) << plain.error();
+    EXPECT_EQ(out, WalkAll(xml));
+
+    // The scanner alone gives the same events however the bytes are split.
+    EventLog whole;
+    PlainXmlScanner(whole).Feed(xml);
+    EventLog split;
+    PlainXmlScanner scanner(split);
+    for (std::size_t at = 0; at < xml.size(); at += 1 + at % 5)
+      scanner.Feed(xml.substr(at, 1 + at % 5));
+    EXPECT_EQ(split.events, whole.events);
+  }
+
+  // Documents the scanner does not read the way Expat does are read by
+  // Expat again.
+  for (const std::string& xml :
+       std::vector<std::string>{"<!DOCTYPE a [<!ATTLIST a b CDATA 'c'>]><a/>",
+                                "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>\xE9</a>",
+                                std::string("<\0a\0/\0>\0", 8), " <a/>"}) {
+    platform::MemorySource source(xml);
+    XmlDocumentPrint print;
+    std::string error;
+    EXPECT_TRUE(CheckWellFormed(source, &error, {}, &print)) << error;
+    EXPECT_FALSE(print.plain) << xml;
+  }
+
+  // A file that changed since its check is not read on.
+  const std::string before = "<plist><key>" + std::string(kXmlChunkBytes, 'a') + "</key></plist>";
+  std::string after = before;
+  after[kXmlChunkBytes + 5] = 'b';
+  platform::MemorySource checked_source(before);
+  XmlDocumentPrint print;
+  ASSERT_TRUE(CheckWellFormed(checked_source, nullptr, {}, &print));
+  for (const std::string& changed : {after, before + " ", before.substr(0, kXmlChunkBytes)}) {
+    platform::MemorySource source(changed);
+    ItunesXmlReader reader(source, 5, &print);
+    XmlElement e;
+    while (reader.NextChild(0, &e) || reader.NextChild(1, &e)) {
+    }
+    EXPECT_TRUE(reader.failed());
+    EXPECT_EQ(reader.error(), "the file changed while it was read");
+  }
+}
+
 }  // namespace

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/log.h"
 #include "db/db_format.h"
@@ -79,6 +81,16 @@ void WalkAll(ItunesXmlReader& reader, int depth) {
   }
 }
 
+// Every element the reader hands out down to its report depth, in order.
+void Collect(ItunesXmlReader& reader, int depth, std::vector<std::string>* out) {
+  XmlElement element;
+  while (reader.NextChild(depth, &element)) {
+    out->push_back(element.name + '\0' + element.text + '\0' + char('0' + element.has_text) +
+                   char('0' + element.text_cut) + std::to_string(element.depth));
+    Collect(reader, element.depth, out);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -97,6 +109,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SplitSource source(bytes, step);
     ItunesXmlReader reader(source, 1 + data[0] % 7);
     WalkAll(reader, 0);
+  }
+  // A checked document read again by the plain scanner gives what Expat
+  // gives.
+  {
+    SplitSource check_source(bytes, step);
+    XmlDocumentPrint print;
+    if (CheckWellFormed(check_source, nullptr, {}, &print) && print.plain) {
+      std::vector<std::string> expat_elements;
+      std::vector<std::string> plain_elements;
+      SplitSource expat_source(bytes, step);
+      ItunesXmlReader expat(expat_source, 1 + data[0] % 7);
+      Collect(expat, 0, &expat_elements);
+      SplitSource plain_source(bytes, step);
+      ItunesXmlReader plain(plain_source, 1 + data[0] % 7, &print);
+      Collect(plain, 0, &plain_elements);
+      Check(!expat.failed() && !plain.failed());
+      Check(expat_elements == plain_elements);
+    }
   }
   // The whole walk.
   const ByteSourceOpener open = [&] { return std::make_unique<SplitSource>(bytes, step); };
