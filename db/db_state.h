@@ -37,6 +37,9 @@ struct DbState {
   std::deque<std::uint32_t> free_list;  // oldest freed slot first
   // Length of the file as the engine's own writes left it.
   std::uint64_t length = 0;
+  // Bumped by every write of a record, so that a handle's read-ahead
+  // (GetNextEntry) knows when what it holds may be stale.
+  std::uint64_t generation = 0;
   // The header image holds adds not yet written to the file, and when (real
   // milliseconds) it was last written. A burst of adds writes it about once
   // a second and once more at Flush or close; a file left with an old

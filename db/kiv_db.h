@@ -154,6 +154,9 @@ class KivDB {
   // Reads the record at `pos` into `entry`; false on a short read or a
   // read error (`*failed`, when given, tells which). The caller logs.
   bool ReadRecord(std::uint32_t pos, DBEntry* entry, std::size_t* got, bool* failed = nullptr);
+  // ReadRecord for a pass in file order: records come from a block read
+  // ahead while no record was written since.
+  bool ReadRecordAhead(std::uint32_t pos, DBEntry* entry, std::size_t* got, bool* failed);
   BOOL LoadIndex();
   BOOL Repair();
   // Writes `entry` over `old_entry` at `pos` and keeps the counts true.
@@ -170,4 +173,10 @@ class KivDB {
   std::uint32_t cursor_ = 0;
   // GetEntryBlock's read buffer, kept for the next block.
   std::vector<DBEntry> block_;
+  // GetNextEntry's read-ahead: `ahead_count_` records from `ahead_from_`,
+  // read when the engine's write generation was `ahead_generation_`.
+  std::vector<DBEntry> ahead_;
+  std::uint32_t ahead_from_ = 0;
+  std::size_t ahead_count_ = 0;
+  std::uint64_t ahead_generation_ = 0;
 };

@@ -224,6 +224,7 @@ BOOL KivDB::Repair() {
       continue;
     }
     DBEntry blank = MakeFreshEntry(state.Now());
+    ++state.generation;
     if (!file_.WriteAt(pos, &blank, sizeof blank)) {
       DbLog(LEVEL_ERROR, "Repairing DB: unable to write local db file: %s, %i", state.path.c_str(),
             file_.last_errno());

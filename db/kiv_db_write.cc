@@ -86,6 +86,7 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
           path.c_str());
     return FALSE;
   }
+  ++state.generation;
   if (!file_.WriteAt(pos, entry, sizeof *entry)) {
     DbLog(LEVEL_ERROR, "Unable to write new entry in local db: %s, %i", state.path.c_str(),
           file_.last_errno());
@@ -183,6 +184,7 @@ std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation
 BOOL KivDB::WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
                       const std::string& path) {
   auto& state = State();
+  ++state.generation;
   if (!file_.WriteAt(pos, &entry, sizeof entry)) {
     DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: unable to write entry in local db: %s, %i",
                 state.path.c_str(), file_.last_errno());
@@ -305,6 +307,7 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
     return FALSE;
   }
   UpdateCounters(old_entry, empty);
+  ++state.generation;
   if (!file_.WriteAt(pos, &empty, sizeof empty)) {
     DbLogDetail(LEVEL_ERROR, path, "DeleteEntry: unable to write entry in local db: %s, %i",
                 state.path.c_str(), file_.last_errno());

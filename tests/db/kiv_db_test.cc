@@ -79,6 +79,38 @@ TEST_F(KivDbTest, AddGetAndIterate) {
   EXPECT_EQ(ReadHeader(DbPath()).valid_count, 5u);
 }
 
+// A pass reads records ahead in blocks; what another handle writes while
+// the pass runs must still be what the pass returns.
+TEST_F(KivDbTest, APassSeesWhatAnotherHandleWritesMeanwhile) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  KivDB db;
+  auto path = [](int i) { return "/m/" + std::to_string(i) + ".mp3"; };
+  for (int i = 0; i < 100; ++i) {
+    DBEntry entry = MakeEntry(path(i), kDbMinFileSize, i);
+    ASSERT_TRUE(db.AddEntry(&entry));
+  }
+  KivDB pass;
+  KivDB other;
+  std::vector<std::string> titles;
+  DBEntry got;
+  for (std::uint32_t p = pass.GetFirstEntry(&got, FALSE); p; p = pass.GetNextEntry(&got, FALSE)) {
+    titles.push_back(EntryText(got.title));
+    if (titles.size() == 3) {
+      ASSERT_TRUE(other.ModifyEntry(path(5), [](DBEntry& e) {
+        SetEntryText(e.title, "Changed");
+        return true;
+      }));
+      ASSERT_TRUE(other.DeleteEntry(path(6)));
+      DBEntry added = MakeEntry("/m/late.mp3", kDbMinFileSize, 100);
+      ASSERT_TRUE(other.AddEntry(&added));  // takes the slot of record 6
+    }
+  }
+  ASSERT_EQ(titles.size(), 100u);
+  EXPECT_EQ(titles[5], "Changed");
+  EXPECT_EQ(titles[6], "Title 100");
+  EXPECT_EQ(titles[99], "Title 99");
+}
+
 TEST_F(KivDbTest, MinimumFileSizeAndDuplicatesAreRefused) {
   ASSERT_TRUE(KivDB::Initialise(clock_));
   KivDB db;
