@@ -53,6 +53,17 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i, bool& ok) {
   return cp;
 }
 
+// Length of the plain ASCII run that starts `text`, the common case that
+// needs no decoding.
+template <typename Char>
+std::size_t AsciiRun(std::basic_string_view<Char> text) {
+  std::size_t n = 0;
+  while (n < text.size() && static_cast<std::uint32_t>(text[n]) < 0x80) ++n;
+  return n;
+}
+
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -70,17 +81,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-// Length of the plain ASCII run that starts `text`, the common case that
-// needs no decoding.
-template <typename Char>
-std::size_t AsciiRun(std::basic_string_view<Char> text) {
-  std::size_t n = 0;
-  while (n < text.size() && static_cast<std::uint32_t>(text[n]) < 0x80) ++n;
-  return n;
-}
-
-}  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8, bool* valid) {
   std::u16string out;

@@ -22,6 +22,9 @@ std::size_t Utf16Length(std::string_view utf8);
 // True when `text` is valid UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// Appends the UTF-8 form of the code point `cp` (at most 0x10FFFF).
+void AppendUtf8(std::string& out, char32_t cp);
+
 // Longest prefix of `utf8` that fits in `max_bytes` without cutting a
 // character.
 std::string_view Utf8Prefix(std::string_view utf8, std::size_t max_bytes);

@@ -7,7 +7,9 @@
 // first child, the element that follows a key.
 //
 // The document is read twice: once to check that it is well-formed, then
-// for the walk. A damaged library thus changes no record.
+// for the walk, which reads only bytes the check saw (a file changed in
+// between ends the walk as failed). A damaged library thus changes no
+// record.
 //
 // Thread safety: a walk runs on the caller's thread; the handler is called
 // on that thread only.

@@ -50,6 +50,7 @@ struct ItunesXmlReader::Callbacks {
     self.Fail(std::move(message));
     XML_StopParser(AsParser(self.parser_), XML_FALSE);
   }
+
   static void Start(void* data, const XML_Char* name, const XML_Char** /*attributes*/) {
     Mark(data).OnStart(name);
   }
@@ -70,7 +71,8 @@ struct ItunesXmlReader::Callbacks {
   }
   static void Doctype(void* data, const XML_Char* /*name*/, const XML_Char* /*system_id*/,
                       const XML_Char* /*public_id*/, int has_internal_subset) {
-    if (has_internal_subset) Mark(data).internal_subset_ = true;
+    ItunesXmlReader& self = Mark(data);
+    if (has_internal_subset) self.internal_subset_ = true;
   }
 
   static void EntityDecl(void* data, const XML_Char* /*name*/, int /*parameter*/,

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace {
 
 // Bytes that end a stretch of plain text or of a start tag's name.
@@ -21,29 +23,8 @@ const char* Skip(const char* p, const char* end, const std::array<bool, 256>& st
   return p;
 }
 
-// The UTF-8 form of a character reference's code point; empty for one that
-// is out of range.
-std::string Utf8(std::uint32_t code) {
-  std::string out;
-  if (code == 0 || code > 0x10FFFF) return out;
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-  return out;
-}
-
+// The UTF-8 form of a character reference ("x" first for hexadecimal
+// digits); empty for a code point out of range.
 std::string CharacterReference(std::string_view digits) {
   const bool hex = !digits.empty() && digits[0] == 'x';
   if (hex) digits.remove_prefix(1);
@@ -56,7 +37,9 @@ std::string CharacterReference(std::string_view digits) {
     if (value < 0 || code > 0x10FFFF) return {};
     code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(value);
   }
-  return Utf8(code);
+  std::string out;
+  if (code != 0 && code <= 0x10FFFF) platform::AppendUtf8(out, code);
+  return out;
 }
 
 }  // namespace
