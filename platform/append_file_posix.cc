@@ -30,8 +30,9 @@ AppendFile::~AppendFile() { Close(); }
 int AppendFile::Open(const std::string& path) {
   Close();
   if (path.empty()) return ENOENT;
-  // O_NONBLOCK so that the open never waits for a FIFO's reader; the FIFO is
-  // then refused below, as a block device, which must never receive text.
+  // O_NONBLOCK: the open never waits for a FIFO's reader. Only a regular
+  // file or a character device is kept: a FIFO may block its writer, a block
+  // device must never receive text.
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW,
                   0600);
   if (fd < 0) return errno;
