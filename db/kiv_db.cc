@@ -255,8 +255,41 @@ std::uint32_t KivDB::GetNextEntry(DBEntry* entry, BOOL include_invalid) {
   }
 }
 
-BOOL KivDB::GetEntriesWhere(const PathTest& wanted,
-                            std::vector<std::pair<std::uint32_t, DBEntry>>* found) {
+std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, PositionedEntries* found) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady() || max == 0) return 0;
+  if (from == 0) from = kDbHeaderSize;
+  if (!kivdb::CheckBoundary(from)) {
+    DbLog(LEVEL_CRITICAL, "GetNextEntry: possible DB corruption");
+    return 0;
+  }
+  block_.resize(max);
+  std::size_t got = 0;
+  const bool read = file_.ReadAt(from, block_.data(), max * sizeof(DBEntry), &got);
+  const std::size_t whole = got / sizeof(DBEntry);
+  for (std::size_t i = 0; i < whole; ++i) {
+    const std::uint32_t pos = from + static_cast<std::uint32_t>(i * kDbRecordSize);
+    if (!ValidEntry(&block_[i])) {
+      DbLog(LEVEL_CRITICAL, "Invalid record found at offset %u", pos);
+      return 0;
+    }
+    if (block_[i].flags & DBFLAG_VALID) found->emplace_back(pos, block_[i]);
+  }
+  if (read && whole == max) return from + static_cast<std::uint32_t>(whole * kDbRecordSize);
+  if (!read || got % sizeof(DBEntry) != 0) {
+    DbLog(LEVEL_ERROR,
+          "Unable to read entire record from db file while loading index, wanted %d but could "
+          "only read %d",
+          static_cast<int>(kDbRecordSize), static_cast<int>(got % sizeof(DBEntry)));
+  } else {
+    DbLog(LEVEL_VERBOSE, "End of file reached while generating index and scanning %s",
+          state.path.c_str());
+  }
+  return 0;
+}
+
+BOOL KivDB::GetEntriesWhere(const PathTest& wanted, PositionedEntries* found) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;

@@ -82,13 +82,19 @@ class KivDB {
   // null.
   std::uint32_t GetFirstEntry(DBEntry* entry, BOOL include_invalid);
   std::uint32_t GetNextEntry(DBEntry* entry, BOOL include_invalid);
+  // Up to `max` records read in one block from position `from` on (0:
+  // from the first record), the valid ones appended to `found` in file
+  // order: a pass over every record without a read per record. Returns the
+  // position to continue from, or 0 once the records end or a record is
+  // damaged (both logged as GetNextEntry logs them).
+  using PositionedEntries = std::vector<std::pair<std::uint32_t, DBEntry>>;
+  std::uint32_t GetEntryBlock(std::uint32_t from, std::size_t max, PositionedEntries* found);
   // The positions and records of every record whose path `wanted` accepts,
   // in file order. Asks the index, so only those records are read; `wanted`
   // runs under the database lock and must be quick. FALSE when the database
   // is not ready or a record could not be read (the others are returned).
   using PathTest = std::function<bool(std::string_view path)>;
-  BOOL GetEntriesWhere(const PathTest& wanted,
-                       std::vector<std::pair<std::uint32_t, DBEntry>>* found);
+  BOOL GetEntriesWhere(const PathTest& wanted, PositionedEntries* found);
 
   // Adds a record (DBFLAG_VALID is set in `entry`); reuses the oldest free
   // slot before growing the file. Refuses duplicates and files below
@@ -162,4 +168,6 @@ class KivDB {
 
   platform::FileHandle file_;
   std::uint32_t cursor_ = 0;
+  // GetEntryBlock's read buffer, kept for the next block.
+  std::vector<DBEntry> block_;
 };

@@ -8,8 +8,12 @@
 // error (and, for DirReader, keep the errno for log lines).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -44,6 +48,9 @@ class DirReader {
   // Opens `path` for listing (closing any earlier one). False when it is
   // missing, not a directory or unreadable.
   bool Open(const std::string& path);
+  // The same for the entry `name` of the folder `parent` has open, found
+  // from there rather than by walking its whole path again.
+  bool OpenChild(const DirReader& parent, const char* name);
   void Close();
   // The next entry's name (never "." or ".."); other fields are cleared.
   // False at the end of the listing or on a read error (see last_errno).
@@ -59,7 +66,15 @@ class DirReader {
   int last_errno() const { return last_errno_; }
 
  private:
-  void* dir_ = nullptr;  // DIR*
+  // Takes the result of an open(2) of a folder.
+  bool Adopt(int fd);
+
+  int fd_ = -1;
+  // Entries read from the folder and not handed out yet; the buffer is
+  // kept from folder to folder.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t buffer_at_ = 0;
+  std::size_t buffer_end_ = 0;
   int last_errno_ = 0;
 };
 
@@ -75,9 +90,12 @@ PathPresence ProbePath(const std::string& path);
 
 // Presence of many paths in a row, such as every record of the database:
 // the folder of the last path stays open, so paths of one folder cost one
-// look-up of their name instead of a walk of the whole path. A folder
-// renamed while a probe holds it still answers for its old path until the
-// probe moves on to another folder.
+// look-up of their name instead of a walk of the whole path. From the
+// second path of a folder on, the folder is listed once and a name listed
+// as a plain entry (not a link) answers present without a look-up of its
+// own; any other name is looked up. A folder renamed while a probe holds it
+// still answers for its old path, and a file listed there for its presence,
+// until the probe moves on to another folder.
 class PresenceProbe {
  public:
   PresenceProbe() = default;
@@ -90,10 +108,18 @@ class PresenceProbe {
 
  private:
   void CloseFolder();
+  // Fills `listed_` from the open folder; false when it cannot be listed.
+  bool ListFolder();
 
   std::string folder_;
   int folder_fd_ = -1;
   PathPresence folder_state_ = PathPresence::kUnknown;
+  // Paths probed in the current folder.
+  int probes_ = 0;
+  // Names of the folder's entries that are not links, sorted; they point
+  // into `names_`.
+  std::string names_;
+  std::vector<std::string_view> listed_;
 };
 
 // True when `path` is a directory that holds at least one entry. An

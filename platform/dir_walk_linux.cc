@@ -4,6 +4,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,10 +14,31 @@
 namespace platform {
 namespace {
 
-DIR* AsDir(void* dir) { return static_cast<DIR*>(dir); }
-
 bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Bytes of directory entries read at a time.
+constexpr std::size_t kListingBytes = 16384;
+
+// The next entry of the folder open as `fd`, from the entries already read
+// into `buffer` (`at` to `end`) or from a fresh read into it; null at the
+// end of the listing or on a read error (`*error` is then its errno).
+const struct dirent64* NextRecord(int fd, char* buffer, std::size_t size, std::size_t& at,
+                                  std::size_t& end, int* error) {
+  *error = 0;
+  if (at == end) {
+    const ssize_t got = ::getdents64(fd, buffer, size);
+    if (got <= 0) {
+      if (got < 0) *error = errno;
+      return nullptr;
+    }
+    at = 0;
+    end = static_cast<std::size_t>(got);
+  }
+  const auto* d = reinterpret_cast<const struct dirent64*>(buffer + at);
+  at += d->d_reclen;
+  return d;
 }
 
 }  // namespace
@@ -24,38 +46,46 @@ bool IsDotOrDotDot(const char* name) {
 DirReader::~DirReader() { Close(); }
 
 void DirReader::Close() {
-  if (dir_) ::closedir(AsDir(dir_));
-  dir_ = nullptr;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  buffer_at_ = buffer_end_ = 0;
 }
 
-bool DirReader::Open(const std::string& path) {
-  Close();
-  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool DirReader::Adopt(int fd) {
   if (fd < 0) {
     last_errno_ = errno;
     SetLastErrorEx(ErrorFromErrno(last_errno_));
     return false;
   }
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    last_errno_ = errno;
-    ::close(fd);
-    SetLastErrorEx(ErrorFromErrno(last_errno_));
-    return false;
-  }
-  dir_ = dir;
+  fd_ = fd;
+  if (!buffer_) buffer_ = std::make_unique<char[]>(kListingBytes);
   last_errno_ = 0;
   return true;
 }
 
+bool DirReader::Open(const std::string& path) {
+  Close();
+  return Adopt(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+bool DirReader::OpenChild(const DirReader& parent, const char* name) {
+  Close();
+  if (parent.fd_ < 0) {
+    errno = EBADF;
+    return Adopt(-1);
+  }
+  return Adopt(::openat(parent.fd_, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 bool DirReader::Next(DirEntry* entry) {
-  if (!dir_) return false;
+  if (fd_ < 0) return false;
   for (;;) {
-    errno = 0;
-    struct dirent* d = ::readdir(AsDir(dir_));
+    int error = 0;
+    const struct dirent64* d =
+        NextRecord(fd_, buffer_.get(), kListingBytes, buffer_at_, buffer_end_, &error);
     if (!d) {
-      if (errno != 0) {
-        last_errno_ = errno;
+      if (error != 0) {
+        last_errno_ = error;
         SetLastErrorEx(ErrorFromErrno(last_errno_));
       }
       return false;
@@ -75,10 +105,9 @@ bool DirReader::Next(DirEntry* entry) {
 }
 
 bool DirReader::Stat(DirEntry* entry) {
-  if (!dir_) return false;
+  if (fd_ < 0) return false;
   struct statx sx {};
-  if (::statx(::dirfd(AsDir(dir_)), entry->name.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) !=
-      0) {
+  if (::statx(fd_, entry->name.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
     last_errno_ = errno;
     SetLastErrorEx(ErrorFromErrno(last_errno_));
     return false;
@@ -96,7 +125,7 @@ bool DirReader::Stat(DirEntry* entry) {
 
 bool DirReader::Identity(std::uint64_t* device, std::uint64_t* inode) const {
   struct stat st {};
-  if (!dir_ || ::fstat(::dirfd(AsDir(dir_)), &st) != 0) return false;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
   *device = st.st_dev;
   *inode = st.st_ino;
   return true;
@@ -116,16 +145,53 @@ void PresenceProbe::CloseFolder() {
   if (folder_fd_ >= 0) ::close(folder_fd_);
   folder_fd_ = -1;
   folder_.clear();
+  probes_ = 0;
+  names_.clear();
+  listed_.clear();
+}
+
+bool PresenceProbe::ListFolder() {
+  // Read straight from the held descriptor: a directory stream would cost
+  // two more system calls per folder.
+  alignas(8) char buffer[8192];
+  std::size_t at = 0;
+  std::size_t end = 0;
+  int error = 0;
+  std::vector<std::size_t> ends;
+  while (const struct dirent64* d =
+             NextRecord(folder_fd_, buffer, sizeof buffer, at, end, &error)) {
+    // A link is looked up, so that a dangling one is missing.
+    if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN || IsDotOrDotDot(d->d_name)) continue;
+    names_ += d->d_name;
+    ends.push_back(names_.size());
+  }
+  if (error != 0) {
+    names_.clear();
+    return false;
+  }
+  std::size_t start = 0;
+  for (std::size_t stop : ends) {
+    listed_.emplace_back(names_.data() + start, stop - start);
+    start = stop;
+  }
+  std::sort(listed_.begin(), listed_.end());
+  return true;
 }
 
 PathPresence PresenceProbe::Probe(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash + 1 == path.size()) return ProbePath(path);
-  const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+  const std::string_view folder =
+      slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash);
+  const std::string_view name = std::string_view(path).substr(slash + 1);
   if (folder_fd_ < 0 || folder != folder_) {
     CloseFolder();
     folder_ = folder;
-    folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // Readable for listing; a folder that may be searched but not read is
+    // still good for look-ups.
+    folder_fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd_ < 0 && errno == EACCES)
+      folder_fd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd_ < 0) {
       const int err = errno;
       SetLastErrorEx(ErrorFromErrno(err));
@@ -134,8 +200,10 @@ PathPresence PresenceProbe::Probe(const std::string& path) {
     }
   }
   if (folder_fd_ < 0) return folder_state_;
+  if (++probes_ == 2) ListFolder();
+  if (std::binary_search(listed_.begin(), listed_.end(), name)) return PathPresence::kPresent;
   struct stat st {};
-  if (::fstatat(folder_fd_, path.c_str() + slash + 1, &st, 0) == 0) return PathPresence::kPresent;
+  if (::fstatat(folder_fd_, name.data(), &st, 0) == 0) return PathPresence::kPresent;
   const int err = errno;
   SetLastErrorEx(ErrorFromErrno(err));
   return (err == ENOENT || err == ENOTDIR) ? PathPresence::kMissing : PathPresence::kUnknown;

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include <cstdint>
+
 namespace platform {
 namespace {
 
@@ -51,6 +53,15 @@ char32_t DecodeUtf8(std::string_view s, std::size_t& i, bool& ok) {
   return cp;
 }
 
+// Length of the plain ASCII run that starts `text`, the common case that
+// needs no decoding.
+template <typename Char>
+std::size_t AsciiRun(std::basic_string_view<Char> text) {
+  std::size_t n = 0;
+  while (n < text.size() && static_cast<std::uint32_t>(text[n]) < 0x80) ++n;
+  return n;
+}
+
 }  // namespace
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -90,9 +101,11 @@ std::u16string Utf8ToUtf16(std::string_view utf8, bool* valid) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
+  const std::size_t ascii = AsciiRun(utf16);
+  std::string out(utf16.begin(), utf16.begin() + static_cast<std::ptrdiff_t>(ascii));
+  if (ascii == utf16.size()) return out;
+  out.reserve(ascii + (utf16.size() - ascii) * 3);
+  for (std::size_t i = ascii; i < utf16.size(); ++i) {
     char32_t c = utf16[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
@@ -107,15 +120,15 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
 }
 
 std::size_t Utf16Length(std::string_view utf8) {
-  std::size_t units = 0;
+  std::size_t units = AsciiRun(utf8);
   bool ok = true;
-  for (std::size_t i = 0; i < utf8.size();) units += DecodeUtf8(utf8, i, ok) >= 0x10000 ? 2 : 1;
+  for (std::size_t i = units; i < utf8.size();) units += DecodeUtf8(utf8, i, ok) >= 0x10000 ? 2 : 1;
   return units;
 }
 
 bool IsValidUtf8(std::string_view text) {
   bool ok = true;
-  for (std::size_t i = 0; i < text.size() && ok;) DecodeUtf8(text, i, ok);
+  for (std::size_t i = AsciiRun(text); i < text.size() && ok;) DecodeUtf8(text, i, ok);
   return ok;
 }
 

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/agent.h"
@@ -50,7 +51,7 @@ inline constexpr DWORD kNotifiedIndexingBit = 0x100;
 // Full path of the iTunes library file, written when the walk finds one.
 inline constexpr const char* kITunesHistoryFileValue = "ITunesHistoryFile";
 // Compared without case.
-inline constexpr const char* kITunesLibraryFileName = "itunes music library.xml";
+inline constexpr std::string_view kITunesLibraryFileName = "itunes music library.xml";
 
 // Pauses that leave room for the other threads: after each record of the
 // deleted-file pass and after each file of the indexing pass.
@@ -137,8 +138,10 @@ class AgentIndexer : public CAgent {
   // folder, and exists.
   bool InCollection(const std::string& folder);
   // Lists `folder` into `result`, with its enabled subfolders when
-  // `recurse`. Returns the number of files collected.
-  DWORD CollectFolder(const std::string& folder, ScanResult& result, bool recurse);
+  // `recurse`. Returns the number of files collected. A subfolder is opened
+  // from its `parent`'s listing.
+  DWORD CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
+                      const platform::DirReader* parent = nullptr);
   // The deleted-file pass for a record that lies in a chosen folder.
   void CheckPresence(const DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
   // Sets and clears flag bits of the stored record of `path`, leaving

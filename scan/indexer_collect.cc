@@ -74,10 +74,13 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
   return CollectFolder(folder, result, true);
 }
 
-DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result, bool recurse) {
+DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
+                                  const platform::DirReader* parent) {
   IndexerLogPath("Getting count of media files in selected path", folder, LEVEL_VERBOSE);
   platform::DirReader reader;
-  if (!reader.Open(folder)) {
+  const bool opened = parent ? reader.OpenChild(*parent, folder.c_str() + folder.rfind('/') + 1)
+                             : reader.Open(folder);
+  if (!opened) {
     IndexerLog(StrFormat("getmediafilecount: unable to start a new file search for %s during the "
                          "indexing process, err %d",
                          folder.c_str(), reader.last_errno()),
@@ -128,7 +131,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       // its files are not taken for deleted once it is unmounted.
       if (identified && entry.device != device) RememberMountPoint(path);
       if (verbose) IndexerLogPath("Recursing into folder", path, LEVEL_VERBOSE);
-      below += getmediafilecount(path, result);
+      below += CollectFolder(path, result, true, &reader);
       continue;
     }
     if (!entry.is_regular) {
@@ -137,7 +140,8 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
     }
     // The library file is looked for before the size test: a small library
     // (a few dozen tracks) is still a library to import.
-    if (looking_for_itunes_ && platform::AsciiLower(entry.name) == kITunesLibraryFileName) {
+    if (looking_for_itunes_ && entry.name.size() == kITunesLibraryFileName.size() &&
+        platform::AsciiLower(entry.name) == kITunesLibraryFileName) {
       options_.settings->WriteStringUtf8(kSubKeySettings, kITunesHistoryFileValue, path);
       looking_for_itunes_ = false;
       IndexerLogPath("Found iTunes history file", path, LEVEL_INFO);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/reg_settings.h"
 #include "tests/db/db_test_util.h"
@@ -185,6 +186,46 @@ TEST_F(KivDbTest, DeleteShrinksAtTheEndAndReusesFreedSlotsOldestFirst) {
   DBHeader header = ReadHeader(DbPath());
   EXPECT_EQ(header.valid_count, 5u);
   EXPECT_EQ(header.empty_count, 0u);
+}
+
+TEST_F(KivDbTest, BlocksGiveTheValidRecordsAsIterationDoesAndStopAtADamagedOne) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  KivDB db;
+  for (int i = 0; i < 8; ++i) {
+    DBEntry entry = MakeEntry("/m/" + std::to_string(i));
+    ASSERT_TRUE(db.AddEntry(&entry));
+  }
+  for (const char* path : {"/m/3", "/m/4", "/m/5"}) ASSERT_TRUE(db.DeleteEntry(path));
+  std::vector<std::uint32_t> iterated;
+  DBEntry got;
+  for (std::uint32_t p = db.GetFirstEntry(&got, FALSE); p; p = db.GetNextEntry(&got, FALSE))
+    iterated.push_back(p);
+  // Blocks of three: one of them holds only empty slots but more follow.
+  KivDB::PositionedEntries found;
+  std::vector<std::uint32_t> blocked;
+  std::uint32_t from = 0;
+  int blocks = 0;
+  do {
+    found.clear();
+    from = db.GetEntryBlock(from, 3, &found);
+    ++blocks;
+    for (const auto& [pos, entry] : found) {
+      blocked.push_back(pos);
+      EXPECT_EQ(EntryPath(entry), "/m/" + std::to_string((pos - 256) / kRec));
+    }
+  } while (from != 0);
+  EXPECT_EQ(blocked, iterated);
+  EXPECT_EQ(blocks, 3);
+
+  // A damaged record ends the pass there.
+  ASSERT_TRUE(db.Flush());
+  std::string bytes = ReadBytes(DbPath());
+  bytes[256 + 6 * kRec] = 'X';
+  db_test::WriteBytes(DbPath(), bytes);
+  found.clear();
+  EXPECT_EQ(db.GetEntryBlock(0, 100, &found), 0u);
+  EXPECT_EQ(found.size(), 3u);
+  EXPECT_NE(LogText().find("Invalid record found at offset"), std::string::npos);
 }
 
 TEST_F(KivDbTest, CountersFollowAddUpdateAndDelete) {

@@ -21,6 +21,8 @@ TEST(TextTest, InvalidUtf8BecomesReplacementAndIsReported) {
       &valid);
   EXPECT_FALSE(valid);
   EXPECT_EQ(out, u"a\uFFFDb\uFFFD\uFFFD");
+  EXPECT_FALSE(IsValidUtf8("plain ascii then \xFF"));
+  EXPECT_TRUE(IsValidUtf8("plain ascii"));
   EXPECT_FALSE(IsValidUtf8("\xC0\x80"));      // overlong
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // encoded surrogate
   EXPECT_TRUE(IsValidUtf8(""));
