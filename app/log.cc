@@ -11,6 +11,9 @@
 namespace {
 
 constexpr const char* kOldSuffix = ".old";
+// How often the open file is compared with the file its name refers to, so
+// lines follow a log file that was removed, renamed or replaced.
+constexpr std::uint64_t kRecheckMs = 1000;
 constexpr const char* kValueLogFileFailure = "LogFileFailure";
 constexpr const char* kValueLastLogMessage = "LastLogMessage";
 constexpr const char* kValueLogLevel = "LogLevel";
@@ -98,17 +101,6 @@ void CLog::Log(std::string_view message, DWORD level, DWORD module) {
   if (!Wants(level, module)) return;
 
   const std::string path = LogFile();
-
-  // Rotation: a file above the limit is moved aside before this line, so the
-  // new file starts with it. Failures only mean the file keeps growing.
-  std::int64_t size = 0;
-  if (!path.empty() && platform::FileSize(path, &size) && size > kLogRotateBytes) {
-    const std::string old_path = path + kOldSuffix;
-    platform::RemoveFile(old_path);
-    platform::CopyFileOverwrite(path, old_path);
-    platform::RemoveFile(path);
-  }
-
   std::string text(message);
   text.erase(
       std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
@@ -119,7 +111,7 @@ void CLog::Log(std::string_view message, DWORD level, DWORD module) {
   if (path.empty()) {
     failure = "The log filename is not specified, I have nowhere to log!";
   } else {
-    platform::AppendResult result = platform::AppendToFile(path, line);
+    platform::AppendResult result = WriteLine(path, line);
     if (result.ok()) {
       ClearFailure();
       return;
@@ -131,6 +123,59 @@ void CLog::Log(std::string_view message, DWORD level, DWORD module) {
                   : StrFormat("Unable to write log file: ERR(%d)", result.write_error);
   }
   RecordFailure(failure, line);
+}
+
+platform::AppendResult CLog::WriteLine(const std::string& path, std::string_view line) {
+  std::lock_guard<std::mutex> lock(file_mutex_);
+  platform::AppendResult result;
+  if (file_.is_open() && (path != open_path_ || NameMovedOn(path))) file_.Close();
+  if (!file_.is_open() && (result.open_error = OpenFile(path)) != 0) return result;
+
+  // Rotation: a file above the limit is moved aside before this line, so the
+  // new file starts with it. The tracked size misses what others wrote (or
+  // cut) since the last look, so the file's own size decides. Failures only
+  // mean the file keeps growing.
+  if (size_ > kLogRotateBytes && RefreshSize() && size_ > kLogRotateBytes) {
+    const std::string old_path = path + kOldSuffix;
+    platform::RemoveFile(old_path);
+    platform::CopyFileOverwrite(path, old_path);
+    platform::RemoveFile(path);
+    if ((result.open_error = OpenFile(path)) != 0) return result;
+  }
+
+  result.write_error = file_.Write(line);
+  if (result.write_error != 0)
+    file_.Close();  // the next line tries a fresh open
+  else if (size_ >= 0)
+    size_ += static_cast<std::int64_t>(line.size());
+  return result;
+}
+
+int CLog::OpenFile(const std::string& path) {
+  int err = file_.Open(path);
+  if (err == 0) err = file_.Identity(&open_id_, &size_);
+  if (err != 0) {
+    file_.Close();
+    return err;
+  }
+  open_path_ = path;
+  checked_tick_ = clock_.TickMs();
+  return 0;
+}
+
+bool CLog::NameMovedOn(const std::string& path) {
+  const std::uint64_t now = clock_.TickMs();
+  if (now - checked_tick_ < kRecheckMs) return false;
+  checked_tick_ = now;
+  platform::FileIdentity named;
+  if (platform::PathIdentity(path, &named) != 0 || !(named == open_id_)) return true;
+  RefreshSize();
+  return false;
+}
+
+bool CLog::RefreshSize() {
+  platform::FileIdentity id;
+  return file_.Identity(&id, &size_) == 0;
 }
 
 void CLog::ClearFailure() {
@@ -169,6 +214,11 @@ BOOL CLog::SetLogFile(const std::string& path) {
   if (err != 0) {
     platform::SetLastErrorEx(platform::ErrorFromErrno(err));
     return FALSE;
+  }
+  {
+    // Opened afresh by the next line, even when the name is the same.
+    std::lock_guard<std::mutex> lock(file_mutex_);
+    file_.Close();
   }
   std::lock_guard<std::mutex> lock(path_mutex_);
   path_ = path;

@@ -1,24 +1,31 @@
 // CLog: the one process-wide diagnostic log.
 //
 // Each line passes a level filter (low byte of the line's level against the
-// low byte of the configured level) and a module mask, and is written with
-// its own open-append-close, so the file is complete at any moment. The file
+// low byte of the configured level) and a module mask, and is written to the
+// end of the file with one write, without buffering, so the file is complete
+// at any moment. The file stays open between lines; about once a second the
+// log checks that its name still refers to the open file, and opens the name
+// again when the file was removed, renamed or replaced meanwhile. The file
 // rotates to "<path>.old" once it is larger than 8 MiB. A line that cannot be
 // written is recorded in the registry (sub-key Log: LogFileFailure and
 // LastLogMessage) instead: once each time the failure starts or changes,
 // not on every line, as each record rewrites the settings file.
 //
-// Thread safety: any thread may log. The path, level and mask are set at
-// start-up before other threads run; later changes are still safe (atomics
-// and a mutex guard them) but lines in flight may use either setting.
+// Thread safety: any thread may log; a mutex keeps lines whole and in order
+// of their writes. The path, level and mask are set at start-up before other
+// threads run; later changes are still safe (atomics and a mutex guard them)
+// but lines in flight may use either setting.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+#include "platform/append_file.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/win_types.h"
 
 class CRegSettings;
@@ -91,6 +98,16 @@ class CLog {
   // A line was written: the next failure is recorded again.
   void ClearFailure();
 
+  // Appends `line` to the file at `path`, opening, reopening or rotating it
+  // first as needed.
+  platform::AppendResult WriteLine(const std::string& path, std::string_view line);
+  // Opens `path` into file_ and takes its identity and size. 0 or errno.
+  int OpenFile(const std::string& path);
+  // True when the re-check is due and `path` no longer names the open file.
+  bool NameMovedOn(const std::string& path);
+  // Takes the open file's size again; false when it cannot be queried.
+  bool RefreshSize();
+
   platform::Clock& clock_;
   CRegSettings& settings_;
   mutable std::mutex path_mutex_;
@@ -98,6 +115,15 @@ class CLog {
   // The failure recorded last, empty while lines are written (guarded by
   // path_mutex_).
   std::string recorded_failure_;
+  // The open log file (all guarded by file_mutex_): the path it was opened
+  // under, its identity, its size as last seen plus the bytes written since
+  // (-1 for a device), and the tick of the last identity check.
+  std::mutex file_mutex_;
+  platform::AppendFile file_;
+  std::string open_path_;
+  platform::FileIdentity open_id_;
+  std::int64_t size_ = -1;
+  std::uint64_t checked_tick_ = 0;
   std::atomic<DWORD> level_{LEVEL_INFO};
   std::atomic<DWORD> mask_{MODULE_EVERYTHING};
 };

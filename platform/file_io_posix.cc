@@ -5,60 +5,24 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/append_file.h"
 #include "platform/file_io.h"
+#include "platform/posix_write.h"
 
 namespace platform {
-namespace {
-
-// Opens for appending without blocking on a FIFO and refuses anything but
-// a regular file or a character device (/dev/null, a terminal): a FIFO may
-// block its writer, a block device must never receive text. Returns the
-// descriptor or -errno.
-int OpenAppend(const std::string& path) {
-  if (path.empty()) return -ENOENT;
-  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW,
-                  0600);
-  if (fd < 0) return -errno;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
-    ::close(fd);
-    return -EINVAL;
-  }
-  return fd;
-}
-
-int WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return 0;
-}
-
-}  // namespace
 
 AppendResult AppendToFile(const std::string& path, std::string_view data) {
   AppendResult result;
-  int fd = OpenAppend(path);
-  if (fd < 0) {
-    result.open_error = -fd;
-    return result;
-  }
-  result.write_error = WriteAll(fd, data);
-  if (::close(fd) != 0 && result.write_error == 0 && errno != EINTR) result.write_error = errno;
+  AppendFile file;
+  result.open_error = file.Open(path);
+  if (result.open_error != 0) return result;
+  result.write_error = file.Write(data);
+  const int close_error = file.Close();
+  if (result.write_error == 0) result.write_error = close_error;
   return result;
 }
 
-int TryOpenForAppend(const std::string& path) {
-  int fd = OpenAppend(path);
-  if (fd < 0) return -fd;
-  ::close(fd);
-  return 0;
-}
+int TryOpenForAppend(const std::string& path) { return AppendFile().Open(path); }
 
 bool FileSize(const std::string& path, std::int64_t* size) {
   struct stat st {};
@@ -86,7 +50,7 @@ int CopyFileOverwrite(const std::string& from, const std::string& to) {
       break;
     }
     if (n == 0) break;
-    err = WriteAll(out, std::string_view(buf, static_cast<size_t>(n)));
+    err = posix::WriteAll(out, std::string_view(buf, static_cast<size_t>(n)));
     if (err != 0) break;
   }
   ::close(in);

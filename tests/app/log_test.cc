@@ -144,6 +144,64 @@ TEST_F(LogTest, RotatesOnlyAboveEightMebibytes) {
   EXPECT_NE(lines[0].find("first line of the new file"), std::string::npos);
 }
 
+TEST_F(LogTest, OwnLinesCarryingTheFileOverTheLimitRotateBeforeTheNextLine) {
+  const std::string path = env_.Path("other.log");
+  WriteFile(path, std::string(kLogRotateBytes - 10, 'z'));
+  CLog log(clock_, settings_);
+  ASSERT_TRUE(log.SetLogFile(path));
+  log.Log("crosses the limit", LEVEL_INFO, MODULE_LOG);
+  EXPECT_FALSE(std::filesystem::exists(path + ".old"));
+  log.Log("starts the new file", LEVEL_INFO, MODULE_LOG);
+  const std::string old = ReadFile(path + ".old");
+  EXPECT_EQ(old.substr(old.size() - 19), "crosses the limit\r\n");
+  EXPECT_EQ(ReadFile(path).find("starts the new file"), 45u);
+}
+
+TEST_F(LogTest, LinesFollowTheNameWhenTheFileIsRemovedRenamedOrReplaced) {
+  log_.Log("one", LEVEL_INFO, MODULE_LOG);
+  // Renamed aside: lines keep going to the renamed file until the log next
+  // looks at its name, a second later, and then to a new file at the name.
+  std::filesystem::rename(path_, path_ + ".1");
+  log_.Log("two", LEVEL_INFO, MODULE_LOG);
+  clock_.Advance(999);
+  log_.Log("three", LEVEL_INFO, MODULE_LOG);
+  clock_.Advance(1);
+  log_.Log("four", LEVEL_INFO, MODULE_LOG);
+  EXPECT_EQ(Lines().size(), 1u);
+  EXPECT_NE(ReadFile(path_).find("\tfour\r\n"), std::string::npos);
+  EXPECT_EQ(std::filesystem::status(path_).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const std::string renamed = ReadFile(path_ + ".1");
+  EXPECT_NE(renamed.find("\tthree\r\n"), std::string::npos);
+  EXPECT_EQ(renamed.find("four"), std::string::npos);
+
+  // Removed, then replaced by another file: each time the next line after
+  // the check lands in the file at the name.
+  std::filesystem::remove(path_);
+  clock_.Advance(1000);
+  log_.Log("five", LEVEL_INFO, MODULE_LOG);
+  EXPECT_NE(ReadFile(path_).find("\tfive\r\n"), std::string::npos);
+  WriteFile(path_ + ".new", "replacement\r\n");
+  std::filesystem::rename(path_ + ".new", path_);
+  clock_.Advance(1000);
+  log_.Log("six", LEVEL_INFO, MODULE_LOG);
+  std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "replacement\r");
+  EXPECT_NE(lines[1].find("\tsix\r"), std::string::npos);
+
+  // Another writer on the same file (a second instance): both keep whole
+  // lines, appended after each other.
+  CLog other(clock_, settings_);
+  ASSERT_TRUE(other.SetLogFile(path_));
+  other.Log("from the other writer", LEVEL_INFO, MODULE_LOG);
+  log_.Log("seven", LEVEL_INFO, MODULE_LOG);
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[2].find("\tfrom the other writer\r"), std::string::npos);
+  EXPECT_NE(lines[3].find("\tseven\r"), std::string::npos);
+}
+
 TEST_F(LogTest, PathInMissingFolderIsRefusedAndTheFailureRecordedOnce) {
   CLog log(clock_, settings_);
   EXPECT_FALSE(log.SetLogFile(env_.Path("missing/folder/kivclient.log")));
@@ -168,6 +226,7 @@ TEST_F(LogTest, AFailureIsRecordedAgainAfterLinesWereWritten) {
   ASSERT_TRUE(log.SetLogFile(dir + "/kivclient.log"));
   for (const char* message : {"one", "two"}) {
     std::filesystem::remove_all(dir);
+    clock_.Advance(1000);  // the log looks at its name again
     settings_.DeleteValue(kSubKeyLog, "LogFileFailure");
     log.Log(message, LEVEL_INFO, MODULE_LOG);
     EXPECT_EQ(Registry("LogFileFailure"), "Unable to open log file: ERR(2)");

@@ -1,0 +1,75 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/append_file.h"
+#include "platform/posix_write.h"
+
+namespace platform {
+
+namespace posix {
+
+int WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return 0;
+}
+
+}  // namespace posix
+
+AppendFile::~AppendFile() { Close(); }
+
+int AppendFile::Open(const std::string& path) {
+  Close();
+  if (path.empty()) return ENOENT;
+  // O_NONBLOCK: the open never waits for a FIFO's reader. Only a regular
+  // file or a character device is kept: a FIFO may block its writer, a block
+  // device must never receive text.
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW,
+                  0600);
+  if (fd < 0) return errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
+    ::close(fd);
+    return EINVAL;
+  }
+  fd_ = fd;
+  return 0;
+}
+
+int AppendFile::Close() {
+  if (fd_ < 0) return 0;
+  const int result = ::close(fd_);
+  fd_ = -1;
+  return result != 0 && errno != EINTR ? errno : 0;
+}
+
+int AppendFile::Write(std::string_view data) {
+  return fd_ < 0 ? EBADF : posix::WriteAll(fd_, data);
+}
+
+int AppendFile::Identity(FileIdentity* id, std::int64_t* size) const {
+  struct stat st {};
+  if (fd_ < 0) return EBADF;
+  if (::fstat(fd_, &st) != 0) return errno;
+  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  *size = S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : -1;
+  return 0;
+}
+
+int PathIdentity(const std::string& path, FileIdentity* id) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno;
+  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return 0;
+}
+
+}  // namespace platform
