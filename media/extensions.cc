@@ -96,8 +96,11 @@ bool FfmpegHasFormat(const FfmpegFormat& format) {
 
 void AddDemuxer(std::string& list, std::string_view name) {
   // Whole-name match against the comma-separated list.
-  std::string padded = "," + list + ",";
-  if (padded.find("," + std::string(name) + ",") != std::string::npos) return;
+  std::string padded;
+  padded.append(",").append(list).append(",");
+  std::string needle;
+  needle.append(",").append(name).append(",");
+  if (padded.find(needle) != std::string::npos) return;
   if (!list.empty()) list += ',';
   list += name;
 }

@@ -134,7 +134,7 @@ void FillFromMp4Items(TagLib::MP4::Tag* tag, MediaTagSet* tags) {
       TagLib::MP4::Item::IntPair pair = item.toIntPair();
       if (pair.first <= 0) continue;
       value = std::to_string(pair.first);
-      if (pair.second > 0) value += "/" + std::to_string(pair.second);
+      if (pair.second > 0) value.append("/").append(std::to_string(pair.second));
     } else if (name == "gnre") {
       // The genre as an ID3v1 genre number plus one.
       value = Utf8(tag->genre());
