@@ -172,23 +172,26 @@ bool KivDB::ReadRecordAhead(std::uint32_t pos, DBEntry* entry, std::size_t* got,
   // Enough records per read to make the system call cheap next to the
   // records' own handling, few enough to stay in the processor's cache.
   constexpr std::size_t kAheadRecords = 32;
-  const std::uint64_t generation = State().generation;
-  if (ahead_count_ == 0 || generation != ahead_generation_ || pos < ahead_from_ ||
+  if (ahead_count_ == 0 || State().generation != ahead_generation_ || pos < ahead_from_ ||
       pos >= ahead_from_ + ahead_count_ * kDbRecordSize) {
-    ahead_.resize(kAheadRecords);
     std::size_t read_bytes = 0;
-    const bool read =
-        file_.ReadAt(pos, ahead_.data(), kAheadRecords * sizeof(DBEntry), &read_bytes);
-    ahead_count_ = read ? read_bytes / sizeof(DBEntry) : 0;
-    ahead_from_ = pos;
-    ahead_generation_ = generation;
     // Nothing whole to keep: the single read reports what it finds.
-    if (ahead_count_ == 0) return ReadRecord(pos, entry, got, failed);
+    if (!FillAhead(pos, kAheadRecords, &read_bytes) || ahead_count_ == 0)
+      return ReadRecord(pos, entry, got, failed);
   }
   *entry = ahead_[(pos - ahead_from_) / kDbRecordSize];
   *got = sizeof *entry;
   if (failed) *failed = false;
   return true;
+}
+
+bool KivDB::FillAhead(std::uint32_t pos, std::size_t max, std::size_t* got) {
+  ahead_.resize(std::max(ahead_.size(), max));
+  const bool read = file_.ReadAt(pos, ahead_.data(), max * sizeof(DBEntry), got);
+  ahead_from_ = pos;
+  ahead_count_ = read ? *got / sizeof(DBEntry) : 0;
+  ahead_generation_ = State().generation;
+  return read;
 }
 
 std::uint32_t KivDB::LookupEntry(const std::string& path) {
@@ -287,17 +290,16 @@ std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, Position
     DbLog(LEVEL_CRITICAL, "GetNextEntry: possible DB corruption");
     return 0;
   }
-  block_.resize(max);
   std::size_t got = 0;
-  const bool read = file_.ReadAt(from, block_.data(), max * sizeof(DBEntry), &got);
+  const bool read = FillAhead(from, max, &got);
   const std::size_t whole = got / sizeof(DBEntry);
   for (std::size_t i = 0; i < whole; ++i) {
     const std::uint32_t pos = from + static_cast<std::uint32_t>(i * kDbRecordSize);
-    if (!ValidEntry(&block_[i])) {
+    if (!ValidEntry(&ahead_[i])) {
       DbLog(LEVEL_CRITICAL, "Invalid record found at offset %u", pos);
       return 0;
     }
-    if (block_[i].flags & DBFLAG_VALID) found->emplace_back(pos, block_[i]);
+    if (ahead_[i].flags & DBFLAG_VALID) found->emplace_back(pos, ahead_[i]);
   }
   if (read && whole == max) return from + static_cast<std::uint32_t>(whole * kDbRecordSize);
   if (!read || got % sizeof(DBEntry) != 0) {

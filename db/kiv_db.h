@@ -157,6 +157,9 @@ class KivDB {
   // ReadRecord for a pass in file order: records come from a block read
   // ahead while no record was written since.
   bool ReadRecordAhead(std::uint32_t pos, DBEntry* entry, std::size_t* got, bool* failed);
+  // Reads up to `max` records from `pos` into the read-ahead window in one
+  // read; `*got` is the bytes read. False on a read error.
+  bool FillAhead(std::uint32_t pos, std::size_t max, std::size_t* got);
   BOOL LoadIndex();
   BOOL Repair();
   // Writes `entry` over `old_entry` at `pos` and keeps the counts true.
@@ -171,10 +174,8 @@ class KivDB {
 
   platform::FileHandle file_;
   std::uint32_t cursor_ = 0;
-  // GetEntryBlock's read buffer, kept for the next block.
-  std::vector<DBEntry> block_;
-  // GetNextEntry's read-ahead: `ahead_count_` records from `ahead_from_`,
-  // read when the engine's write generation was `ahead_generation_`.
+  // The read-ahead of GetNextEntry and GetEntryBlock: `ahead_count_` whole
+  // records from `ahead_from_`, read at write generation `ahead_generation_`.
   std::vector<DBEntry> ahead_;
   std::uint32_t ahead_from_ = 0;
   std::size_t ahead_count_ = 0;
