@@ -61,7 +61,7 @@ void IndexScope::Add(const std::string& folder, Depth depth) {
     return;
   }
   for (std::string_view up = ParentOf(key); !up.empty(); up = ParentOf(up)) {
-    auto it = folders_.find(std::string(up));
+    auto it = folders_.find(up);
     if (it != folders_.end() && it->second == Depth::kWholeTree) return;
     if (up == "/") break;
   }
@@ -93,10 +93,10 @@ bool IndexScope::Covers(std::string_view path) const {
   if (whole_) return true;
   std::string_view parent = ParentOf(path);
   if (parent.empty()) return false;
-  auto it = folders_.find(std::string(parent));
+  auto it = folders_.find(parent);
   if (it != folders_.end()) return true;
   for (std::string_view up = ParentOf(parent); !up.empty(); up = ParentOf(up)) {
-    it = folders_.find(std::string(up));
+    it = folders_.find(up);
     if (it != folders_.end() && it->second == Depth::kWholeTree) return true;
     if (up == "/") break;
   }

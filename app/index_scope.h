@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -50,13 +51,16 @@ class IndexScope {
   bool whole() const { return whole_; }
   // Nothing asked for.
   bool empty() const { return !whole_ && folders_.empty(); }
-  const std::map<std::string, Depth>& folders() const { return folders_; }
+  // Ordered by path; looked up by std::string_view without a copy.
+  using FolderMap = std::map<std::string, Depth, std::less<>>;
+  const FolderMap& folders() const { return folders_; }
 
   // True when `path` (a file or a folder) lies in the scope: directly in a
-  // folder looked at alone, or anywhere below one looked at whole.
+  // folder looked at alone, or anywhere below one looked at whole. Makes no
+  // allocation: the indexer asks it for every record of the collection.
   bool Covers(std::string_view path) const;
 
  private:
   bool whole_ = false;
-  std::map<std::string, Depth> folders_;
+  FolderMap folders_;
 };

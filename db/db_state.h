@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "db/db_events.h"
 #include "db/db_format.h"
+#include "db/kiv_db.h"
 #include "platform/clock.h"
 #include "platform/file_lock.h"
 
@@ -40,6 +42,10 @@ struct DbState {
   // Bumped by every write of a record, so that a handle's read-ahead
   // (GetNextEntry) knows when what it holds may be stale.
   std::uint64_t generation = 0;
+  // The summary of each slot's record, in file order, as loaded and as the
+  // engine's own writes left it; a slot whose write failed is unknown
+  // (nullopt) and is read whenever it is asked about.
+  std::vector<std::optional<RecordSummary>> summaries;
   // The header image holds adds not yet written to the file, and when (real
   // milliseconds) it was last written. A burst of adds writes it about once
   // a second and once more at Flush or close; a file left with an old
@@ -73,6 +79,13 @@ struct DbState {
 };
 
 DbState& State();
+
+RecordSummary Summarise(const DBEntry& entry);
+
+// After a write of the record at `pos` (with the lock held): bumps the
+// write generation and keeps the slot's summary; `written` is the record
+// now on disk, null when the write failed and left the slot unknown.
+void NoteWrite(std::uint64_t pos, const DBEntry* written);
 
 // Shows the texts in DbState::messages. Call without holding the lock.
 void ShowPendingMessages();

@@ -30,6 +30,22 @@ bool CheckBoundary(std::uint64_t pos) {
   return false;
 }
 
+RecordSummary Summarise(const DBEntry& entry) {
+  return RecordSummary{entry.flags, entry.kiv_id, entry.play_count};
+}
+
+void NoteWrite(std::uint64_t pos, const DBEntry* written) {
+  DbState& state = State();
+  ++state.generation;
+  if (pos < kDbHeaderSize) return;
+  const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
+  if (slot >= state.summaries.size()) state.summaries.resize(slot + 1);
+  if (written)
+    state.summaries[slot] = Summarise(*written);
+  else
+    state.summaries[slot].reset();
+}
+
 void ShowPendingMessages() {
   std::vector<std::string> messages;
   {
@@ -279,6 +295,52 @@ std::uint32_t KivDB::GetNextEntry(DBEntry* entry, BOOL include_invalid) {
       return 0;
     }
   }
+}
+
+std::uint32_t KivDB::GetFirstEntry(DBEntry* entry, const SummaryTest& worth_reading) {
+  std::lock_guard guard(State().lock);
+  if (!IsReady()) return 0;
+  cursor_ = kDbHeaderSize;
+  return GetNextEntry(entry, worth_reading);
+}
+
+std::uint32_t KivDB::GetNextEntry(DBEntry* entry, const SummaryTest& worth_reading) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return 0;
+  // Steps over the slots that are empty or turned down by their summary; a
+  // slot without a known summary is read. The record found is read as the
+  // plain pass reads it, with its checks and its read-ahead.
+  while (cursor_ < state.length && IsRecordBoundary(cursor_, state.length)) {
+    const std::size_t slot = (cursor_ - kDbHeaderSize) / kDbRecordSize;
+    if (slot >= state.summaries.size()) break;
+    const std::optional<RecordSummary>& summary = state.summaries[slot];
+    if (!summary || ((summary->flags & DBFLAG_VALID) && worth_reading(*summary))) break;
+    cursor_ += kDbRecordSize;
+  }
+  return GetNextEntry(entry, FALSE);
+}
+
+DWORD KivDB::CountWhere(const SummaryTest& test) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return 0;
+  DWORD count = 0;
+  std::size_t slot = 0;
+  for (std::uint64_t pos = kDbHeaderSize; pos + kDbRecordSize <= state.length;
+       pos += kDbRecordSize, ++slot) {
+    std::optional<RecordSummary> summary;
+    if (slot < state.summaries.size()) summary = state.summaries[slot];
+    if (!summary) {
+      DBEntry record;
+      std::size_t got = 0;
+      if (!ReadRecord(static_cast<std::uint32_t>(pos), &record, &got) || !ValidEntry(&record))
+        continue;
+      summary = kivdb::Summarise(record);
+    }
+    if ((summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
+  }
+  return count;
 }
 
 std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, PositionedEntries* found) {

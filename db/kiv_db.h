@@ -31,6 +31,15 @@
 #include "platform/file_info.h"
 #include "platform/win_types.h"
 
+// What the engine keeps in memory of every record: the fields that passes
+// over the whole database select on. A pass that gives a SummaryTest reads
+// only the records whose summary passes it, instead of every record.
+struct RecordSummary {
+  std::uint32_t flags = 0;  // DBFLAG_*; without DBFLAG_VALID an empty slot
+  std::uint64_t kiv_id = 0;
+  std::int32_t play_count = 0;
+};
+
 class KivDB {
  public:
   // Opens this object's handle (_openDB). An object whose open failed stays
@@ -82,6 +91,15 @@ class KivDB {
   // null.
   std::uint32_t GetFirstEntry(DBEntry* entry, BOOL include_invalid);
   std::uint32_t GetNextEntry(DBEntry* entry, BOOL include_invalid);
+  // The same over the valid records whose summary `worth_reading` accepts:
+  // the others are passed over without being read. The test must accept
+  // every record the caller's own test of the full record may accept, and
+  // must be quick (it runs under the database lock).
+  using SummaryTest = std::function<bool(const RecordSummary& summary)>;
+  std::uint32_t GetFirstEntry(DBEntry* entry, const SummaryTest& worth_reading);
+  std::uint32_t GetNextEntry(DBEntry* entry, const SummaryTest& worth_reading);
+  // How many valid records `test` accepts, from their summaries.
+  DWORD CountWhere(const SummaryTest& test);
   // Up to `max` records read in one block from position `from` on (0:
   // from the first record), the valid ones appended to `found` in file
   // order: a pass over every record without a read per record. Returns the

@@ -111,6 +111,7 @@ void KivDB::Shutdown() {
   if (!state.initialised) return;
   state.index.clear();
   state.free_list.clear();
+  state.summaries.clear();
   state.initialised = false;
   state.loaded = false;
   state.ready = false;
@@ -124,6 +125,7 @@ BOOL KivDB::LoadIndex() {
   for (int repairs = 0;; ++repairs) {
     state.index.clear();
     state.free_list.clear();
+    state.summaries.clear();
     state.identified_count = 0;
     state.kiv_id_count = 0;
     DWORD valid = 0;
@@ -136,6 +138,7 @@ BOOL KivDB::LoadIndex() {
     }
     state.length = static_cast<std::uint64_t>(length);
     state.index.reserve(std::min<std::uint64_t>(state.header.valid_count, length / kDbRecordSize));
+    state.summaries.reserve(length / kDbRecordSize);
 
     // The whole file must be whole, valid records for the load to stand.
     bool clean = true;
@@ -147,6 +150,7 @@ BOOL KivDB::LoadIndex() {
         clean = false;
         break;
       }
+      state.summaries.push_back(kivdb::Summarise(*entry));
       if (entry->flags & DBFLAG_VALID) {
         state.index[platform::PathKey(EntryPath(*entry))] = pos;
         ++valid;

@@ -86,8 +86,8 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
           path.c_str());
     return FALSE;
   }
-  ++state.generation;
   if (!file_.WriteAt(pos, entry, sizeof *entry)) {
+    kivdb::NoteWrite(pos, nullptr);
     DbLog(LEVEL_ERROR, "Unable to write new entry in local db: %s, %i", state.path.c_str(),
           file_.last_errno());
     // Keep what was there: cut a part-written new record off, put an
@@ -101,6 +101,7 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
     }
     return FALSE;
   }
+  kivdb::NoteWrite(pos, entry);
   state.index[key] = static_cast<std::uint32_t>(pos);
   if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry->kiv_id != 0) ++state.kiv_id_count;
@@ -184,12 +185,13 @@ std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation
 BOOL KivDB::WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
                       const std::string& path) {
   auto& state = State();
-  ++state.generation;
   if (!file_.WriteAt(pos, &entry, sizeof entry)) {
+    kivdb::NoteWrite(pos, nullptr);
     DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: unable to write entry in local db: %s, %i",
                 state.path.c_str(), file_.last_errno());
     return FALSE;
   }
+  kivdb::NoteWrite(pos, &entry);
   UpdateCounters(old_entry, entry);
   if (old_entry.flags & DBFLAG_VALID) return TRUE;
   // Only a damaged file has an indexed slot without DBFLAG_VALID; keep the
@@ -307,12 +309,13 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
     return FALSE;
   }
   UpdateCounters(old_entry, empty);
-  ++state.generation;
   if (!file_.WriteAt(pos, &empty, sizeof empty)) {
+    kivdb::NoteWrite(pos, nullptr);
     DbLogDetail(LEVEL_ERROR, path, "DeleteEntry: unable to write entry in local db: %s, %i",
                 state.path.c_str(), file_.last_errno());
     return FALSE;
   }
+  kivdb::NoteWrite(pos, &empty);
   state.index.erase(it);
   if (pos + kDbRecordSize == state.length && file_.Truncate(pos)) {
     state.length = pos;

@@ -114,9 +114,12 @@ int AgentMusicID::Run() {
   KivClientMusicID* wrapper = nullptr;
   HRESULT wrapper_result = S_OK;
 
+  const KivDB::SummaryTest unidentified = [](const RecordSummary& s) {
+    return !(s.flags & DBFLAG_IDENTIFIED);
+  };
   DBEntry entry;
-  for (std::uint32_t pos = db.GetFirstEntry(&entry, FALSE); pos != 0;
-       pos = db.GetNextEntry(&entry, FALSE)) {
+  for (std::uint32_t pos = db.GetFirstEntry(&entry, unidentified); pos != 0;
+       pos = db.GetNextEntry(&entry, unidentified)) {
     if (counts_.queued >= kMusicIdMaxQueued) break;
     context_.clock->SleepMs(1);
     const std::string path = EntryPath(entry);

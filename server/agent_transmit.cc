@@ -171,9 +171,12 @@ bool AgentTransmit::SendDeletes() {
   if (!db) return result;
   // Deleted records go whatever folder they lie in: nothing is sent for
   // them, the database only forgets them.
+  const KivDB::SummaryTest deleted = [](const RecordSummary& s) {
+    return (s.flags & DBFLAG_DELETED) != 0;
+  };
   DBEntry entry;
-  for (std::uint32_t pos = db->GetFirstEntry(&entry, FALSE); pos != 0;
-       pos = db->GetNextEntry(&entry, FALSE)) {
+  for (std::uint32_t pos = db->GetFirstEntry(&entry, deleted); pos != 0;
+       pos = db->GetNextEntry(&entry, deleted)) {
     if (CheckQuit()) break;
     if (!(entry.flags & DBFLAG_DELETED)) continue;
     if (!db->DeleteEntry(EntryPath(entry))) continue;

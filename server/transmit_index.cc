@@ -68,31 +68,39 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
     return result;
   }
 
-  // Counting pass. The reported and unsent counts are for the progress
-  // display and ignore the search paths.
-  // A candidate found unsendable by an earlier job, whose file did not
-  // change since, is skipped as the sending pass would skip it, without
-  // reading its tags again.
+  // Counting pass, over the records that may be candidates. A candidate
+  // found unsendable by an earlier job, whose file did not change since, is
+  // skipped as the sending pass would skip it, without reading its tags
+  // again.
+  const KivDB::SummaryTest may_be_candidate = [played_only](const RecordSummary& s) {
+    return s.kiv_id == 0 && !(s.flags & kNeverSent) && (!played_only || s.play_count != 0);
+  };
   IndexPass pass;
   std::unordered_set<std::string> unsendable;
+  int skipped_unreported = 0;
   DBEntry entry;
-  for (std::uint32_t pos = db->GetFirstEntry(&entry, FALSE); pos != 0;
-       pos = db->GetNextEntry(&entry, FALSE)) {
-    bool skipped = false;
-    if (IsCandidate(entry, played_only, paths)) {
-      const std::string path = EntryPath(entry);
-      skipped = !(entry.flags & DBFLAG_IDENTIFIED) && transmit::StillUnsendable(path);
-      if (skipped)
-        unsendable.insert(path);
-      else
-        ++pass.to_send;
+  for (std::uint32_t pos = db->GetFirstEntry(&entry, may_be_candidate); pos != 0;
+       pos = db->GetNextEntry(&entry, may_be_candidate)) {
+    if (!IsCandidate(entry, played_only, paths)) continue;
+    const std::string path = EntryPath(entry);
+    if (!(entry.flags & DBFLAG_IDENTIFIED) && transmit::StillUnsendable(path)) {
+      unsendable.insert(path);
+      if (!(entry.flags & DBFLAG_REPORTED)) ++skipped_unreported;
+    } else {
+      ++pass.to_send;
     }
-    if ((entry.flags & DBFLAG_REPORTED) || skipped)
-      ++pass.reported;
-    else if (!(entry.flags & kNeverSent))
-      ++pass.unsent;
   }
   if (pass.to_send == 0) return true;
+  // The progress display's counts, over every record whatever its folder;
+  // a skipped candidate counts as reported.
+  pass.reported = static_cast<int>(db->CountWhere([](const RecordSummary& s) {
+                    return (s.flags & DBFLAG_REPORTED) != 0;
+                  })) +
+                  skipped_unreported;
+  pass.unsent = static_cast<int>(db->CountWhere([](const RecordSummary& s) {
+                  return !(s.flags & (DBFLAG_REPORTED | kNeverSent));
+                })) -
+                skipped_unreported;
   if (CheckQuit()) {
     Log(LEVEL_INFO, kQuitLine);
     return false;
@@ -122,9 +130,9 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
   }
 
   // Sending pass, over the records in database order again.
-  for (std::uint32_t pos = db->GetFirstEntry(&entry, FALSE);
+  for (std::uint32_t pos = db->GetFirstEntry(&entry, may_be_candidate);
        pos != 0 && pass.processed < pass.to_send && pass.leave.empty();
-       pos = db->GetNextEntry(&entry, FALSE)) {
+       pos = db->GetNextEntry(&entry, may_be_candidate)) {
     if (!IsCandidate(entry, played_only, paths)) continue;
     if (!unsendable.empty() && unsendable.count(EntryPath(entry)) != 0) continue;
     BatchIndexData_t& element = pass.elements[static_cast<std::size_t>(pass.n)];

@@ -32,9 +32,12 @@ constexpr std::uint32_t kRetryDelayMs = static_cast<std::uint32_t>(kPlayRetrySec
 
 bool AgentTransmit::CollectCopies(KivDB& db, DWORD flag, std::vector<DBEntry>* copies) {
   const std::int64_t now = Now();
+  const KivDB::SummaryTest marked = [flag](const RecordSummary& s) {
+    return s.kiv_id != 0 && (s.flags & flag) != 0;
+  };
   DBEntry entry;
-  for (std::uint32_t pos = db.GetFirstEntry(&entry, FALSE); pos != 0;
-       pos = db.GetNextEntry(&entry, FALSE)) {
+  for (std::uint32_t pos = db.GetFirstEntry(&entry, marked); pos != 0;
+       pos = db.GetNextEntry(&entry, marked)) {
     if (CheckQuit()) return false;
     if (entry.kiv_id == 0 || !(entry.flags & flag)) continue;
     if (flag == DBFLAG_HISTORY && (entry.flags & DBFLAG_PLAYEDRETRY)) {

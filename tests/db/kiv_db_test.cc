@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -109,6 +110,79 @@ TEST_F(KivDbTest, APassSeesWhatAnotherHandleWritesMeanwhile) {
   EXPECT_EQ(titles[5], "Changed");
   EXPECT_EQ(titles[6], "Title 100");
   EXPECT_EQ(titles[99], "Title 99");
+}
+
+// A pass by summary must return exactly what a plain pass with the same
+// test returns, whichever write changed the records, mid-pass and after a
+// reload from the file.
+TEST_F(KivDbTest, APassBySummaryFindsWhatAPlainPassFinds) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  KivDB db;
+  auto path = [](int i) { return "/m/" + std::to_string(i) + ".mp3"; };
+  for (int i = 0; i < 50; ++i) {
+    DBEntry entry = MakeEntry(path(i), kDbMinFileSize, i);
+    if (i % 10 == 1) entry.flags |= DBFLAG_DELETED;
+    ASSERT_TRUE(db.AddEntry(&entry));
+  }
+  const auto marked = [](std::uint32_t flags) { return (flags & DBFLAG_DELETED) != 0; };
+  const KivDB::SummaryTest by_summary = [&](const RecordSummary& s) { return marked(s.flags); };
+  auto plain_pass = [&](KivDB& handle) {
+    std::vector<std::string> found;
+    DBEntry got;
+    for (std::uint32_t p = handle.GetFirstEntry(&got, FALSE); p;
+         p = handle.GetNextEntry(&got, FALSE))
+      if (marked(got.flags)) found.push_back(EntryPath(got));
+    return found;
+  };
+  auto summary_pass = [&](KivDB& handle, const std::function<void()>& after_first) {
+    std::vector<std::string> found;
+    DBEntry got;
+    for (std::uint32_t p = handle.GetFirstEntry(&got, by_summary); p;
+         p = handle.GetNextEntry(&got, by_summary)) {
+      if (!marked(got.flags)) continue;
+      found.push_back(EntryPath(got));
+      if (found.size() == 1 && after_first) after_first();
+    }
+    return found;
+  };
+
+  // Each kind of write: a change of flags, a whole-record update, a delete
+  // and an add into the freed slot.
+  ASSERT_TRUE(db.ModifyEntry(path(11), [](DBEntry& e) {
+    e.flags &= ~DBFLAG_DELETED;
+    return true;
+  }));
+  ASSERT_TRUE(db.ModifyEntry(path(4), [](DBEntry& e) {
+    e.flags |= DBFLAG_DELETED;
+    return true;
+  }));
+  DBEntry whole;
+  ASSERT_TRUE(db.GetEntry(path(8), &whole));
+  whole.flags |= DBFLAG_DELETED;
+  ASSERT_TRUE(db.UpdateEntry(&whole, FALSE));
+  ASSERT_TRUE(db.DeleteEntry(path(21)));
+  DBEntry reused = MakeEntry("/m/reused.mp3", kDbMinFileSize, 99);
+  reused.flags |= DBFLAG_DELETED;
+  ASSERT_TRUE(db.AddEntry(&reused));
+
+  // A record marked by another handle while the pass runs is still found.
+  KivDB pass;
+  KivDB other;
+  const std::vector<std::string> found = summary_pass(pass, [&] {
+    ASSERT_TRUE(other.ModifyEntry(path(45), [](DBEntry& e) {
+      e.flags |= DBFLAG_DELETED;
+      return true;
+    }));
+  });
+  EXPECT_EQ(found, plain_pass(db));
+  EXPECT_EQ(found, (std::vector<std::string>{path(1), path(4), path(8), "/m/reused.mp3", path(31),
+                                             path(41), path(45)}));
+  EXPECT_EQ(db.CountWhere(by_summary), found.size());
+
+  ASSERT_TRUE(Reinitialise());
+  KivDB reloaded;
+  EXPECT_EQ(summary_pass(reloaded, nullptr), found);
+  EXPECT_EQ(reloaded.CountWhere(by_summary), found.size());
 }
 
 TEST_F(KivDbTest, MinimumFileSizeAndDuplicatesAreRefused) {
