@@ -93,14 +93,14 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
   if (pass.to_send == 0) return true;
   // The progress display's counts, over every record whatever its folder;
   // a skipped candidate counts as reported.
-  pass.reported = static_cast<int>(db->CountWhere([](const RecordSummary& s) {
-                    return (s.flags & DBFLAG_REPORTED) != 0;
-                  })) +
-                  skipped_unreported;
-  pass.unsent = static_cast<int>(db->CountWhere([](const RecordSummary& s) {
-                  return !(s.flags & (DBFLAG_REPORTED | kNeverSent));
-                })) -
-                skipped_unreported;
+  const KivDB::SummaryTest reported = [](const RecordSummary& s) {
+    return (s.flags & DBFLAG_REPORTED) != 0;
+  };
+  const KivDB::SummaryTest unsent = [](const RecordSummary& s) {
+    return !(s.flags & (DBFLAG_REPORTED | kNeverSent));
+  };
+  pass.reported = static_cast<int>(db->CountWhere(reported)) + skipped_unreported;
+  pass.unsent = static_cast<int>(db->CountWhere(unsent)) - skipped_unreported;
   if (CheckQuit()) {
     Log(LEVEL_INFO, kQuitLine);
     return false;
