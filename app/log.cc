@@ -14,6 +14,7 @@ constexpr const char* kOldSuffix = ".old";
 // How often the open file is compared with the file its name refers to, so
 // lines follow a log file that was removed, renamed or replaced.
 constexpr std::uint64_t kRecheckMs = 1000;
+constexpr std::uint64_t kRotateRetryMs = 60000;
 constexpr const char* kValueLogFileFailure = "LogFileFailure";
 constexpr const char* kValueLastLogMessage = "LastLogMessage";
 constexpr const char* kValueLogLevel = "LogLevel";
@@ -133,14 +134,20 @@ platform::AppendResult CLog::WriteLine(const std::string& path, std::string_view
 
   // Rotation: a file above the limit is moved aside before this line, so the
   // new file starts with it. The tracked size misses what others wrote (or
-  // cut) since the last look, so the file's own size decides. Failures only
-  // mean the file keeps growing.
-  if (size_ > kLogRotateBytes && RefreshSize() && size_ > kLogRotateBytes) {
+  // cut) since the last look, so the file's own size decides. The file is
+  // removed only once its copy is made: a failed copy (a full disk, an
+  // unwritable folder) leaves the file growing, and rotation is tried again
+  // a minute later rather than at every line.
+  if (size_ > kLogRotateBytes && clock_.TickMs() >= rotate_after_tick_ && RefreshSize() &&
+      size_ > kLogRotateBytes) {
     const std::string old_path = path + kOldSuffix;
     platform::RemoveFile(old_path);
-    platform::CopyFileOverwrite(path, old_path);
-    platform::RemoveFile(path);
-    if ((result.open_error = OpenFile(path)) != 0) return result;
+    if (platform::CopyFileOverwrite(path, old_path) == 0) {
+      platform::RemoveFile(path);
+      if ((result.open_error = OpenFile(path)) != 0) return result;
+    } else {
+      rotate_after_tick_ = clock_.TickMs() + kRotateRetryMs;
+    }
   }
 
   result.write_error = file_.Write(line);

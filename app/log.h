@@ -124,6 +124,8 @@ class CLog {
   platform::FileIdentity open_id_;
   std::int64_t size_ = -1;
   std::uint64_t checked_tick_ = 0;
+  // No rotation is tried before this tick (set after a failed copy).
+  std::uint64_t rotate_after_tick_ = 0;
   std::atomic<DWORD> level_{LEVEL_INFO};
   std::atomic<DWORD> mask_{MODULE_EVERYTHING};
 };

@@ -144,6 +144,24 @@ TEST_F(LogTest, RotatesOnlyAboveEightMebibytes) {
   EXPECT_NE(lines[0].find("first line of the new file"), std::string::npos);
 }
 
+TEST_F(LogTest, AFailedRotationKeepsTheFileAndTriesAgainLater) {
+  WriteFile(path_, std::string(kLogRotateBytes + 1, 'x'));
+  // A folder in the way of the copy: the copy fails.
+  std::filesystem::create_directory(path_ + ".old");
+  log_.Log("kept", LEVEL_INFO, MODULE_LOG);
+  EXPECT_EQ(ReadFile(path_).substr(0, kLogRotateBytes + 1), std::string(kLogRotateBytes + 1, 'x'));
+  EXPECT_NE(ReadFile(path_).find("\tkept\r\n"), std::string::npos);
+
+  std::filesystem::remove(path_ + ".old");
+  clock_.Advance(59000);
+  log_.Log("still in the full file", LEVEL_INFO, MODULE_LOG);
+  EXPECT_FALSE(std::filesystem::exists(path_ + ".old"));
+  clock_.Advance(1000);
+  log_.Log("first line of the new file", LEVEL_INFO, MODULE_LOG);
+  EXPECT_NE(ReadFile(path_ + ".old").find("\tstill in the full file\r\n"), std::string::npos);
+  ASSERT_EQ(Lines().size(), 1u);
+}
+
 TEST_F(LogTest, OwnLinesCarryingTheFileOverTheLimitRotateBeforeTheNextLine) {
   const std::string path = env_.Path("other.log");
   WriteFile(path, std::string(kLogRotateBytes - 10, 'z'));
