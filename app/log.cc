@@ -135,15 +135,17 @@ platform::AppendResult CLog::WriteLine(const std::string& path, std::string_view
   // Rotation: a file above the limit is moved aside before this line, so the
   // new file starts with it. The tracked size misses what others wrote (or
   // cut) since the last look, so the file's own size decides. The file is
-  // removed only once its copy is made: a failed copy (a full disk, an
-  // unwritable folder) leaves the file growing, and rotation is tried again
-  // a minute later rather than at every line.
+  // removed only once its copy is made. When the copy or the removal fails
+  // (a full disk, a folder that cannot be written) the file keeps its lines
+  // and grows, a partial copy is not left taking space, and rotation is
+  // tried again a minute later rather than at every line.
   if (size_ > kLogRotateBytes && clock_.TickMs() >= rotate_after_tick_ && RefreshSize() &&
       size_ > kLogRotateBytes) {
     const std::string old_path = path + kOldSuffix;
     platform::RemoveFile(old_path);
-    if (platform::CopyFileOverwrite(path, old_path) == 0) {
-      platform::RemoveFile(path);
+    const bool copied = platform::CopyFileOverwrite(path, old_path) == 0;
+    if (!copied) platform::RemoveFile(old_path);
+    if (copied && platform::RemoveFile(path) == 0) {
       if ((result.open_error = OpenFile(path)) != 0) return result;
     } else {
       rotate_after_tick_ = clock_.TickMs() + kRotateRetryMs;

@@ -321,7 +321,7 @@ std::uint32_t KivDB::GetNextEntry(DBEntry* entry, const SummaryTest& worth_readi
   return GetNextEntry(entry, FALSE);
 }
 
-DWORD KivDB::CountWhere(const SummaryTest& test) {
+DWORD KivDB::CountWhere(const SummaryTest& test, const std::vector<std::uint32_t>& except) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return 0;
@@ -335,10 +335,12 @@ DWORD KivDB::CountWhere(const SummaryTest& test) {
       DBEntry record;
       std::size_t got = 0;
       if (!ReadRecord(static_cast<std::uint32_t>(pos), &record, &got) || !ValidEntry(&record))
-        continue;
+        break;
       summary = kivdb::Summarise(record);
     }
-    if ((summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
+    if ((summary->flags & DBFLAG_VALID) && test(*summary) &&
+        !std::binary_search(except.begin(), except.end(), static_cast<std::uint32_t>(pos)))
+      ++count;
   }
   return count;
 }

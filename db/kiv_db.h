@@ -98,8 +98,10 @@ class KivDB {
   using SummaryTest = std::function<bool(const RecordSummary& summary)>;
   std::uint32_t GetFirstEntry(DBEntry* entry, const SummaryTest& worth_reading);
   std::uint32_t GetNextEntry(DBEntry* entry, const SummaryTest& worth_reading);
-  // How many valid records `test` accepts, from their summaries.
-  DWORD CountWhere(const SummaryTest& test);
+  // How many valid records `test` accepts, from their summaries, leaving
+  // out the records at the positions in `except` (sorted). Counts up to the
+  // first damaged record, where a pass would end.
+  DWORD CountWhere(const SummaryTest& test, const std::vector<std::uint32_t>& except = {});
   // Up to `max` records read in one block from position `from` on (0:
   // from the first record), the valid ones appended to `found` in file
   // order: a pass over every record without a read per record. Returns the

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <new>
 #include <unordered_set>
+#include <vector>
 
 #include "app/controller_state.h"
 #include "app/format.h"
@@ -77,7 +78,7 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
   };
   IndexPass pass;
   std::unordered_set<std::string> unsendable;
-  int skipped_unreported = 0;
+  std::vector<std::uint32_t> skipped_at;  // in file order
   DBEntry entry;
   for (std::uint32_t pos = db->GetFirstEntry(&entry, may_be_candidate); pos != 0;
        pos = db->GetNextEntry(&entry, may_be_candidate)) {
@@ -85,7 +86,7 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
     const std::string path = EntryPath(entry);
     if (!(entry.flags & DBFLAG_IDENTIFIED) && transmit::StillUnsendable(path)) {
       unsendable.insert(path);
-      if (!(entry.flags & DBFLAG_REPORTED)) ++skipped_unreported;
+      skipped_at.push_back(pos);
     } else {
       ++pass.to_send;
     }
@@ -99,8 +100,8 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
   const KivDB::SummaryTest unsent = [](const RecordSummary& s) {
     return !(s.flags & (DBFLAG_REPORTED | kNeverSent));
   };
-  pass.reported = static_cast<int>(db->CountWhere(reported)) + skipped_unreported;
-  pass.unsent = static_cast<int>(db->CountWhere(unsent)) - skipped_unreported;
+  pass.reported = static_cast<int>(db->CountWhere(reported, skipped_at) + skipped_at.size());
+  pass.unsent = static_cast<int>(db->CountWhere(unsent, skipped_at));
   if (CheckQuit()) {
     Log(LEVEL_INFO, kQuitLine);
     return false;

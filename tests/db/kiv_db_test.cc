@@ -178,6 +178,8 @@ TEST_F(KivDbTest, APassBySummaryFindsWhatAPlainPassFinds) {
   EXPECT_EQ(found, (std::vector<std::string>{path(1), path(4), path(8), "/m/reused.mp3", path(31),
                                              path(41), path(45)}));
   EXPECT_EQ(db.CountWhere(by_summary), found.size());
+  EXPECT_EQ(db.CountWhere(by_summary, {db.LookupEntry(path(4)), db.LookupEntry(path(45))}),
+            found.size() - 2);
 
   ASSERT_TRUE(Reinitialise());
   KivDB reloaded;
