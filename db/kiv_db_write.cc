@@ -36,17 +36,21 @@ void Move(std::atomic<DWORD>& count, bool up) {
 }  // namespace
 
 void KivDB::UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry) {
-  if (!(old_entry.flags & DBFLAG_VALID) || !(new_entry.flags & DBFLAG_VALID)) return;
+  if (!(old_entry.flags & DBFLAG_VALID)) return;
+  // A record replaced by an empty slot (deleted) leaves both counts: the
+  // status page must not go on counting reported tracks that are gone.
+  const bool stays = new_entry.flags & DBFLAG_VALID;
   auto& state = State();
   bool changed = false;
   bool was_identified = old_entry.flags & DBFLAG_IDENTIFIED;
-  bool is_identified = new_entry.flags & DBFLAG_IDENTIFIED;
+  bool is_identified = stays && (new_entry.flags & DBFLAG_IDENTIFIED);
   if (was_identified != is_identified) {
     Move(state.identified_count, is_identified);
     changed = true;
   }
-  if ((old_entry.kiv_id != 0) != (new_entry.kiv_id != 0)) {
-    Move(state.kiv_id_count, new_entry.kiv_id != 0);
+  const bool has_id = stays && new_entry.kiv_id != 0;
+  if ((old_entry.kiv_id != 0) != has_id) {
+    Move(state.kiv_id_count, has_id);
     changed = true;
   }
   if (changed) state.NotifyCountsChanged();
@@ -308,7 +312,6 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
     DbLogDetail(LEVEL_CRITICAL, path, "DeleteEntry: Seek failed to move to offset %u", pos);
     return FALSE;
   }
-  UpdateCounters(old_entry, empty);
   if (!file_.WriteAt(pos, &empty, sizeof empty)) {
     kivdb::NoteWrite(pos, nullptr);
     DbLogDetail(LEVEL_ERROR, path, "DeleteEntry: unable to write entry in local db: %s, %i",
@@ -316,6 +319,7 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
     return FALSE;
   }
   kivdb::NoteWrite(pos, &empty);
+  UpdateCounters(old_entry, empty);
   state.index.erase(it);
   if (pos + kDbRecordSize == state.length && file_.Truncate(pos)) {
     state.length = pos;

@@ -362,10 +362,13 @@ TEST_F(KivDbTest, CountersFollowAddUpdateAndDelete) {
   ASSERT_TRUE(db.UpdateEntry(&a, FALSE));
   EXPECT_EQ(sink_.counts_changed, 4);
 
-  // Deleting leaves the two memory-only counts until the next start.
+  // Deleting takes the record out of the counts at once; a start counts
+  // the same again from the file.
   ASSERT_TRUE(db.DeleteEntry("/m/b"));
-  EXPECT_EQ(KivDB::IdentifiedCount(), 2u);
+  EXPECT_EQ(KivDB::IdentifiedCount(), 1u);
+  EXPECT_EQ(KivDB::KivIdCount(), 0u);
   EXPECT_EQ(KivDB::ValidCount(), 1u);
+  EXPECT_EQ(sink_.counts_changed, 5);
   EXPECT_EQ(KivDB::LastDeleteTime(), platform::NowAsStoredTime(clock_.WallTime()));
   ASSERT_TRUE(Reinitialise());
   EXPECT_EQ(KivDB::IdentifiedCount(), 1u);
