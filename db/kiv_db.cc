@@ -15,6 +15,24 @@ using kivdb::DbLog;
 using kivdb::DbLogDetail;
 using kivdb::State;
 
+namespace {
+
+// How a pass in file order ended: at a short or failed read (`partial`
+// bytes of the last record), or at the end of the file.
+void LogPassEnd(bool short_read, std::size_t partial) {
+  if (short_read) {
+    DbLog(LEVEL_ERROR,
+          "Unable to read entire record from db file while loading index, wanted %d but could "
+          "only read %d",
+          static_cast<int>(kDbRecordSize), static_cast<int>(partial));
+  } else {
+    DbLog(LEVEL_VERBOSE, "End of file reached while generating index and scanning %s",
+          State().path.c_str());
+  }
+}
+
+}  // namespace
+
 namespace kivdb {
 
 DbState& State() {
@@ -270,15 +288,7 @@ std::uint32_t KivDB::GetNextEntry(DBEntry* entry, BOOL include_invalid) {
     bool failed = false;
     std::uint32_t pos = cursor_;
     if (!ReadRecordAhead(pos, &record, &got, &failed)) {
-      if (got > 0 || failed) {
-        DbLog(LEVEL_ERROR,
-              "Unable to read entire record from db file while loading index, wanted %d but "
-              "could only read %d",
-              static_cast<int>(kDbRecordSize), static_cast<int>(got));
-      } else {
-        DbLog(LEVEL_VERBOSE, "End of file reached while generating index and scanning %s",
-              state.path.c_str());
-      }
+      LogPassEnd(got > 0 || failed, got);
       return 0;
     }
     cursor_ = pos + kDbRecordSize;
@@ -366,15 +376,7 @@ std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, Position
     if (ahead_[i].flags & DBFLAG_VALID) found->emplace_back(pos, ahead_[i]);
   }
   if (read && whole == max) return from + static_cast<std::uint32_t>(whole * kDbRecordSize);
-  if (!read || got % sizeof(DBEntry) != 0) {
-    DbLog(LEVEL_ERROR,
-          "Unable to read entire record from db file while loading index, wanted %d but could "
-          "only read %d",
-          static_cast<int>(kDbRecordSize), static_cast<int>(got % sizeof(DBEntry)));
-  } else {
-    DbLog(LEVEL_VERBOSE, "End of file reached while generating index and scanning %s",
-          state.path.c_str());
-  }
+  LogPassEnd(!read || got % sizeof(DBEntry) != 0, got % sizeof(DBEntry));
   return 0;
 }
 
