@@ -107,6 +107,7 @@ void AgentPlayMonitor::Look() {
       observations_.Observe(path, position);
   }
   ReportITunes(itunes);
+  StorePendingPlays();
 
   const std::string candidate = observations_.Pick();
   if (!now_playing_.empty() && candidate != now_playing_) PlayEnded();
@@ -137,38 +138,79 @@ void AgentPlayMonitor::ReportITunes(bool running) {
 }
 
 void AgentPlayMonitor::PlayStarted(const std::string& path) {
-  KivDB db;
-  if (!db.IsReady()) return;
-  DBEntry entry;
+  const std::int64_t now = platform::NowAsStoredTime(context_.clock->WallTime());
   bool added = false;
+  if (StorePlay(path, now, &added)) {
+    AnnouncePlay(path, added);
+    now_playing_ = path;
+    return;
+  }
+  // A play that failed for another reason is tried again at the next look.
+  if (!KivDB::WritesFailing()) return;
+  if (pending_plays_.empty())
+    LogMonitor(
+        "Could not store the play: the database can not be written; keeping it until it "
+        "can",
+        path, LEVEL_WARNING);
+  pending_plays_.push_back({path, now});
+  now_playing_ = path;
+}
+
+void AgentPlayMonitor::StorePendingPlays() {
+  std::size_t stored = 0;
+  bool added = false;
+  for (; stored < pending_plays_.size(); ++stored) {
+    const PendingPlay& play = pending_plays_[stored];
+    if (!StorePlay(play.path, play.when, &added)) break;
+    AnnouncePlay(play.path, added);
+  }
+  if (stored == 0) return;
+  pending_plays_.erase(pending_plays_.begin(), pending_plays_.begin() + stored);
+  LogMonitor(
+      StrFormat("Stored %zu plays kept while the database could not be written", stored).c_str(),
+      LEVEL_WARNING);
+}
+
+bool AgentPlayMonitor::StorePlay(const std::string& path, std::int64_t when, bool* added) {
+  KivDB db;
+  if (!db.IsReady()) return false;
+  // While writes fail the database has said so once; these lines would
+  // repeat at every look.
+  const bool quiet = KivDB::WritesFailing();
+  DBEntry entry;
+  *added = false;
   if (!db.GetEntry(path, &entry)) {
-    LogMonitor("Playing file not in DB. Adding...", path, LEVEL_WARNING);
-    added = db.AddEntry(path) != FALSE;
+    if (!quiet) LogMonitor("Playing file not in DB. Adding...", path, LEVEL_WARNING);
+    *added = db.AddEntry(path) != FALSE;
   }
   if (!db.GetEntry(path, &entry)) {
-    LogMonitor("File just added not found!", path, LEVEL_ERROR);
-    return;
+    if (!KivDB::WritesFailing()) LogMonitor("File just added not found!", path, LEVEL_ERROR);
+    return false;
   }
   // Tags are read before the record is changed: reading a file may take
   // long, and the change runs under the database lock.
-  if (added) db.GetTagEntry(&entry, TRUE);
+  if (*added) db.GetTagEntry(&entry, TRUE);
   const DBEntry tagged = entry;
-  const std::int64_t now = platform::NowAsStoredTime(context_.clock->WallTime());
+  const bool is_new = *added;
   const BOOL counted = db.ModifyEntry(path, [&](DBEntry& record) {
-    if (added) CopyTags(tagged, record);
+    if (is_new) CopyTags(tagged, record);
     record.flags |= DBFLAG_PLAYED;
     record.play_count += 1;
-    record.played = now;
-    if (record.date_added == 0) record.date_added = now;
+    record.played = when;
+    if (record.date_added == 0) record.date_added = when;
     return true;
   });
   if (!counted) {
-    LogMonitor("Could not update entry playcount!", path, LEVEL_ERROR);
-    return;
+    if (!KivDB::WritesFailing()) LogMonitor("Could not update entry playcount!", path, LEVEL_ERROR);
+    return false;
   }
-  // On the device before anyone hears of it.
+  // On the device before anyone hears of it. The record is written: a
+  // failed flush does not make it a play to store again.
   db.Flush();
+  return true;
+}
 
+void AgentPlayMonitor::AnnouncePlay(const std::string& path, bool added) {
   context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
   if (added) {
     options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
@@ -179,7 +221,6 @@ void AgentPlayMonitor::PlayStarted(const std::string& path) {
   context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
                             StrFormat(LoadStringResource(IDS_PLAY_NOW_PLAYING), shown.c_str()));
   LogMonitor("Playcount incremented for", path, LEVEL_INFO);
-  now_playing_ = path;
 }
 
 void AgentPlayMonitor::PlayEnded() {

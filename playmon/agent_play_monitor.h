@@ -68,6 +68,21 @@ class AgentPlayMonitor : public CAgent {
   // Counts the play of `path` and makes it the one now playing.
   void PlayStarted(const std::string& path);
   void PlayEnded();
+  // Stores one play of `path` made at `when` (adding the file's record when
+  // it has none); false when it could not be stored. `added`: a record was
+  // made for it.
+  bool StorePlay(const std::string& path, std::int64_t when, bool* added);
+  // After a play is stored: the transmit agent, the indexer for a new
+  // record, and the status page hear of it.
+  void AnnouncePlay(const std::string& path, bool added);
+  // Stores the plays kept while the database could not be written, oldest
+  // first, as far as it can be written now.
+  void StorePendingPlays();
+
+  struct PendingPlay {
+    std::string path;
+    std::int64_t when;
+  };
 
   AgentContext context_;
   AgentPlayMonitorOptions options_;
@@ -76,6 +91,9 @@ class AgentPlayMonitor : public CAgent {
   platform::ProcessTable process_table_;
   PlayObservations observations_;
   std::string now_playing_;
+  // Plays counted while the database could not be written (a full disk),
+  // kept until it can be.
+  std::vector<PendingPlay> pending_plays_;
   DWORD itunes_running_ = 0;
 };
 

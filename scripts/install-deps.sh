@@ -11,6 +11,7 @@ packages=(
   xvfb xauth ffmpeg python3 dbus-daemon openssl trayer xdotool x11-utils
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   lintian desktop-file-utils appstream
+  strace python3-mutagen
 )
 
 if [ "$(id -u)" -eq 0 ]; then
