@@ -49,11 +49,9 @@ constexpr const char* kInfoIds[][2] = {{"INAM"}, {"IART"},         {"IPRD"}, {"I
 
 char16_t* Field(MediaTagSet* tags, TagField member) { return tags->*member; }
 
-bool AnyFieldSet(const MediaTagSet& tags) {
-  for (const FieldNames& names : kFields) {
-    if ((tags.*names.field)[0] != 0) return true;
-  }
-  return tags.gnid[0] != 0;
+// The fields a record keeps that a second reader may still fill.
+bool MainFieldMissing(const MediaTagSet& tags) {
+  return tags.title[0] == 0 || tags.artist[0] == 0 || tags.album[0] == 0 || tags.track[0] == 0;
 }
 
 std::string Utf8(const TagLib::String& text) { return text.to8Bit(true); }
@@ -246,8 +244,10 @@ HRESULT ReadTags(const std::string& path, MediaTagSet* tags) {
     std::string error;
     if (ReadWithTagLib(path, tags)) {
       // Some tags TagLib does not read for a format it knows (APE tags in
-      // True Audio files, for one); FFmpeg may.
-      if (!AnyFieldSet(*tags)) ReadWithFfmpeg(path, tags, &error);
+      // True Audio files, for one), and a damaged frame or block may end its
+      // parsing early; FFmpeg may read more. It fills only what is still
+      // empty, so the two together give whichever reads more.
+      if (MainFieldMissing(*tags)) ReadWithFfmpeg(path, tags, &error);
       return S_OK;
     }
     if (ReadWithFfmpeg(path, tags, &error)) return S_OK;

@@ -11,7 +11,8 @@
 #   resent  track descriptions beyond the first per track, plus plays that
 #           reached the server more often than they were announced.
 #
-#   scripts/kill-campaign.sh N       BUILD_DIR (default build-test), TRACKS (8)
+#   scripts/kill-campaign.sh N       BUILD_DIR (default build-test), TRACKS (8),
+#                                    PATIENCE (240 s for the last run), KEEP
 #
 # The last line printed is "N kills: L lost, R resent". Nothing outside a
 # temporary folder and the build folder is touched.
@@ -96,11 +97,15 @@ run() {
 }
 
 # The program indexes 10 s after it starts and looks for plays every 5 s
-# from then on: the kills fall between 8 and 24 s, over every kind of work.
+# from then on: the kills fall between 8 and 24 s (KILL_FROM, KILL_SPAN),
+# over every kind of work.
+kill_from=${KILL_FROM:-8}
+kill_span=${KILL_SPAN:-16}
 for ((k = 1; k <= kills; k++)); do
   if (((k - 1) % 3 == 0)); then play $((((k - 1) / 3) % tracks + 1)); fi
   run "$k"
-  sleep "$(awk -v s="$RANDOM" 'BEGIN { srand(s); printf "%.2f", 8 + rand() * 16 }')"
+  sleep "$(awk -v s="$RANDOM" -v a="$kill_from" -v b="$kill_span" \
+    'BEGIN { srand(s); printf "%.2f", a + rand() * b }')"
   kill -KILL "$vornic_pid" 2>/dev/null || true
   wait "$vornic_pid" 2>/dev/null || true
   vornic_pid=""
