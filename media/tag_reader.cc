@@ -1,5 +1,6 @@
 // ReadTags: TagLib for the formats it knows, FFmpeg's metadata for the
-// others and for files whose content TagLib cannot place.
+// others, for files whose content TagLib cannot place and for the fields
+// TagLib left empty, and a FLAC comment walk when both refuse the file.
 #include "media/tag_reader.h"
 
 #include <taglib/asffile.h>
@@ -251,6 +252,7 @@ HRESULT ReadTags(const std::string& path, MediaTagSet* tags) {
       return S_OK;
     }
     if (ReadWithFfmpeg(path, tags, &error)) return S_OK;
+    if (ReadFlacComments(path, tags)) return S_OK;
     AppLog().LogDetail("ReadTags: cannot open file, " + error, path, LEVEL_VERBOSE, MODULE_INDEXER);
     return E_FAIL;
   } catch (const std::exception& e) {

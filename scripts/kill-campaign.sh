@@ -7,7 +7,7 @@
 # last run is left to finish, and the server's record is compared with what
 # the runs announced:
 #   lost    tracks never described to the server, plus plays announced
-#           ("Now Playing" on the program's output) that never reached it;
+#           ("Now Playing" in the log) that never reached it;
 #   resent  track descriptions beyond the first per track, plus plays that
 #           reached the server more often than they were announced.
 #
@@ -97,10 +97,11 @@ run() {
 }
 
 # The program indexes 10 s after it starts and looks for plays every 5 s
-# from then on: the kills fall between 8 and 24 s (KILL_FROM, KILL_SPAN),
-# over every kind of work.
+# from then on, counting one once the file was open at three looks (about
+# 25 s after the start): the kills fall between 8 and 32 s (KILL_FROM,
+# KILL_SPAN), over every kind of work.
 kill_from=${KILL_FROM:-8}
-kill_span=${KILL_SPAN:-16}
+kill_span=${KILL_SPAN:-24}
 for ((k = 1; k <= kills; k++)); do
   if (((k - 1) % 3 == 0)); then play $((((k - 1) / 3) % tracks + 1)); fi
   run "$k"
@@ -109,7 +110,7 @@ for ((k = 1; k <= kills; k++)); do
   kill -KILL "$vornic_pid" 2>/dev/null || true
   wait "$vornic_pid" 2>/dev/null || true
   vornic_pid=""
-  echo "kill $k: $(grep -c "Now Playing" "$tmp/out/$k.out" || true) plays announced"
+  echo "kill $k: $(grep -c "Now Playing: " "$XDG_DATA_HOME/kiv/kivclient.log" || true) plays announced so far"
 done
 kill -KILL "$player_pid" 2>/dev/null || true
 wait "$player_pid" 2>/dev/null || true
@@ -137,9 +138,11 @@ for c in calls:
     if c["method"] == "PlayedWide" and len(c["params"]) > 1:
         title = titles.get(str(c["params"][1]), "?")
         received[title] = received.get(title, 0) + 1
+# The log, not the program's output: a killed program's buffered output
+# is lost, its log lines are written at once.
 announced = {}
-for out in glob.glob(os.path.join(tmp, "out", "*.out")):
-    for line in open(out, errors="replace"):
+for log in glob.glob(os.path.join(tmp, "data", "kiv", "kivclient.log*")):
+    for line in open(log, errors="replace"):
         if "Now Playing: " in line:
             n = int(line.split("Now Playing: ")[1].split(".")[0])
             title = "Kill Song %d" % n

@@ -85,7 +85,8 @@ std::string ApeTag(const std::map<std::string, std::string>& items) {
   std::string body;
   for (const auto& [key, value] : items) {
     std::string le_len, flags(4, '\0');
-    for (int i = 0; i < 4; ++i) le_len.push_back(static_cast<char>((value.size() >> (8 * i)) & 0xFF));
+    for (int i = 0; i < 4; ++i)
+      le_len.push_back(static_cast<char>((value.size() >> (8 * i)) & 0xFF));
     body += le_len + flags + key + '\0' + value;
   }
   auto le = [](std::uint32_t v) {
@@ -103,8 +104,8 @@ std::string Id3v1(const std::string& title, const std::string& artist, const std
     s.resize(n, '\0');
     return s;
   };
-  return "TAG" + pad(title, 30) + pad(artist, 30) + pad(album, 30) + pad("2001", 4) +
-         pad("", 28) + '\0' + static_cast<char>(track) + static_cast<char>(12);
+  return "TAG" + pad(title, 30) + pad(artist, 30) + pad(album, 30) + pad("2001", 4) + pad("", 28) +
+         '\0' + static_cast<char>(track) + static_cast<char>(12);
 }
 
 class OddFilesTest : public ::testing::Test {
@@ -217,24 +218,26 @@ TEST_F(OddFilesTest, EveryFieldThatMutagenReadsIsReadTheSame) {
   }
   // A damaged popularimeter between good frames: no terminated e-mail, no
   // rating.
-  Add("bad-popm.mp3", Id3(3, Text(3, "TIT2", "Before The Damage") +
-                                 Frame(3, "POPM", std::string("\xff\xfe", 2)) +
-                                 Text(3, "TPE1", "After The Damage") + Text(3, "TRCK", "4")) +
-                          audio);
+  Add("bad-popm.mp3",
+      Id3(3, Text(3, "TIT2", "Before The Damage") + Frame(3, "POPM", std::string("\xff\xfe", 2)) +
+                 Text(3, "TPE1", "After The Damage") + Text(3, "TRCK", "4")) +
+          audio);
   // A text frame whose size runs past the tag: the frames before it stay.
-  Add("overrun.mp3", Id3(3, Text(3, "TIT2", "Kept Title") +
-                                "TPE1" + BigEndian(5000, 4) + std::string(2, '\0') + "\0Lost") +
+  Add("overrun.mp3", Id3(3, Text(3, "TIT2", "Kept Title") + "TPE1" + BigEndian(5000, 4) +
+                                std::string(2, '\0') + "\0Lost") +
                          audio);
   // Unsynchronisation over a title with a 0xFF byte, and an extended header.
   Add("unsync.mp3",
       Id3(3, Unsync(Text(3, "TIT2", "Caf\xff Song") + Text(3, "TPE1", "Unsynced")), 0x80) + audio);
-  Add("extended.mp3", Id3(3, BigEndian(6, 4) + std::string(6, '\0') +
-                                 Text(3, "TIT2", "Extended Header") + Text(3, "TALB", "Ext")),
-      0x40) + audio);
-  // APEv2 and ID3v1 together at the end, no ID3v2.
-  Add("ape-v1.mp3",
-      audio + ApeTag({{"Title", "Ape Title"}, {"Artist", "Ape Artist"}}) +
-          Id3v1("V1 Title", "V1 Artist", "V1 Album", 5));
+  Add("extended.mp3", Id3(3,
+                          BigEndian(6, 4) + std::string(6, '\0') +
+                              Text(3, "TIT2", "Extended Header") + Text(3, "TALB", "Ext"),
+                          0x40) +
+                          audio);
+  // APEv2 and ID3v1 together at the end (the same values, as taggers
+  // write them), no ID3v2.
+  Add("ape-v1.mp3", audio + ApeTag({{"Title", "Both Tags"}, {"Artist", "Two Taggers"}}) +
+                        Id3v1("Both Tags", "Two Taggers", "V1 Album", 5));
   Add("v1-only.mp3", audio + Id3v1("Only V1", "Old Tagger", "Old Album", 11));
 
   // FLAC: the block after the stream info declares a length past the file.
