@@ -98,10 +98,10 @@ run() {
 
 # The program indexes 10 s after it starts and looks for plays every 5 s
 # from then on, counting one once the file was open at three looks (about
-# 25 s after the start): the kills fall between 8 and 32 s (KILL_FROM,
+# 25 s after the start): the kills fall between 8 and 40 s (KILL_FROM,
 # KILL_SPAN), over every kind of work.
 kill_from=${KILL_FROM:-8}
-kill_span=${KILL_SPAN:-24}
+kill_span=${KILL_SPAN:-32}
 for ((k = 1; k <= kills; k++)); do
   if (((k - 1) % 3 == 0)); then play $((((k - 1) / 3) % tracks + 1)); fi
   run "$k"
