@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,8 +65,13 @@ DescriptorKind KindOfMode(unsigned mode) {
 // network mount that stopped answering does not hold the look.
 bool StatDescriptor(int dir_fd, const char* name, Descriptor* out) {
   struct statx st;
-  if (::statx(dir_fd, name, AT_STATX_DONT_SYNC, STATX_TYPE | STATX_NLINK, &st) != 0) return false;
+  if (::statx(dir_fd, name, AT_STATX_DONT_SYNC, STATX_TYPE | STATX_NLINK | STATX_INO | STATX_SIZE,
+              &st) != 0)
+    return false;
   out->kind = KindOfMode(st.stx_mode);
+  out->device = makedev(st.stx_dev_major, st.stx_dev_minor);
+  out->inode = st.stx_ino;
+  out->size = st.stx_size;
   out->unlinked = out->kind == DescriptorKind::kFile && st.stx_nlink == 0;
   return true;
 }
@@ -136,6 +142,19 @@ bool ProcessBelongsToUser(std::uint32_t pid) {
   struct stat st;
   if (::stat(path, &st) != 0) return Fail(errno);
   return st.st_uid == ::geteuid();
+}
+
+bool ReadProcessStartTime(std::uint32_t pid, std::uint64_t* start) {
+  char path[40];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+  char buffer[1024];
+  const ssize_t got = ReadSmallFile(AT_FDCWD, path, buffer, sizeof buffer);
+  if (got < 0) return Fail(errno);
+  if (!ParseProcessStartTime(std::string_view(buffer, got), start)) {
+    SetLastErrorEx(ERROR_INVALID_DATA);
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }

@@ -11,6 +11,7 @@ packages=(
   xvfb xauth ffmpeg python3 dbus-daemon openssl trayer xdotool x11-utils
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   lintian desktop-file-utils appstream
+  mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
 if [ "$(id -u)" -eq 0 ]; then
