@@ -22,7 +22,7 @@ void PlayObservations::Observe(const std::string& path, std::uint32_t position,
 }
 
 void PlayObservations::Restart(const std::string& path) {
-  if (auto found = current_.find(path); found != current_.end()) found->second.looks = 1;
+  if (auto found = previous_.find(path); found != previous_.end()) found->second.looks = 1;
 }
 
 std::string PlayObservations::Pick() {

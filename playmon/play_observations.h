@@ -59,12 +59,12 @@ class PlayObservations {
   // A file seen open for reading at this look. Several handles on one file
   // leave the record of the last one.
   void Observe(const std::string& path, std::uint32_t position, const SeenFile& file = {});
-  // The file is played again from its start: it counts as opened at this
-  // look, so it qualifies anew. Call between Observe and Pick.
-  void Restart(const std::string& path);
   // Ends the look: files not seen drop out, and the file now playing is
   // returned (empty when none qualifies).
   std::string Pick();
+  // After Pick: the file is played again from its start, so it counts as
+  // opened at this look and qualifies anew.
+  void Restart(const std::string& path);
 
   // The records as the latest Pick left them.
   const PlayObservationMap& records() const { return previous_; }

@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
                              std::chrono::steady_clock::now() - start)
                              .count();
     const bool jump_end = to_end, jump_start = to_start;
-    to_end = to_start = 0;
+    to_end = 0;
+    to_start = 0;
     for (File& file : files) {
       if (file.fd < 0) {
         if (elapsed >= file.delay_ms && !Open(file, buffer)) return 1;
