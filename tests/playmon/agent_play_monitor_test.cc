@@ -45,11 +45,14 @@ TEST_F(AgentPlayMonitorTest, ASteadilyReadFileIsCountedAtTheThirdLookOnceAndEnds
   EXPECT_EQ(ReadDword("IndexComplete"), 1u);
   EXPECT_NE(LogText().find("Playcount incremented for: " + song), std::string::npos);
 
-  // However long it plays, once; the player is logged once too.
+  // However long it plays, once; the player is logged once too (another
+  // "mpv" of the machine may have been logged beside it).
+  const int found = Occurrences(LogText(), "Found Process: : mpv");
+  EXPECT_GE(found, 1);
   for (int i = 0; i < 4; ++i) Look(*monitor);
   EXPECT_TRUE(Posted().empty());
   EXPECT_EQ(Record(song).play_count, 1);
-  EXPECT_EQ(Occurrences(LogText(), "Found Process: : mpv"), 1);
+  EXPECT_EQ(Occurrences(LogText(), "Found Process: : mpv"), found);
 
   player.reset();
   Look(*monitor, 0);

@@ -27,7 +27,10 @@ using agent_test::PumpUntil;
 
 class PlayRestartsTest : public agent_test::ControllerTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(KivDB::Initialise(clock_)); }
+  void SetUp() override {
+    ASSERT_TRUE(KivDB::Initialise(clock_));
+    counted_ = std::make_unique<CountedPlays>(env_.Path("counted"));
+  }
   void TearDown() override {
     dlg_->DestroyWindow();
     if (mpv_ > 0) {
@@ -41,14 +44,19 @@ class PlayRestartsTest : public agent_test::ControllerTest {
     DBEntry entry{};
     return db.GetEntry(path, &entry) ? entry.play_count : -1;
   }
-  // Runs until the restarted monitor has found the song again.
+  // Lets the requests after a restart set their timers and come due, then
+  // runs until the restarted monitor has found the song again.
   ::testing::AssertionResult FoundAgain(std::size_t times) {
+    Drain();
+    Advance(2000);
     if (PumpUntil(loop_, [&] { return CountOf(LogText(), "Play already counted for") >= times; }))
       return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << LogText();
   }
 
   CTagReaderRef tag_reader_;
+  // Outlives the agents, which TearDown stops.
+  std::unique_ptr<CountedPlays> counted_;
   pid_t mpv_ = -1;
 };
 
@@ -63,9 +71,8 @@ TEST_F(PlayRestartsTest, ARestartedMonitorDoesNotCountThePlayingSongAgain) {
   std::filesystem::copy_file(media_cache::CachedMedia(plan), song);
   ASSERT_TRUE(SaveSearchPaths({{music, 1}}));
   SetCredentials();
-  CountedPlays counted(env_.Path("counted"));
   AgentPlayMonitorOptions options;
-  options.counted = &counted;
+  options.counted = counted_.get();
   options.players = {"mpv"};
   RegisterPlayMonitorAgent(jobs_, options);
 
@@ -80,15 +87,12 @@ TEST_F(PlayRestartsTest, ARestartedMonitorDoesNotCountThePlayingSongAgain) {
   ASSERT_TRUE(PumpUntil(loop_, [&] { return PlayCount(song) == 1; })) << LogText();
 
   dlg_->OnSearchPathsSaved(false);
-  Advance(2000);
   ASSERT_TRUE(FoundAgain(1));
   dlg_->SetAgentsEnabled(FALSE, IDS_DISABLED_BY_USER);
   dlg_->SetAgentsEnabled(TRUE, IDS_ENABLED_BY_USER);
-  Advance(2000);
   ASSERT_TRUE(FoundAgain(2));
   dlg_->OnPowerBroadcast(PBT_APMSUSPEND);
   dlg_->OnPowerBroadcast(PBT_APMRESUMEAUTOMATIC);
-  Advance(2000);
   ASSERT_TRUE(FoundAgain(3));
 
   EXPECT_EQ(PlayCount(song), 1);
