@@ -42,7 +42,8 @@ bool ListProcesses(const ProcessVisitor& visit);
 // process that reuses the id does not share. Names are read again at the
 // two listings after the first (a program started through a chain of
 // execs, as a launcher or wrapper script does, shows its own name by then)
-// and at every kRefreshListings-th listing (a later exec).
+// and after a later exec, which every kRefreshListings-th listing looks
+// for in the kernel name.
 //
 // Thread safety: an object belongs to one thread.
 class ProcessTable {

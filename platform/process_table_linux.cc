@@ -77,15 +77,24 @@ bool StatDescriptor(int dir_fd, const char* name, Descriptor* out) {
 }
 
 // Reads the cmdline and comm names of `pid`; false when it has ended.
-bool ReadNames(int proc_fd, std::uint32_t pid, ProcessNames* names) {
-  char buffer[4096];
+// Reads the comm name of `pid`; false when it has ended.
+bool ReadComm(int proc_fd, std::uint32_t pid, std::string* comm) {
+  char buffer[256];
   char path[48];
   std::snprintf(path, sizeof path, "%u/comm", pid);
-  ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
+  const ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
   if (got < 0) return false;
-  names->comm = ImageNameFromComm(std::string_view(buffer, got));
+  *comm = ImageNameFromComm(std::string_view(buffer, got));
+  return true;
+}
+
+// Reads the cmdline and comm names of `pid`; false when it has ended.
+bool ReadNames(int proc_fd, std::uint32_t pid, ProcessNames* names) {
+  if (!ReadComm(proc_fd, pid, &names->comm)) return false;
+  char buffer[4096];
+  char path[48];
   std::snprintf(path, sizeof path, "%u/cmdline", pid);
-  got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
+  const ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
   if (got < 0) return false;
   names->image = ImageNameFromCmdline(std::string_view(buffer, got));
   if (names->image.empty()) names->image = names->comm;
@@ -117,6 +126,16 @@ bool ProcessTable::List(const ProcessVisitor& visit) {
     if (same) {
       ++known.listings;
       ++known.since_read;
+    }
+    if (same && known.listings > 2 && known.since_read >= kRefreshListings) {
+      // A later exec changes the kernel name too: the command line is read
+      // again only then, which halves the reads of a listing.
+      std::string comm;
+      if (!ReadComm(proc_fd, pid, &comm)) {
+        known_.erase(pid);  // ended since the listing
+        continue;
+      }
+      if (comm == known.names.comm) known.since_read = 0;
     }
     if (!same || known.listings <= 2 || known.since_read >= kRefreshListings) {
       if (!ReadNames(proc_fd, pid, &known.names)) {
