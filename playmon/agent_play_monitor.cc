@@ -133,9 +133,7 @@ void AgentPlayMonitor::UpdatePlayers(const ProcessMap& processes,
     const PlayerKey key{pid, start};
     running.insert(key);
     (*by_pid)[pid] = key;
-    if (players_.count(key)) continue;
-    LogMonitor("Found Process: ", name, LEVEL_INFO);
-    players_[key].name = name;
+    if (players_.try_emplace(key).second) LogMonitor("Found Process: ", name, LEVEL_INFO);
   }
   for (auto it = players_.begin(); it != players_.end();) {
     if (running.count(it->first)) {

@@ -82,7 +82,6 @@ class AgentPlayMonitor : public CAgent {
   // A player process: its id and start time.
   using PlayerKey = std::pair<DWORD, std::uint64_t>;
   struct Player {
-    std::string name;
     PlayObservations seen;
     std::string now_playing;
     // A file whose play could not be recorded: not tried again while it
