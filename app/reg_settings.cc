@@ -64,8 +64,7 @@ BOOL ReadStringFrom(const Store& store, const std::string& path, std::string_vie
 }
 
 template <class Store>
-BOOL ReadDwordFrom(const Store& store, const std::string& path, std::string_view name,
-                   DWORD& out) {
+BOOL ReadDwordFrom(const Store& store, const std::string& path, std::string_view name, DWORD& out) {
   if (path.empty()) return Fail(ERROR_INVALID_DATA);
   platform::RegValue value;
   DWORD err = store.QueryValue(path, name, sizeof(DWORD), &value);
@@ -185,8 +184,7 @@ BOOL CRegSettingsEdit::ReadString(std::string_view subkey, std::string_view name
   return ReadStringFrom(edit_, settings_.KeyPath(subkey), name, out);
 }
 
-BOOL CRegSettingsEdit::ReadDword(std::string_view subkey, std::string_view name,
-                                 DWORD& out) const {
+BOOL CRegSettingsEdit::ReadDword(std::string_view subkey, std::string_view name, DWORD& out) const {
   return ReadDwordFrom(edit_, settings_.KeyPath(subkey), name, out);
 }
 
@@ -203,8 +201,7 @@ BOOL CRegSettingsEdit::DeleteValue(std::string_view subkey, std::string_view nam
   return DeleteIn(edit_, settings_.KeyPath(subkey), name);
 }
 
-BOOL CRegSettingsEdit::EnumValueName(std::string_view subkey, DWORD index,
-                                     std::string& out) const {
+BOOL CRegSettingsEdit::EnumValueName(std::string_view subkey, DWORD index, std::string& out) const {
   return EnumNameIn(edit_, settings_.KeyPath(subkey), index, out);
 }
 

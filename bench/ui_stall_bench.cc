@@ -274,7 +274,12 @@ void BM_FolderSaveStall(benchmark::State& state) {
 }
 // Argument 0: the list written value by value (the baseline); 1: the
 // folders page's save, one rewrite.
-BENCHMARK(BM_FolderSaveStall)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_FolderSaveStall)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // Argument 0: the same window idle for 15 s, the baseline that shows what
 // the machine's own scheduling adds. Argument 1: while indexing.

@@ -94,8 +94,8 @@ DWORD DeleteIn(RegDocument& doc, std::string_view key, std::string_view name, bo
   return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-DWORD EnumIn(const RegDocument& doc, std::string_view key, DWORD index,
-             std::size_t max_name_units, std::string* name) {
+DWORD EnumIn(const RegDocument& doc, std::string_view key, DWORD index, std::size_t max_name_units,
+             std::string* name) {
   name->clear();
   if (!IsValidKeyPath(key)) return ERROR_FILE_NOT_FOUND;
   std::string full = FullPath(key);

@@ -43,7 +43,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
           "and release, and the hardware address of this computer's network card as the device "
           "name.\n\nWhat it reads besides your music: the list of running programs and the "
           "files your media players hold open, and the KIV login cookie kept by your web "
-          "browser (Firefox, or a cookies.txt file), so that a browser signed in to KIV signs it in "
+          "browser (Firefox, or a cookies.txt file), so that a browser signed in to KIV signs it "
+          "in "
           "too. It checks the KIV site for a newer version once an hour."),
       this);
   notice->setObjectName(QStringLiteral("notice"));

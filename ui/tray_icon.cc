@@ -120,8 +120,8 @@ void CTrayIcon::MarkDefaultItem() {
 bool CTrayIcon::OnTrayNotification(WPARAM icon, LPARAM mouse) {
   if (!pending_.empty()) {
     // While an update notice is out, a click on it or on the icon accepts it.
-    const bool click = mouse == NIN_BALLOONUSERCLICK || mouse == WM_LBUTTONDOWN ||
-                       mouse == NIN_SELECT;
+    const bool click =
+        mouse == NIN_BALLOONUSERCLICK || mouse == WM_LBUTTONDOWN || mouse == NIN_SELECT;
     if (click) Post(WM_UPDATE_ACCEPTED, 0, 0);
     // The oldest balloon is the one the system shows or dropped first.
     if (mouse == NIN_BALLOONHIDE || mouse == NIN_BALLOONTIMEOUT || mouse == NIN_BALLOONUSERCLICK)

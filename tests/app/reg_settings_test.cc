@@ -241,9 +241,8 @@ TEST_F(CRegSettingsTest, ADeclinedOrFailedEditWritesNothing) {
   // The rewrite itself fails (its temp file's name is taken by a folder):
   // the file keeps the old values, and the call says so.
   ASSERT_EQ(::mkdir((File() + ".tmp").c_str(), 0700), 0);
-  EXPECT_FALSE(settings_.Edit([](CRegSettingsEdit& edit) {
-    return edit.WriteString(kSubKeySettings, "Username", "bob");
-  }));
+  EXPECT_FALSE(settings_.Edit(
+      [](CRegSettingsEdit& edit) { return edit.WriteString(kSubKeySettings, "Username", "bob"); }));
   EXPECT_NE(GetLastError(), ERROR_SUCCESS);
   settings_.ReadString(kSubKeySettings, "Username", name);
   EXPECT_EQ(name, "ann");
