@@ -60,8 +60,15 @@ inotifywait -m -q -e moved_to --format '%f' "$XDG_CONFIG_HOME/kiv" >"$tmp/events
 pids+=($!)
 sleep 0.5
 "$vornic" --headless >"$tmp/vornic.out" 2>&1 &
-pids+=($!)
+vornic_pid=$!
+pids+=("$vornic_pid")
 sleep "$seconds"
 rewrites=$(grep -c '^registry.reg$' "$tmp/events" || true)
 echo "first start: $rewrites rewrites of the settings file in ${seconds} s (goal: at most 10);" \
   "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+kill -TERM "$vornic_pid"
+for i in $(seq 300); do
+  kill -0 "$vornic_pid" 2>/dev/null || { echo "stopped $((i / 10)) s after SIGTERM"; exit 0; }
+  sleep 0.1
+done
+echo "still running 30 s after SIGTERM"
