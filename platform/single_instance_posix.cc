@@ -105,7 +105,7 @@ SingleInstance::State SingleInstance::Acquire() {
   return state_ = (error_ == EWOULDBLOCK) ? State::kAnotherRunning : State::kFailed;
 }
 
-bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command,
+bool SingleInstance::Listen(std::function<bool(std::uint32_t)> on_command,
                             std::function<std::string(const std::string&)> on_request) {
   if (state_ != State::kFirst || listen_fd_ >= 0) {
     error_ = EINVAL;
@@ -136,6 +136,7 @@ bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command,
   on_command_ = std::move(on_command);
   on_request_ = std::move(on_request);
   stop_.Clear();
+  stopping_ = false;
   listener_ = std::thread([this] { Serve(); });
   return true;
 }
@@ -157,14 +158,16 @@ void SingleInstance::Serve() {
       break;
     }
     if (fds[1].revents) break;
-    // Clients first: fds[2 + i] belongs to clients[i].
-    for (std::size_t i = clients.size(); i-- > 0;) {
+    // Clients first: fds[2 + i] belongs to clients[i]. An answer may take
+    // a while, so stopping is looked at before each one.
+    for (std::size_t i = clients.size(); i-- > 0 && !stopping_;) {
       if (!ServeClient(clients[i].fd, fds[2 + i].revents != 0, clients[i].deadline_ms,
                        clients[i].text)) {
         ::close(clients[i].fd);
         clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
       }
     }
+    if (stopping_) break;
     if (fds[0].revents & POLLIN) {
       for (;;) {
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -205,8 +208,7 @@ std::string SingleInstance::Answer(const std::string& request) {
   std::uint32_t command;
   if (!ParseInstanceCommand(request, &command))
     return on_request_ ? on_request_(request) : "error unknown request";
-  if (on_command_) on_command_(command);
-  return "ok";
+  return on_command_ && on_command_(command) ? "ok" : "error unknown request";
 }
 
 bool SingleInstance::SendCommand(std::uint32_t command, int timeout_ms) {
@@ -274,8 +276,9 @@ bool SingleInstance::SendRequest(const std::string& request, std::string* answer
   return true;
 }
 
-void SingleInstance::Release() {
+void SingleInstance::StopListening() {
   if (listener_.joinable()) {
+    stopping_ = true;
     stop_.Signal();
     listener_.join();
   }
@@ -284,6 +287,10 @@ void SingleInstance::Release() {
     listen_fd_ = -1;
     ::unlink(SocketPath().c_str());
   }
+}
+
+void SingleInstance::Release() {
+  StopListening();
   if (lock_fd_ >= 0) {
     ::close(lock_fd_);  // Releases the flock.
     lock_fd_ = -1;

@@ -26,7 +26,21 @@ void RecordOutcome(int result) {
   g_outcome.result = result;
 }
 
+// The setting that remembers an explicit sign-out: 0 keeps the browser's
+// token from signing the user in; absent or 1 allows it.
+constexpr const char* kBrowserLoginValue = "BrowserLogin";
+
+bool BrowserLoginAllowed() {
+  DWORD allowed = 1;
+  AppSettings().ReadDword(kSubKeySettings, kBrowserLoginValue, allowed);
+  if (allowed == 0)
+    AppLog().Log("Not signing in from the browser: the user signed out", LEVEL_INFO,
+                 MODULE_APPLICATION);
+  return allowed != 0;
+}
+
 int DiscoverBrowserLogin() {
+  if (!BrowserLoginAllowed()) return 0;
   BrowserLoginFinder finder;
   {
     std::lock_guard<std::mutex> lock(g_finder_mutex);
@@ -40,6 +54,15 @@ int DiscoverBrowserLogin() {
 void SetBrowserLoginFinder(BrowserLoginFinder finder) {
   std::lock_guard<std::mutex> lock(g_finder_mutex);
   g_finder = std::move(finder);
+}
+
+bool SignOut() {
+  ClearPendingCredentials();
+  CRegSettings& settings = AppSettings();
+  // The choice first: a sign-out half written must not let the browser in.
+  return settings.WriteDword(kSubKeySettings, kBrowserLoginValue, 0) &&
+         settings.WriteStringUtf8(kSubKeySettings, "Username", "") &&
+         settings.WriteStringUtf8(kSubKeySettings, "Password", "");
 }
 
 CredentialRefreshOutcome LastCredentialRefresh() {
@@ -98,6 +121,7 @@ void CredentialRefresh(const AgentContext& context) {
   }
   settings.WriteStringUtf8(kSubKeySettings, "Password", client_password);
   settings.WriteStringUtf8(kSubKeySettings, "Username", username);
+  settings.WriteDword(kSubKeySettings, kBrowserLoginValue, 1);
   ClearPendingCredentialsIf(username, password);
   RecordOutcome(0);
   // The password stays out of the log.

@@ -13,6 +13,7 @@
 #include "platform/folders.h"
 #include "platform/single_instance.h"
 #include "platform/terminal.h"
+#include "server/first_run.h"
 #include "server/kiv_protocol.h"
 #include "server/server_session.h"
 #include "shell/folder_edit.h"
@@ -248,8 +249,7 @@ int RunCliVerb(const CommandLineOptions& options) {
 
   switch (options.verb) {
     case CliVerb::kLogout:
-      if (!running && (!AppSettings().WriteStringUtf8(kSubKeySettings, "Username", "") ||
-                       !AppSettings().WriteStringUtf8(kSubKeySettings, "Password", "")))
+      if (!running && !SignOut())
         return Fail(kExitFailed, "the settings could not be written");
       Say("signed out");
       return kExitDone;

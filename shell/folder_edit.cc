@@ -11,6 +11,14 @@ FolderEdit Save(const SearchPathMap& map) {
   return SaveMusicFolderList(map) ? FolderEdit::kChanged : FolderEdit::kSaveFailed;
 }
 
+// kChanged when `path` may name a music folder at all.
+FolderEdit CheckPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return FolderEdit::kNotAbsolute;
+  for (unsigned char c : path)
+    if (c < 0x20 || c == 0x7F) return FolderEdit::kControlCharacters;
+  return FolderEdit::kChanged;
+}
+
 }  // namespace
 
 bool SaveMusicFolderList(const SearchPathMap& map) {
@@ -30,6 +38,7 @@ std::string AbsoluteFolder(const std::string& path) {
 }
 
 FolderEdit AddMusicFolder(const std::string& path) {
+  if (const FolderEdit refused = CheckPath(path); refused != FolderEdit::kChanged) return refused;
   if (!platform::IsDirectory(path)) return FolderEdit::kNotAFolder;
   SearchPathMap map;
   LoadSearchPaths(map);
@@ -38,6 +47,7 @@ FolderEdit AddMusicFolder(const std::string& path) {
 }
 
 FolderEdit RemoveMusicFolder(const std::string& path) {
+  if (const FolderEdit refused = CheckPath(path); refused != FolderEdit::kChanged) return refused;
   SearchPathMap map;
   LoadSearchPaths(map);
   if (map.erase(SearchPathKey(path)) == 0) return FolderEdit::kNotListed;
@@ -54,6 +64,10 @@ std::string FolderEditError(FolderEdit result, const std::string& path) {
       return path + " is not a music folder";
     case FolderEdit::kNotAFolder:
       return path + " is not an existing folder";
+    case FolderEdit::kNotAbsolute:
+      return "a music folder must be given as an absolute path";
+    case FolderEdit::kControlCharacters:
+      return "a music folder path cannot hold control characters";
     case FolderEdit::kSaveFailed:
       break;
   }

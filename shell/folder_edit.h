@@ -16,9 +16,19 @@ std::string AbsoluteFolder(const std::string& path);
 // IndexComplete and iTunesComplete cleared so the next search is a full one.
 bool SaveMusicFolderList(const SearchPathMap& map);
 
-enum class FolderEdit { kChanged, kAlreadyListed, kNotListed, kNotAFolder, kSaveFailed };
+enum class FolderEdit {
+  kChanged,
+  kAlreadyListed,
+  kNotListed,
+  kNotAFolder,
+  kNotAbsolute,
+  kControlCharacters,
+  kSaveFailed
+};
 
-// Adds an existing folder, enabled. The list is saved (and IndexComplete
+// Adds an existing folder, enabled. A path that is not absolute or holds
+// a control character (NUL included) is refused before anything else,
+// whoever sent it. The list is saved (and IndexComplete
 // and iTunesComplete cleared, so the next search is a full one) only when
 // it changed.
 FolderEdit AddMusicFolder(const std::string& path);

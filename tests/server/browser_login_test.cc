@@ -181,5 +181,28 @@ TEST_F(BrowserLoginTest, AFreshProfileSignsInWithTheBrowsersTokenAndStartsTheAge
                 {ID_AGENT_PLAYMON, 5000}, {ID_AGENT_INDEXER, 10000}, {ID_AGENT_FOLDERMON, 10000}}));
 }
 
+TEST_F(BrowserLoginTest, AfterASignOutTheBrowsersTokenWaitsForTheUsersOwnSignIn) {
+  WriteFile(MakeProfile() + "/cookies.txt", TextLine(Encoded(kToken)));
+  InstallBrowserLogin();
+  RecordingMessageBox boxes;
+  UseAccount();
+  ASSERT_TRUE(SignOut());
+  EXPECT_EQ(Setting("Username"), "");
+  FirstRunNotice();
+  EXPECT_EQ(AuthState, -4);
+  EXPECT_EQ(Setting("Username"), "");
+  EXPECT_EQ(LogCount("Not signing in from the browser: the user signed out"), 1);
+
+  // Signing in by password allows the browser's token again.
+  SetPendingCredentials(kUser, kPassword);
+  CredentialRefresh(AgentContext());
+  EXPECT_EQ(LastCredentialRefresh().result, 0);
+  SetSetting("Username", "");  // credentials lost another way than a sign-out
+  SetSetting("Password", "");
+  FirstRunNotice();
+  EXPECT_EQ(AuthState, 0);
+  EXPECT_EQ(Setting("Username"), kUser);
+}
+
 }  // namespace
 }  // namespace server_test
