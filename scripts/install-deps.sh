@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libsystemd-dev
   xvfb xauth ffmpeg python3 dbus-daemon openssl trayer xdotool x11-utils
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
-  lintian desktop-file-utils appstream
+  lintian desktop-file-utils appstream locales
 )
 
 if [ "$(id -u)" -eq 0 ]; then
