@@ -137,7 +137,7 @@ std::string ModuleDir() {
   if (program.empty()) return {};
   const std::size_t slash = program.rfind('/');
   if (slash != std::string::npos && program.compare(slash, std::string::npos, "/bin") == 0) {
-    const std::string installed = program.substr(0, slash) + "/lib/vornic";
+    const std::string installed = program.substr(0, slash) + "/" + VORNIC_MODULE_SUBDIR;
     struct stat st;
     if (::stat(installed.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return installed;
   }
