@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/format.h"
+#include "app/log_escape.h"
 #include "app/reg_settings.h"
 #include "platform/file_io.h"
 #include "platform/last_error.h"
@@ -131,6 +132,8 @@ void CLog::Log(std::string_view message, DWORD level, DWORD module) {
   text.erase(
       std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
       text.end());
+  // Line ends in a message are dropped (messages carry some), its other
+  // control characters escaped; a detail is escaped whole (LogDetail).
   text = EscapeControls(text, true);
   const std::string line = FormatLogLine(clock_.WallTime(), text, level, module);
 

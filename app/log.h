@@ -65,13 +65,8 @@ class CLog {
   CLog(const CLog&) = delete;
   CLog& operator=(const CLog&) = delete;
 
-  // Line ends in `message` are dropped and its other control characters
-  // (but tabs) written as "\xNN", so no text can start a false line or
-  // send escape sequences to a terminal showing the log.
   void Log(std::string_view message, DWORD level, DWORD module);
-  // Appends ": <detail>" to the message when a detail is given; every
-  // control character of the detail (a file name, say), tabs and line ends
-  // included, is written as "\xNN".
+  // Appends ": <detail>" to the message when a detail is given.
   void LogDetail(std::string_view message, const char* detail, DWORD level, DWORD module);
   void LogDetail(std::string_view message, std::string_view detail, DWORD level, DWORD module);
 
@@ -145,10 +140,6 @@ inline void LogApp(std::string_view text, DWORD level) {
 }
 
 // One formatted log line, CR LF included.
-// `text` with its control characters (C0, DEL and the C1 range of UTF-8)
-// written byte by byte as "\xNN"; tabs kept when `keep_tabs`.
-std::string EscapeControls(std::string_view text, bool keep_tabs);
-
 std::string FormatLogLine(std::time_t when, std::string_view message, DWORD level, DWORD module);
 
 // The printed names: 9 characters for levels, 14 for modules.

@@ -21,12 +21,10 @@ std::string RuntimeDir();
 // default ~/Music.
 std::string MusicDir();
 // The directory of /proc/self/exe: only for files shipped with the program.
-// Empty when it cannot be read (no /proc).
 std::string ProgramDir();
-// Where the program's loadable modules are: "<prefix>/<libdir>/vornic"
-// (libdir: lib/<architecture triplet> on Debian) of an installed program (ProgramDir() is "<prefix>/bin") when that folder
-// exists, else ProgramDir() itself (the build folder); empty when
-// ProgramDir() is.
+// Where the program's loadable modules are: "<prefix>/lib/vornic" of an
+// installed program (ProgramDir() is "<prefix>/bin") when that folder
+// exists, else ProgramDir() itself (the build folder).
 std::string ModuleDir();
 
 // Creates `path` and any missing parents with mode 0700. True when the

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/secret_text.h"
 #include "platform/single_instance.h"
 
 namespace platform {
@@ -175,33 +176,51 @@ void SingleInstance::Serve() {
         // Full: the oldest client makes room, so idle connections cannot
         // keep a newcomer out.
         if (clients.size() >= kMaxClients) {
+          WipeString(clients.front().text);
           ::close(clients.front().fd);
           clients.erase(clients.begin());
         }
         clients.push_back({fd, NowMs() + kClientDeadlineMs, {}});
+        clients.back().text.reserve(kMaxRequestBytes * 2);  // never grown: no stale copies
       }
     }
   }
-  for (const Client& client : clients) ::close(client.fd);
+  for (Client& client : clients) {
+    WipeString(client.text);
+    ::close(client.fd);
+  }
 }
 
 bool SingleInstance::ServeClient(int fd, bool readable, std::int64_t deadline_ms,
                                  std::string& text) {
+  // A request may carry a password: every copy of it is wiped once used.
   if (readable) {
     char buf[kMaxRequestBytes];
     const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return NowMs() < deadline_ms;
-    if (n <= 0) return false;  // gone before its line was whole
+    if (n <= 0) {
+      WipeString(text);
+      return false;  // gone before its line was whole
+    }
     text.append(buf, static_cast<std::size_t>(n));
+    ::explicit_bzero(buf, static_cast<std::size_t>(n));
     const std::size_t end = text.find('\n');
     if (end != std::string::npos) {
-      const std::string answer = Answer(text.substr(0, end)) + "\n";
+      std::string request = text.substr(0, end);
+      WipeString(text);
+      const std::string answer = Answer(request) + "\n";
+      WipeString(request);
       ::send(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
       return false;
     }
-    if (text.size() >= kMaxRequestBytes) return false;
+    if (text.size() >= kMaxRequestBytes) {
+      WipeString(text);
+      return false;
+    }
   }
-  return NowMs() < deadline_ms;
+  if (NowMs() < deadline_ms) return true;
+  WipeString(text);
+  return false;
 }
 
 std::string SingleInstance::Answer(const std::string& request) {
@@ -242,7 +261,8 @@ bool SingleInstance::SendRequest(const std::string& request, std::string* answer
     if (NowMs() >= deadline) return false;
     SleepMs(kRetryStepMs);
   }
-  const std::string line = request + "\n";
+  std::string line = request + "\n";
+  WipeOnExit wipe_line(line);
   std::size_t sent = 0;
   while (sent < line.size()) {
     const ssize_t n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);

@@ -8,6 +8,7 @@
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "app/string_table.h"
+#include "platform/secret_text.h"
 #include "server/connectivity.h"
 #include "server/kiv_protocol.h"
 #include "server/server_session.h"
@@ -105,6 +106,7 @@ void FirstRunNotice(const AgentContext& context) {
 
 void CredentialRefresh(const AgentContext& context) {
   std::string username, password;
+  platform::WipeOnExit wipe_password(password);
   if (!GetPendingCredentials(&username, &password)) return;
   std::string client_password;
   const int rc = AuthenticateByPassword(username, password, &client_password, 0);

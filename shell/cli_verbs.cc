@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/folders.h"
+#include "platform/secret_text.h"
 #include "platform/single_instance.h"
 #include "platform/terminal.h"
 #include "server/first_run.h"
@@ -90,6 +91,7 @@ int PrintLoginOutcome(const std::string& word, const std::string& email) {
 
 int Login(RunningCopy& copy, bool running, const std::string& email) {
   std::string password;
+  platform::WipeOnExit wipe_password(password);
   if (!platform::ReadSecretLine("KIV password for " + email + ": ", &password) || password.empty())
     return Fail(kExitFailed, "no password given; nothing was changed");
   if (running) {

@@ -9,6 +9,7 @@
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
 #include "platform/process_table.h"
+#include "platform/secret_text.h"
 #include "server/connectivity.h"
 #include "server/first_run.h"
 #include "server/server_session.h"
@@ -70,6 +71,7 @@ bool RemoteCommands::OnMessage(Message& message) {
   if (message.id == WM_STATUS_EVENT) last_event_ = message.payload;
   if (message.id != WM_REMOTE_REQUEST) return false;
   std::string answer = Answer(message.payload);
+  platform::WipeString(message.payload);  // it may have carried a password
   std::lock_guard<std::mutex> lock(mutex_);
   const std::uint64_t id = static_cast<std::uint64_t>(message.wParam);
   // A request whose asker gave up is not answered.
@@ -81,7 +83,11 @@ bool RemoteCommands::OnMessage(Message& message) {
 }
 
 std::string RemoteCommands::Answer(const std::string& request) {
-  const Fields fields = DecodeFields(request);
+  Fields fields = DecodeFields(request);
+  struct WipeFields {
+    Fields& fields;
+    ~WipeFields() { platform::WipeStrings(fields); }
+  } wipe{fields};
   const std::string& verb = fields[0];
   const std::size_t n = fields.size();
   Fields answer;
