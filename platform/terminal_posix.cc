@@ -59,7 +59,7 @@ class RestoreOnSignal {
   RestoreOnSignal& operator=(const RestoreOnSignal&) = delete;
 
  private:
-  struct sigaction previous_[std::size(kRestoringSignals)] {};
+  struct sigaction previous_[std::size(kRestoringSignals)]{};
 };
 
 }  // namespace

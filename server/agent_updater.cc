@@ -117,9 +117,8 @@ void AgentUpdater::AskAndInstall(std::int32_t* allow) {
     WriteAllow(-1);
     return;
   }
-  const std::string question =
-      StrFormat(LoadStringResource(IDS_UPDATE_QUESTION), version_.c_str(), description.c_str(),
-                SplitUrlHost(url_).c_str());
+  const std::string question = StrFormat(LoadStringResource(IDS_UPDATE_QUESTION), version_.c_str(),
+                                         description.c_str(), SplitUrlHost(url_).c_str());
   if (AppMessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
     *allow = -1;
     WriteAllow(-1);

@@ -27,11 +27,10 @@ bool SignOut();
 
 // Welcome box on a first run without credentials (setting Notified, bit 0),
 // then an authentication. Missing or refused credentials try the browser
-// login once, unless the user signed out (SignOut); refused ones, still refused, show "Your KIV username or
-// password is not valid.". When the browser login supplies credentials
-// that were missing, the play monitor (5 s), the indexer and the folder
-// monitor (10 s) are requested through `context`, as after a login typed
-// on the account page.
+// login once, unless the user signed out (SignOut); refused ones, still refused, show "Your KIV
+// username or password is not valid.". When the browser login supplies credentials that were
+// missing, the play monitor (5 s), the indexer and the folder monitor (10 s) are requested through
+// `context`, as after a login typed on the account page.
 void FirstRunNotice(const AgentContext& context = AgentContext());
 
 // Exchanges the pending user name and password (when both are held). On

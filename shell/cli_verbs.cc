@@ -251,8 +251,7 @@ int RunCliVerb(const CommandLineOptions& options) {
 
   switch (options.verb) {
     case CliVerb::kLogout:
-      if (!running && !SignOut())
-        return Fail(kExitFailed, "the settings could not be written");
+      if (!running && !SignOut()) return Fail(kExitFailed, "the settings could not be written");
       Say("signed out");
       return kExitDone;
     case CliVerb::kAddFolder:

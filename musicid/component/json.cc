@@ -92,7 +92,8 @@ class Parser {
     const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
     if (ec == std::errc::result_out_of_range) {
       const std::size_t e = number.find_first_of("eE");
-      const bool tiny = e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
+      const bool tiny =
+          e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
       const bool negative = !number.empty() && number[0] == '-';
       if (tiny) return 0;
       return negative ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();

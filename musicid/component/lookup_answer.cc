@@ -43,7 +43,9 @@ std::string Joined(const JsonValue& texts) {
 double Score(double number) { return number > 0 ? (number < 1 ? number : 1) : 0; }
 
 // An error code read as an integer; out-of-range numbers are no code.
-long Code(double number) { return number >= -1e9 && number <= 1e9 ? static_cast<long>(number) : -1; }
+long Code(double number) {
+  return number >= -1e9 && number <= 1e9 ? static_cast<long>(number) : -1;
+}
 
 // The service's error codes for a refused client key, and for its own
 // trouble (internal error, unavailable, too many requests).

@@ -44,9 +44,9 @@ TEST(SingleInstanceTest, SecondCopyIsRefusedAndHandsItsCommandToTheFirst) {
   SingleInstance first(RuntimeDir());
   ASSERT_EQ(first.Acquire(), SingleInstance::State::kFirst);
   ASSERT_TRUE(first.Listen([&](std::uint32_t c) {
-      received.Add(c);
-      return true;
-    }));
+    received.Add(c);
+    return true;
+  }));
 
   SingleInstance second(RuntimeDir());
   EXPECT_EQ(second.Acquire(), SingleInstance::State::kAnotherRunning);
@@ -113,9 +113,9 @@ TEST(SingleInstanceTest, SlowAndIdleClientsHoldUpNeitherOthersNorShutdown) {
   SingleInstance first(RuntimeDir());
   ASSERT_EQ(first.Acquire(), SingleInstance::State::kFirst);
   ASSERT_TRUE(first.Listen([&](std::uint32_t c) {
-      received.Add(c);
-      return true;
-    }));
+    received.Add(c);
+    return true;
+  }));
 
   // Idle connections, more than are served at once, and one that trickles
   // a byte now and then: the second copy still gets through at once.

@@ -65,8 +65,8 @@ class AgentUpdaterTest : public ServerTest {
                            key + "' -out '" + cert + "' >/dev/null 2>&1")
                               .c_str()),
               0);
-    tls_ = std::make_unique<DevServer>(env_.Path("tls"),
-                                       std::vector<std::string>{"--tls-cert", cert, "--tls-key", key});
+    tls_ = std::make_unique<DevServer>(
+        env_.Path("tls"), std::vector<std::string>{"--tls-cert", cert, "--tls-key", key});
     ASSERT_TRUE(tls_->ok());
     kiv_http::SetTrustedAuthorities(cert);
     SetSetting("UpdateUrl", Https("/update.txt"));
@@ -91,9 +91,8 @@ class AgentUpdaterTest : public ServerTest {
   }
   // The stand-in handler notes the file and ends with `status`.
   void Handler(int status) {
-    WriteFile(env_.Path("bin") + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" +
-                                                  env_.Path("opened") + "'\nexit " +
-                                                  std::to_string(status) + "\n");
+    WriteFile(env_.Path("bin") + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" + env_.Path("opened") +
+                                                  "'\nexit " + std::to_string(status) + "\n");
     fs::permissions(env_.Path("bin") + "/xdg-open", fs::perms::owner_all);
   }
   // Publishes the update on the https server (and the same on the plain
@@ -221,9 +220,10 @@ TEST_F(AgentUpdaterTest, AFailedOrEmptyDownloadLeavesNoFileAndSaysSoOnce) {
   for (const char* rule : {"{\"truncate\": true}", "{\"status\": 404}", "{}"}) {
     Publish("1.0.3.106", std::string("\"downloads\": {\"/dl/vornic.deb\": ") + rule + "}");
     if (std::string(rule) == "{}")  // a 200 answer without a body
-      tls_->SetConfig(ConfigWith("\"update\": {\"version\": \"1.0.3.106\", \"description\": "
-                                 "\"Faster scans.\", \"installer\": \"/dl/vornic.deb\", \"url\": \"" +
-                                 Https("/dl/vornic.deb") + "\", \"bytes\": 0}"));
+      tls_->SetConfig(
+          ConfigWith("\"update\": {\"version\": \"1.0.3.106\", \"description\": "
+                     "\"Faster scans.\", \"installer\": \"/dl/vornic.deb\", \"url\": \"" +
+                     Https("/dl/vornic.deb") + "\", \"bytes\": 0}"));
     AnsweringMessageBox boxes(IDYES);
     SetAllow(1);
     Run();
@@ -292,9 +292,8 @@ TEST_F(AgentUpdaterTest, AnUpdateTextOverPlainHttpOnlyTellsWhereToDownload) {
 
 TEST_F(AgentUpdaterTest, OnlyADebianPackageOverHttpsIsDownloaded) {
   AnsweringMessageBox boxes(IDYES);
-  for (const std::string& url :
-       {server_->Base() + "/dl/vornic.deb", Https("/dl/vornic.jar"), Https("/dl/vornic.exe"),
-        Https("/dl/vornic")}) {
+  for (const std::string& url : {server_->Base() + "/dl/vornic.deb", Https("/dl/vornic.jar"),
+                                 Https("/dl/vornic.exe"), Https("/dl/vornic")}) {
     Publish("1.0.3.106", "", url);
     SetAllow(1);
     Run();

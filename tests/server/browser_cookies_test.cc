@@ -64,10 +64,10 @@ TEST(NetscapeCookiesTest, ACookieOfAnotherKivNamedSiteIsNotTheServers) {
     EXPECT_FALSE(IsKivCookieHost(planted, kHost)) << planted;
   EXPECT_FALSE(IsKivCookieHost("0.0.1", "127.0.0.1"));
   EXPECT_TRUE(IsKivCookieHost(".www.kiv.example", kHost));
-  const auto found = ParseNetscapeCookies(
-      Line(".kiv.attacker.example", "kiv_token", "666%3Aevil%3Ax") +
-          Line("www.kiv.example", "kiv_token", "7%3Agood%3Ax"),
-      kHost);
+  const auto found =
+      ParseNetscapeCookies(Line(".kiv.attacker.example", "kiv_token", "666%3Aevil%3Ax") +
+                               Line("www.kiv.example", "kiv_token", "7%3Agood%3Ax"),
+                           kHost);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].value, "7%3Agood%3Ax");
 }
