@@ -39,7 +39,14 @@ echo "package: lintian"
 # the check, and so does any sign of missing hardening.
 lintian -I --pedantic --fail-on error,warning "$deb" | tee "$tmp/lintian" ||
   fail "lintian found errors or warnings"
-if grep -q "hardening-" "$tmp/lintian"; then fail "the program lacks hardening"; fi
+# Read-only relocations bound at start and a position-independent program
+# everywhere; fortified functions in the program itself (a small module may
+# call none that its compiler could not prove safe, which lintian cannot
+# tell apart).
+if grep -E "hardening-no-(bindnow|relro|pie)" "$tmp/lintian" ||
+  grep -E "hardening-no-fortify-functions.*usr/bin/vornic" "$tmp/lintian"; then
+  fail "the program lacks hardening"
+fi
 
 dpkg-deb -x "$deb" "$tmp/root"
 echo "package: desktop entries and AppStream file"

@@ -225,7 +225,7 @@ class Parser {
       if (!String(&name)) return false;
       SkipSpace();
       if (pos_ >= text_.size() || text_[pos_++] != ':') return Fail("expected :");
-      out->members.emplace_back(std::move(name), JsonValue());
+      out->members.push_back({std::move(name), JsonValue()});
       if (!Value(&out->members.back().second, depth + 1)) return false;
       SkipSpace();
       if (pos_ >= text_.size()) return Fail("unterminated object");
