@@ -58,7 +58,9 @@ std::string DefaultUpdateSite() {
 std::string DefaultUpdateUrl() {
   UrlParts server;
   if (SplitUrl(GetServerUrl(), &server) != 0) SplitUrl(kDefaultServerUrl, &server);
-  return StrFormat("%s://%s:%u/update.txt", server.scheme.c_str(), server.host.c_str(),
+  // Always https: an update text over plain http could only announce.
+  if (platform::AsciiLower(server.scheme) != "https") return DefaultUpdateSite() + "update.txt";
+  return StrFormat("https://%s:%u/update.txt", server.host.c_str(),
                    static_cast<unsigned>(server.port));
 }
 

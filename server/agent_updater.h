@@ -7,8 +7,8 @@
 // of a Debian package over https with a verified certificate; an update
 // text over plain http can announce a version and nothing more.
 //
-// Settings: UpdateUrl (default: "/update.txt" on the KIV server's web
-// server), UpdateAllow (0 announce only; -1 declined, ask again at most
+// Settings: UpdateUrl (default: "/update.txt" over https on the KIV
+// server's web server), UpdateAllow (0 announce only; -1 declined, ask again at most
 // every three days; 2 accepted, installer not yet opened; 3 ask even
 // without a newer version; other non-zero values ask), UpdateCheck (time
 // text of the last completed check).
@@ -74,8 +74,9 @@ class AgentUpdater : public CAgent {
   std::string description_;
 };
 
-// The update address used when UpdateUrl cannot be read: "/update.txt" on
-// the scheme, host and port of the KIV server's address.
+// The update address used when UpdateUrl cannot be read: "/update.txt" over
+// https on the KIV server's host (and its port when the server's address
+// is https itself).
 std::string DefaultUpdateUrl();
 
 // Registers AgentUpdater for AGENT_UPDATER.

@@ -272,6 +272,9 @@ TEST_F(AgentUpdaterTest, AnHttpsAddressMustCarryATrustedCertificate) {
 }
 
 TEST_F(AgentUpdaterTest, AnUpdateTextOverPlainHttpOnlyTellsWhereToDownload) {
+  // Without a setting the text is asked for over https, even of a server
+  // spoken to over http.
+  EXPECT_EQ(DefaultUpdateUrl(), "https://127.0.0.1/update.txt");
   // A network attacker answers the plain-http update text with a file of
   // their choosing; the user's Yes must not open it.
   Publish("1.0.3.106");
