@@ -109,8 +109,8 @@ TEST(LookupAnswerTest, NumbersOutOfRangeAreClampedAndReadWhateverTheLocale) {
                              "decimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\n"
                              "grouping 3;3\nEND LC_NUMERIC\n");
   std::filesystem::create_directories(dir);
-  const int built = std::system(("localedef -c -i '" + env.Path("comma") +
-                                 "' -f ANSI_X3.4-1968 '" + dir + "/comma' >/dev/null 2>&1")
+  const int built = std::system(("localedef -c -i '" + env.Path("comma") + "' -f ANSI_X3.4-1968 '" +
+                                 dir + "/comma' >/dev/null 2>&1")
                                     .c_str());
   ::setenv("LOCPATH", dir.c_str(), 1);
   const std::string old = std::setlocale(LC_NUMERIC, nullptr);
