@@ -59,11 +59,12 @@ void SetBrowserLoginFinder(BrowserLoginFinder finder) {
 
 bool SignOut() {
   ClearPendingCredentials();
-  CRegSettings& settings = AppSettings();
-  // The choice first: a sign-out half written must not let the browser in.
-  return settings.WriteDword(kSubKeySettings, kBrowserLoginValue, 0) &&
-         settings.WriteStringUtf8(kSubKeySettings, "Username", "") &&
-         settings.WriteStringUtf8(kSubKeySettings, "Password", "");
+  // One rewrite: the account and the choice go together or not at all.
+  return AppSettings().Edit([](CRegSettingsEdit& edit) {
+    return edit.WriteDword(kSubKeySettings, kBrowserLoginValue, 0) &&
+           edit.WriteString(kSubKeySettings, "Username", "") &&
+           edit.WriteString(kSubKeySettings, "Password", "");
+  }) != FALSE;
 }
 
 CredentialRefreshOutcome LastCredentialRefresh() {
@@ -83,7 +84,9 @@ void FirstRunNotice(const AgentContext& context) {
           "First time client has been run, informing user of auth info and how to shutdown "
           "client",
           LEVEL_INFO, MODULE_APPLICATION);
-      AppMessageBox(LoadStringResource(IDS_FIRST_RUN_WELCOME), MB_OK | MB_ICONINFORMATION);
+      // The welcome needs no answer: a pair typed on the account page while
+      // it is still open is taken at once (CredentialRefresh, below).
+      AppNotice(LoadStringResource(IDS_FIRST_RUN_WELCOME), MB_OK | MB_ICONINFORMATION);
       settings.WriteDword(kSubKeySettings, "Notified", notified | 1);
     }
   }
@@ -101,7 +104,7 @@ void FirstRunNotice(const AgentContext& context) {
     }
   }
   if (result == -2 && (notified & 1) != 0)
-    AppMessageBox(LoadStringResource(IDS_LOGIN_INVALID), MB_OK | MB_ICONERROR);
+    AppNotice(LoadStringResource(IDS_LOGIN_INVALID), MB_OK | MB_ICONERROR);
 }
 
 void CredentialRefresh(const AgentContext& context) {

@@ -12,8 +12,8 @@ std::string AbsoluteFolder(const std::string& path);
 
 #include "app/search_paths.h"
 
-// Saves the list as the folders page does: SaveSearchPaths, then
-// IndexComplete and iTunesComplete cleared so the next search is a full one.
+// Saves the list as the folders page does: the list, IndexComplete and
+// iTunesComplete cleared (so the next search is a full one), in one rewrite.
 bool SaveMusicFolderList(const SearchPathMap& map);
 
 enum class FolderEdit {
@@ -26,11 +26,11 @@ enum class FolderEdit {
   kSaveFailed
 };
 
-// Adds an existing folder, enabled. A path that is not absolute or holds
-// a control character (NUL included) is refused before anything else,
-// whoever sent it. The list is saved (and IndexComplete
-// and iTunesComplete cleared, so the next search is a full one) only when
-// it changed.
+// Adds an existing folder, enabled, to the list as stored at that moment.
+// The list is saved (and IndexComplete and iTunesComplete cleared, so the
+// next search is a full one) only when it changed, in one rewrite. A path
+// that is not absolute or holds a control character (NUL included) is
+// refused before anything else, by both, whoever sent it.
 FolderEdit AddMusicFolder(const std::string& path);
 FolderEdit RemoveMusicFolder(const std::string& path);
 // The text the set-up options print for a result (empty for kChanged).
