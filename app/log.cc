@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/format.h"
+#include "app/log_escape.h"
 #include "app/reg_settings.h"
 #include "platform/file_io.h"
 #include "platform/last_error.h"
@@ -78,6 +79,31 @@ const char* ModuleName(DWORD module) {
   }
 }
 
+std::string EscapeControls(std::string_view text, bool keep_tabs) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&](unsigned char c) {
+    out.append("\\x").push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && !(keep_tabs && c == '\t')) || c == 0x7F) {
+      escape(c);
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      // U+0080 to U+009F: terminals take some of them for escape sequences.
+      escape(c);
+      escape(static_cast<unsigned char>(text[++i]));
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
 std::string FormatLogLine(std::time_t when, std::string_view message, DWORD level, DWORD module) {
   std::tm tm = platform::LocalTime(when);
   std::string stamp = StrFormat("%d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
@@ -106,6 +132,9 @@ void CLog::Log(std::string_view message, DWORD level, DWORD module) {
   text.erase(
       std::remove_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }),
       text.end());
+  // Line ends in a message are dropped (messages carry some), its other
+  // control characters escaped; a detail is escaped whole (LogDetail).
+  text = EscapeControls(text, true);
   const std::string line = FormatLogLine(clock_.WallTime(), text, level, module);
 
   std::string failure;
@@ -213,7 +242,7 @@ void CLog::LogDetail(std::string_view message, const char* detail, DWORD level, 
 
 void CLog::LogDetail(std::string_view message, std::string_view detail, DWORD level, DWORD module) {
   std::string text(message);
-  text.append(": ").append(detail);
+  text.append(": ").append(EscapeControls(detail, false));
   Log(text, level, module);
 }
 

@@ -20,8 +20,8 @@ constexpr Entry kStrings[] = {
      "on this icon."},
     {IDS_NEW_VERSION, "A new version of Vornic is available.\r\nClick for details."},
     {IDS_UPDATE_QUESTION,
-     "Version %s of Vornic is available.\r\n\r\n%s\r\n\r\nDo you want to install this update "
-     "now?"},
+     "Version %s of Vornic is available.\r\n\r\n%s\r\n\r\nThe installer comes from %s.\r\n\r\n"
+     "Do you want to install this update now?"},
     {IDS_BUTTON_DISABLE, "Disable"},
     {IDS_BUTTON_ENABLE, "Enable"},
     {IDS_DISABLED_BY_USER, "Vornic Disabled by user"},
@@ -61,6 +61,12 @@ constexpr Entry kStrings[] = {
     {IDS_UPDATE_AVAILABLE, "Vornic update available"},
     {IDS_UPDATE_DOWNLOAD_FAILED,
      "Could not successfully download Vornic update!\r\nWill attempt again later."},
+    {IDS_UPDATE_NOT_DOWNLOADED,
+     "Version %s of Vornic is available.\r\n\r\n%s\r\n\r\nVornic does not download this "
+     "update itself (%s): download it from %s."},
+    {IDS_UPDATE_OPEN_FAILED,
+     "The Vornic update was downloaded to %s, but it could not be opened (%s).\r\nWill attempt "
+     "again later."},
 };
 
 }  // namespace

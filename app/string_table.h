@@ -48,6 +48,8 @@ inline constexpr UINT IDS_TRANSMIT_PLAYS_POSTPONED = 1509;
 inline constexpr UINT IDS_TRANSMIT_PLAYS_WAITING = 1510;
 inline constexpr UINT IDS_UPDATE_AVAILABLE = 1600;
 inline constexpr UINT IDS_UPDATE_DOWNLOAD_FAILED = 1601;
+inline constexpr UINT IDS_UPDATE_NOT_DOWNLOADED = 1602;
+inline constexpr UINT IDS_UPDATE_OPEN_FAILED = 1603;
 
 // The text of string `id`; "" when the table has no such string.
 const char* LoadStringResource(UINT id);

@@ -35,12 +35,20 @@ CddbModule RouteClass(const CddbGuid& clsid) {
 CddbModuleLoader::~CddbModuleLoader() { FreeAll(); }
 
 HRESULT CddbModuleLoader::Init(const std::string& folder, bool allow_com_fallback) {
-  if (folder.empty() || folder.size() > kCddbMaxPath) return E_INVALIDARG;
+  // Only an absolute folder: a relative one would load whatever the
+  // current folder holds.
+  if (folder.empty() || folder[0] != '/' || folder.size() > kCddbMaxPath) return E_INVALIDARG;
   FreeAll();
   allow_com_fallback_ = allow_com_fallback;
   const std::string prefix = folder.back() == '/' ? folder : folder + "/";
   for (std::size_t i = 0; i < slots_.size(); ++i) {
-    std::string path = (prefix + kModuleNames[i]).substr(0, kCddbMaxPath);
+    const std::string path = prefix + kModuleNames[i];
+    if (path.size() > kCddbMaxPath) {
+      // Cut short, the path could name another file.
+      AppLog().LogDetail("CddbModuleLoader: module path too long, not loaded", path, LEVEL_ERROR,
+                         MODULE_GRACENOTE);
+      continue;
+    }
     std::string error;
     slots_[i].library = platform::DynamicLibrary::Open(path, &error);
     if (!slots_[i].library) {

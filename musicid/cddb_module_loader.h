@@ -35,8 +35,9 @@ class CddbModuleLoader {
   CddbModuleLoader& operator=(const CddbModuleLoader&) = delete;
 
   // Loads the modules found in `folder`; a missing module leaves its slot
-  // empty and is no error. E_INVALIDARG for an empty folder or one longer
-  // than kCddbMaxPath. The result of the last cross-wiring call, else S_OK.
+  // empty and is no error, and so does one whose path would be longer than
+  // kCddbMaxPath (logged, never cut). E_INVALIDARG for an empty or relative
+  // folder or one longer than kCddbMaxPath. The result of the last cross-wiring call, else S_OK.
   HRESULT Init(const std::string& folder, bool allow_com_fallback);
   // Creates an object of `clsid` with interface `iid` (one reference for
   // the caller). E_POINTER without `out`; E_FAIL when nothing could be

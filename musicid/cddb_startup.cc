@@ -10,8 +10,13 @@
 void CreateCddbLoader(const std::string& folder) {
   auto* loader = new CddbModuleLoader();
   const std::string where = folder.empty() ? platform::ModuleDir() : folder;
-  HRESULT hr = loader->Init(where, false);
-  if (FAILED(hr)) musicid::LogDetail(LEVEL_ERROR, "CddbModuleLoader: Init failed", where);
+  if (where.empty()) {
+    // Without the program's own folder there is no place to trust.
+    musicid::LogDetail(LEVEL_ERROR, "CddbModuleLoader: the program's folder is unknown",
+                       "no module loaded");
+  } else if (FAILED(loader->Init(where, false))) {
+    musicid::LogDetail(LEVEL_ERROR, "CddbModuleLoader: Init failed", where);
+  }
   SetCddbLoader(loader);
   SetComponentTagReader(&ReadTagsWithComponent);
 }

@@ -124,7 +124,9 @@ std::string MusicDir() {
 std::string ProgramDir() {
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
+  // Without /proc the folder is unknown; "." would trust whatever the
+  // current folder holds.
+  if (n <= 0 || buf[0] != '/') return {};
   std::string path(buf, static_cast<size_t>(n));
   size_t slash = path.rfind('/');
   return slash == 0 ? "/" : path.substr(0, slash);
@@ -132,9 +134,10 @@ std::string ProgramDir() {
 
 std::string ModuleDir() {
   const std::string program = ProgramDir();
+  if (program.empty()) return {};
   const std::size_t slash = program.rfind('/');
   if (slash != std::string::npos && program.compare(slash, std::string::npos, "/bin") == 0) {
-    const std::string installed = program.substr(0, slash) + "/lib/vornic";
+    const std::string installed = program.substr(0, slash) + "/" + VORNIC_MODULE_SUBDIR;
     struct stat st;
     if (::stat(installed.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return installed;
   }

@@ -8,7 +8,8 @@
 // XDG_RUNTIME_DIR by cron, su or ssh has another runtime folder). A later
 // copy fails to take the lock, connects to the socket and sends one request
 // line; the first copy answers with one line and closes the connection. A
-// command number in decimal text is answered "ok"; other requests go to the
+// command number in decimal text is answered "ok" when the command handler
+// accepts it, else "error unknown request"; other requests go to the
 // request handler given to Listen ("error unknown request" without one).
 // Each client has 200 ms from its connection to its request line, several
 // are served at once (a newcomer displaces the oldest), and stopping closes
@@ -21,6 +22,7 @@
 // The command callback runs on the listener's own thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -53,12 +55,19 @@ class SingleInstance {
   std::string SocketPath() const { return socket_dir_ + "/kiv.sock"; }
 
   // First copy only: listens on the socket; every command received calls
-  // `on_command` on the listener thread. False (error() set) when the socket
-  // cannot be created; the lock is still held.
+  // `on_command` on the listener thread, which answers whether it is one
+  // the program takes. False (error() set) when the socket cannot be
+  // created; the lock is still held.
   // Any other request line goes to `on_request` (when given), also on the
   // listener thread, and its result is the answer line (without line end).
-  bool Listen(std::function<void(std::uint32_t command)> on_command,
+  bool Listen(std::function<bool(std::uint32_t command)> on_command,
               std::function<std::string(const std::string& request)> on_request = {});
+
+  // Stops listening and removes the socket file, keeping the lock: no
+  // client is served after it returns, and clients still queued are
+  // dropped unanswered. Returns once the listener has ended, which takes
+  // no longer than the request being answered at that moment.
+  void StopListening();
 
   // Later copy: sends `command` to the running copy. False (error() set)
   // when it did not answer "ok" within `timeout_ms`.
@@ -86,9 +95,10 @@ class SingleInstance {
   int error_ = 0;
   int lock_fd_ = -1;
   int listen_fd_ = -1;
-  std::function<void(std::uint32_t)> on_command_;
+  std::function<bool(std::uint32_t)> on_command_;
   std::function<std::string(const std::string&)> on_request_;
   WakeEvent stop_;
+  std::atomic<bool> stopping_{false};
   std::thread listener_;
 };
 

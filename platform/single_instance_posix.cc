@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/secret_text.h"
 #include "platform/single_instance.h"
 
 namespace platform {
@@ -105,7 +106,7 @@ SingleInstance::State SingleInstance::Acquire() {
   return state_ = (error_ == EWOULDBLOCK) ? State::kAnotherRunning : State::kFailed;
 }
 
-bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command,
+bool SingleInstance::Listen(std::function<bool(std::uint32_t)> on_command,
                             std::function<std::string(const std::string&)> on_request) {
   if (state_ != State::kFirst || listen_fd_ >= 0) {
     error_ = EINVAL;
@@ -136,6 +137,7 @@ bool SingleInstance::Listen(std::function<void(std::uint32_t)> on_command,
   on_command_ = std::move(on_command);
   on_request_ = std::move(on_request);
   stop_.Clear();
+  stopping_ = false;
   listener_ = std::thread([this] { Serve(); });
   return true;
 }
@@ -157,14 +159,16 @@ void SingleInstance::Serve() {
       break;
     }
     if (fds[1].revents) break;
-    // Clients first: fds[2 + i] belongs to clients[i].
-    for (std::size_t i = clients.size(); i-- > 0;) {
+    // Clients first: fds[2 + i] belongs to clients[i]. An answer may take
+    // a while, so stopping is looked at before each one.
+    for (std::size_t i = clients.size(); i-- > 0 && !stopping_;) {
       if (!ServeClient(clients[i].fd, fds[2 + i].revents != 0, clients[i].deadline_ms,
                        clients[i].text)) {
         ::close(clients[i].fd);
         clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
       }
     }
+    if (stopping_) break;
     if (fds[0].revents & POLLIN) {
       for (;;) {
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -172,41 +176,58 @@ void SingleInstance::Serve() {
         // Full: the oldest client makes room, so idle connections cannot
         // keep a newcomer out.
         if (clients.size() >= kMaxClients) {
+          WipeString(clients.front().text);
           ::close(clients.front().fd);
           clients.erase(clients.begin());
         }
         clients.push_back({fd, NowMs() + kClientDeadlineMs, {}});
+        clients.back().text.reserve(kMaxRequestBytes * 2);  // never grown: no stale copies
       }
     }
   }
-  for (const Client& client : clients) ::close(client.fd);
+  for (Client& client : clients) {
+    WipeString(client.text);
+    ::close(client.fd);
+  }
 }
 
 bool SingleInstance::ServeClient(int fd, bool readable, std::int64_t deadline_ms,
                                  std::string& text) {
+  // A request may carry a password: every copy of it is wiped once used.
   if (readable) {
     char buf[kMaxRequestBytes];
     const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) return NowMs() < deadline_ms;
-    if (n <= 0) return false;  // gone before its line was whole
+    if (n <= 0) {
+      WipeString(text);
+      return false;  // gone before its line was whole
+    }
     text.append(buf, static_cast<std::size_t>(n));
+    ::explicit_bzero(buf, static_cast<std::size_t>(n));
     const std::size_t end = text.find('\n');
     if (end != std::string::npos) {
-      const std::string answer = Answer(text.substr(0, end)) + "\n";
+      std::string request = text.substr(0, end);
+      WipeString(text);
+      const std::string answer = Answer(request) + "\n";
+      WipeString(request);
       ::send(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
       return false;
     }
-    if (text.size() >= kMaxRequestBytes) return false;
+    if (text.size() >= kMaxRequestBytes) {
+      WipeString(text);
+      return false;
+    }
   }
-  return NowMs() < deadline_ms;
+  if (NowMs() < deadline_ms) return true;
+  WipeString(text);
+  return false;
 }
 
 std::string SingleInstance::Answer(const std::string& request) {
   std::uint32_t command;
   if (!ParseInstanceCommand(request, &command))
     return on_request_ ? on_request_(request) : "error unknown request";
-  if (on_command_) on_command_(command);
-  return "ok";
+  return on_command_ && on_command_(command) ? "ok" : "error unknown request";
 }
 
 bool SingleInstance::SendCommand(std::uint32_t command, int timeout_ms) {
@@ -240,7 +261,8 @@ bool SingleInstance::SendRequest(const std::string& request, std::string* answer
     if (NowMs() >= deadline) return false;
     SleepMs(kRetryStepMs);
   }
-  const std::string line = request + "\n";
+  std::string line = request + "\n";
+  WipeOnExit wipe_line(line);
   std::size_t sent = 0;
   while (sent < line.size()) {
     const ssize_t n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
@@ -274,8 +296,9 @@ bool SingleInstance::SendRequest(const std::string& request, std::string* answer
   return true;
 }
 
-void SingleInstance::Release() {
+void SingleInstance::StopListening() {
   if (listener_.joinable()) {
+    stopping_ = true;
     stop_.Signal();
     listener_.join();
   }
@@ -284,6 +307,10 @@ void SingleInstance::Release() {
     listen_fd_ = -1;
     ::unlink(SocketPath().c_str());
   }
+}
+
+void SingleInstance::Release() {
+  StopListening();
   if (lock_fd_ >= 0) {
     ::close(lock_fd_);  // Releases the flock.
     lock_fd_ = -1;

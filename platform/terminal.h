@@ -7,7 +7,9 @@ namespace platform {
 
 // Reads one line without its line end. When standard input is a terminal
 // the prompt goes to standard error and the terminal does not echo what is
-// typed (the echo is restored afterwards, also when reading fails);
+// typed (the echo is restored afterwards, also when reading fails, and
+// when SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives meanwhile: the
+// signal then takes its usual course);
 // otherwise the line is read from standard input as it comes. False at end
 // of input before any character, or when reading fails.
 bool ReadSecretLine(const std::string& prompt, std::string* line);

@@ -1,8 +1,10 @@
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/terminal.h"
 
@@ -26,6 +28,40 @@ bool ReadLine(int fd, std::string* line) {
   return true;
 }
 
+// The terminal's settings before the echo went off, for the signal handler.
+termios g_saved_terminal;
+constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// A signal that ends the program while the echo is off: the
+// terminal gets its echo back, then the signal takes its usual course.
+void RestoreAndResignal(int signo) {
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+  ::signal(signo, SIG_DFL);
+  ::raise(signo);
+}
+
+// Installs RestoreAndResignal for the signals above while it lives.
+class RestoreOnSignal {
+ public:
+  explicit RestoreOnSignal(const termios& saved) {
+    g_saved_terminal = saved;
+    struct sigaction action {};
+    action.sa_handler = &RestoreAndResignal;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kRestoringSignals); ++i)
+      ::sigaction(kRestoringSignals[i], &action, &previous_[i]);
+  }
+  ~RestoreOnSignal() {
+    for (std::size_t i = 0; i < std::size(kRestoringSignals); ++i)
+      ::sigaction(kRestoringSignals[i], &previous_[i], nullptr);
+  }
+  RestoreOnSignal(const RestoreOnSignal&) = delete;
+  RestoreOnSignal& operator=(const RestoreOnSignal&) = delete;
+
+ private:
+  struct sigaction previous_[std::size(kRestoringSignals)]{};
+};
+
 }  // namespace
 
 bool ReadSecretLine(const std::string& prompt, std::string* line) {
@@ -37,6 +73,7 @@ bool ReadSecretLine(const std::string& prompt, std::string* line) {
   termios quiet = saved;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   quiet.c_lflag |= ECHONL;
+  RestoreOnSignal restore(saved);
   ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   const bool ok = ReadLine(STDIN_FILENO, line);
   ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);

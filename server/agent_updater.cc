@@ -29,6 +29,8 @@ constexpr DWORD kModuleUpdater = MODULE_GRACENOTE;
 constexpr int kJobUpdate = 9;
 // The most of the offer's description the question shows.
 constexpr std::size_t kMaxShownDescription = 2000;
+// How long the desktop's handler has to say it cannot open the installer.
+constexpr int kHandlerWaitMs = 5000;
 
 void Log(const std::string& text, DWORD level = LEVEL_INFO) {
   AppLog().Log(text, level, kModuleUpdater);
@@ -38,12 +40,27 @@ void WriteAllow(std::int32_t allow) {
   AppSettings().WriteDword(kSubKeySettings, "UpdateAllow", static_cast<DWORD>(allow));
 }
 
+// The host of `url`; empty when it has none.
+std::string SplitUrlHost(const std::string& url) {
+  UrlParts parts;
+  return SplitUrl(url, &parts) == 0 ? parts.host : std::string();
+}
+
+// Where a user finds the download by hand: the KIV server's web site.
+std::string DefaultUpdateSite() {
+  UrlParts server;
+  if (SplitUrl(GetServerUrl(), &server) != 0) SplitUrl(kDefaultServerUrl, &server);
+  return "https://" + server.host + "/";
+}
+
 }  // namespace
 
 std::string DefaultUpdateUrl() {
   UrlParts server;
   if (SplitUrl(GetServerUrl(), &server) != 0) SplitUrl(kDefaultServerUrl, &server);
-  return StrFormat("%s://%s:%u/update.txt", server.scheme.c_str(), server.host.c_str(),
+  // Always https: an update text over plain http could only announce.
+  if (platform::AsciiLower(server.scheme) != "https") return DefaultUpdateSite() + "update.txt";
+  return StrFormat("https://%s:%u/update.txt", server.host.c_str(),
                    static_cast<unsigned>(server.port));
 }
 
@@ -80,11 +97,33 @@ int AgentUpdater::Run() {
   return 1;
 }
 
+std::string AgentUpdater::DownloadRefusal() const {
+  if (!secure_text_) return "the update notice came over plain http";
+  return InstallerRefusal(url_);
+}
+
 void AgentUpdater::AskAndInstall(std::int32_t* allow) {
   context_.PostToMainWindow(WM_COMMAND, ID_CMD_SHOW_STATUS);
   const std::string description(platform::Utf8Prefix(description_, kMaxShownDescription));
-  const std::string question =
-      StrFormat(LoadStringResource(IDS_UPDATE_QUESTION), version_.c_str(), description.c_str());
+  const std::string refusal = DownloadRefusal();
+  if (!refusal.empty()) {
+    // Told, not asked: an offer that cannot be trusted never becomes a
+    // download, and the user is reminded again after the usual wait.
+    AppLog().LogDetail("AgentUpdater: not downloading the installer: " + refusal, url_,
+                       LEVEL_WARNING, kModuleUpdater);
+    // An address from a plain-http text may be anyone's: the user is sent
+    // to the KIV web site instead.
+    const std::string where =
+        secure_text_ && !SplitUrlHost(url_).empty() ? url_ : DefaultUpdateSite();
+    AppMessageBox(StrFormat(LoadStringResource(IDS_UPDATE_NOT_DOWNLOADED), version_.c_str(),
+                            description.c_str(), refusal.c_str(), where.c_str()),
+                  MB_OK | MB_ICONINFORMATION);
+    *allow = -1;
+    WriteAllow(-1);
+    return;
+  }
+  const std::string question = StrFormat(LoadStringResource(IDS_UPDATE_QUESTION), version_.c_str(),
+                                         description.c_str(), SplitUrlHost(url_).c_str());
   if (AppMessageBox(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
     *allow = -1;
     WriteAllow(-1);
@@ -92,20 +131,29 @@ void AgentUpdater::AskAndInstall(std::int32_t* allow) {
   }
   *allow = 2;
   WriteAllow(2);
-  if (DownloadUpdate() == 1 && platform::PathExists(path_)) {
-    *allow = 0;
-    WriteAllow(0);
-    int error = 0;
-    if (platform::OpenWithDesktopHandler(path_, &error))
-      AppLog().LogDetail("AgentUpdater: installer handed to the desktop", path_, LEVEL_INFO,
-                         kModuleUpdater);
-    else
-      AppLog().LogDetail("AgentUpdater: cannot open the installer: " + platform::ErrnoText(error),
-                         path_, LEVEL_ERROR, kModuleUpdater);
+  if (DownloadUpdate() != 1 || !platform::PathExists(path_)) {
+    if (cancel_ == 0)
+      AppMessageBox(LoadStringResource(IDS_UPDATE_DOWNLOAD_FAILED), MB_OK | MB_ICONERROR);
     return;
   }
-  if (cancel_ == 0)
-    AppMessageBox(LoadStringResource(IDS_UPDATE_DOWNLOAD_FAILED), MB_OK | MB_ICONERROR);
+  int detail = 0;
+  const platform::DesktopOpen opened = platform::OpenWithDesktopHandler(
+      path_, kHandlerWaitMs, [this] { return CheckQuit() != FALSE; }, &detail);
+  if (opened == platform::DesktopOpen::kOpened) {
+    *allow = 0;
+    WriteAllow(0);
+    AppLog().LogDetail("AgentUpdater: installer handed to the desktop", path_, LEVEL_INFO,
+                       kModuleUpdater);
+    return;
+  }
+  // UpdateAllow stays 2: the next check offers the update again.
+  const std::string why = opened == platform::DesktopOpen::kNotStarted
+                              ? "xdg-open cannot be started: " + platform::ErrnoText(detail)
+                              : StrFormat("xdg-open ended with status %d", detail);
+  AppLog().LogDetail("AgentUpdater: cannot open the installer: " + why, path_, LEVEL_ERROR,
+                     kModuleUpdater);
+  AppMessageBox(StrFormat(LoadStringResource(IDS_UPDATE_OPEN_FAILED), path_.c_str(), why.c_str()),
+                MB_OK | MB_ICONERROR);
 }
 
 void AgentUpdater::Announce() {
@@ -121,7 +169,10 @@ int AgentUpdater::CheckForUpdate() {
   if (!AppSettings().ReadStringUtf8(kSubKeySettings, "UpdateUrl", url) || url.empty())
     url = DefaultUpdateUrl();
   std::string text;
+  secure_text_ = false;
   if (session.DownloadToString(url, &text) == -1 || text.empty()) return 0;
+  // Redirects never step down from https, so the first address says it.
+  secure_text_ = platform::AsciiLower(url.substr(0, 8)) == "https://";
   UpdateOffer offer;
   if (!ParseUpdateDescription(text, &offer)) {
     AppLog().LogDetail("AgentUpdater: no section for this system in the update description", url,
@@ -135,7 +186,12 @@ int AgentUpdater::CheckForUpdate() {
 }
 
 int AgentUpdater::DownloadUpdate() {
-  if (url_.empty()) return 0;
+  const std::string refusal = DownloadRefusal();
+  if (!refusal.empty()) {
+    AppLog().LogDetail("AgentUpdater: not downloading the installer: " + refusal, url_,
+                       LEVEL_WARNING, kModuleUpdater);
+    return 0;
+  }
   const std::string name = InstallerFileName(version_, url_);
   const std::string dir = platform::DataDir();
   if (name.empty() || !platform::EnsureDir(dir)) {
@@ -163,6 +219,14 @@ int AgentUpdater::DownloadUpdate() {
     if (CheckQuit()) cancel_ = 1;
   const int result = download.get();
   if (result == -1 || cancel_ != 0) {
+    platform::RemoveFile(path_);
+    return 0;
+  }
+  // A 200 answer without a body is no installer.
+  std::int64_t size = 0;
+  if (!platform::FileSize(path_, &size) || size <= 0) {
+    AppLog().LogDetail("AgentUpdater: the installer arrived empty", url_, LEVEL_ERROR,
+                       kModuleUpdater);
     platform::RemoveFile(path_);
     return 0;
   }

@@ -3,9 +3,12 @@
 // earlier answers (setting UpdateAllow) say, announces the update quietly
 // or asks, downloads the installer into the data folder and hands it to
 // the desktop's handler for its type. The program never runs it itself.
+// Only an update text fetched over https may lead to a download, and only
+// of a Debian package over https with a verified certificate; an update
+// text over plain http can announce a version and nothing more.
 //
-// Settings: UpdateUrl (default: "/update.txt" on the KIV server's web
-// server), UpdateAllow (0 announce only; -1 declined, ask again at most
+// Settings: UpdateUrl (default: "/update.txt" over https on the KIV
+// server's web server), UpdateAllow (0 announce only; -1 declined, ask again at most
 // every three days; 2 accepted, installer not yet opened; 3 ask even
 // without a newer version; other non-zero values ask), UpdateCheck (time
 // text of the last completed check).
@@ -40,8 +43,9 @@ class AgentUpdater : public CAgent {
 
   // Downloads the offered installer into the data folder under a name made
   // of the offer's four version numbers, with progress on activity 9. 1
-  // when it arrived whole; 0 when the address or version is unusable, the
-  // download failed or was cancelled (the partial file is removed).
+  // when it arrived whole and not empty; 0 when the download is refused
+  // (DownloadRefusal), the version is unusable, the download failed or was
+  // cancelled (the partial file is removed).
   int DownloadUpdate();
 
   // Stops a download under way (the partial file is removed).
@@ -55,18 +59,24 @@ class AgentUpdater : public CAgent {
  private:
   // Ask, download, open: the user's road when asking is possible.
   void AskAndInstall(std::int32_t* allow);
+  // Why the offered installer may not be downloaded (the update text came
+  // over plain http; the installer is no https address of a Debian
+  // package); empty when it may.
+  std::string DownloadRefusal() const;
   void Announce();
 
   AgentContext context_;
   std::atomic<int> cancel_{0};
+  bool secure_text_ = false;  // the update text came over https
   std::string version_;
   std::string url_;
   std::string path_;
   std::string description_;
 };
 
-// The update address used when UpdateUrl cannot be read: "/update.txt" on
-// the scheme, host and port of the KIV server's address.
+// The update address used when UpdateUrl cannot be read: "/update.txt" over
+// https on the KIV server's host (and its port when the server's address
+// is https itself).
 std::string DefaultUpdateUrl();
 
 // Registers AgentUpdater for AGENT_UPDATER.

@@ -46,6 +46,13 @@ std::int64_t ParseExpiry(std::string_view text) {
   return value;
 }
 
+// An IPv4 address or a bracketed IPv6 address.
+bool IsAddress(std::string_view host) {
+  if (!host.empty() && (host.front() == '[' || host.find(':') != std::string_view::npos))
+    return true;
+  return !host.empty() && host.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
 bool Expired(const BrowserCookie& cookie, std::time_t now) {
   return cookie.expiry != 0 && cookie.expiry <= static_cast<std::int64_t>(now);
 }
@@ -55,10 +62,14 @@ bool Expired(const BrowserCookie& cookie, std::time_t now) {
 bool IsKivCookieHost(std::string_view domain, std::string_view server_host) {
   std::string d = platform::AsciiLower(platform::TrimWhite(domain));
   if (!d.empty() && d[0] == '.') d.erase(0, 1);
-  if (d.empty()) return false;
-  if (StartsWith(d, "kiv")) return true;
-  const std::string host = platform::AsciiLower(server_host);
+  std::string host = platform::AsciiLower(platform::TrimWhite(server_host));
+  if (!host.empty() && host.back() == '.') host.pop_back();
+  if (d.empty() || host.empty()) return false;
   if (host == d) return true;
+  // An address is matched only by itself; a name by a domain above it
+  // that is more than a single label (no cookie belongs to a whole
+  // top-level domain).
+  if (IsAddress(host) || d.find('.') == std::string::npos) return false;
   return host.size() > d.size() && host.compare(host.size() - d.size(), d.size(), d) == 0 &&
          host[host.size() - d.size() - 1] == '.';
 }

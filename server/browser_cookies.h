@@ -28,9 +28,11 @@ struct BrowserCookie {
   std::int64_t created = 0;  // microseconds since the epoch; 0 = not known
 };
 
-// Whether a cookie of `domain` belongs to the KIV server `server_host`:
-// the domain (without case, without its leading dot) names the host or a
-// domain above it, or it is one of the service's own "kiv..." domains.
+// Whether a cookie of `domain` belongs to the KIV server `server_host` by
+// the ordinary cookie domain rule: the domain (without case, without its
+// leading dot) names the host itself or a domain above it of two labels
+// or more; never a sibling or a domain below. An address host is matched
+// only by itself.
 bool IsKivCookieHost(std::string_view domain, std::string_view server_host);
 
 // Keeps in `*best` the better of it and `candidate`: an unexpired cookie

@@ -1,6 +1,7 @@
 #include "server/curl_transfer.h"
 
 #include <memory>
+#include <mutex>
 
 #include "app/kiv_client_agent.h"
 
@@ -8,6 +9,9 @@ namespace kiv_http {
 namespace {
 
 constexpr int kStopPollMs = 50;
+
+std::mutex g_authorities_mutex;
+std::string g_authorities;
 constexpr long kClosingCallMs = 1000;
 
 struct UrlDeleter {
@@ -43,6 +47,15 @@ bool SchemeAndHost(const std::string& url, std::string* scheme, std::string* hos
 void AllowOnlyWebProtocols(CURL* easy) {
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  std::lock_guard<std::mutex> lock(g_authorities_mutex);
+  if (!g_authorities.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, g_authorities.c_str());
+}
+
+void SetTrustedAuthorities(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_authorities_mutex);
+  g_authorities = path;
 }
 
 std::string RedirectRefusal(const std::string& from, const std::string& to) {

@@ -21,8 +21,13 @@ inline constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
 inline constexpr int kMaxRedirects = 10;
 
 // Limits `easy` to http and https, for its URL and for any redirect curl
-// itself would follow.
+// itself would follow, and sets the certificate authorities it trusts.
 void AllowOnlyWebProtocols(CURL* easy);
+
+// Trusts the certificate authorities in the PEM file at `path` instead of
+// the system's (empty: the system's again). For a test server with its own
+// authority; the program itself never calls it. Call before transfers start.
+void SetTrustedAuthorities(const std::string& path);
 
 // Why a redirect from `from` to `to` is not followed; empty when it may be.
 // Refused: a scheme other than http and https, https to http, another host.

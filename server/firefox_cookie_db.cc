@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "app/format.h"
+#include "app/kiv_client_agent.h"
 #include "app/log.h"
 #include "platform/file_io.h"
 #include "platform/temp_dir.h"
@@ -41,11 +43,38 @@ std::string ColumnText(sqlite3_stmt* stmt, int column) {
               : std::string();
 }
 
+// What one query may take before it is given up, also when the agent
+// thread is told to stop: a crafted database can make SQLite work forever.
+struct QueryBudget {
+  std::chrono::steady_clock::time_point deadline;
+  bool expired = false;
+
+  // SQLite's progress handler: non-zero ends the statement.
+  static int Check(void* self) {
+    auto* budget = static_cast<QueryBudget*>(self);
+    budget->expired = std::chrono::steady_clock::now() >= budget->deadline;
+    return budget->expired || CKivClientAgent::CurrentStopRequested() ? 1 : 0;
+  }
+};
+
+// Whether `name` is an ordinary table of the database (not a view, whose
+// query could be anything).
+bool IsTable(sqlite3* db, const char* name) {
+  Statement query;
+  if (sqlite3_prepare_v2(db, "SELECT type FROM sqlite_master WHERE name = ?1", -1, &query.stmt,
+                         nullptr) != SQLITE_OK)
+    return false;
+  sqlite3_bind_text(query.stmt, 1, name, -1, SQLITE_STATIC);
+  return sqlite3_step(query.stmt) == SQLITE_ROW && ColumnText(query.stmt, 0) == "table";
+}
+
 }  // namespace
 
 int ReadFirefoxCookieDb(const std::string& profile_dir, const std::string& server_host,
                         std::vector<BrowserCookie>* found) {
   const std::string source = profile_dir + "/cookies.sqlite";
+  // Copies left by a process that was killed while reading.
+  platform::PrivateTempDir::RemoveStale();
   platform::PrivateTempDir temp;
   if (!temp.ok()) {
     LogFailure("cannot make a private folder: " + platform::ErrnoText(temp.error()), source);
@@ -73,6 +102,12 @@ int ReadFirefoxCookieDb(const std::string& profile_dir, const std::string& serve
   // The file came from outside: no code from its schema runs here.
   sqlite3_db_config(connection.db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(connection.db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  QueryBudget budget{std::chrono::steady_clock::now() + std::chrono::milliseconds(kCookieQueryMs)};
+  sqlite3_progress_handler(connection.db, 1000, &QueryBudget::Check, &budget);
+  if (!IsTable(connection.db, "moz_cookies")) {
+    LogFailure("moz_cookies is not a table", source);
+    return -1;
+  }
   Statement query;
   if (sqlite3_prepare_v2(connection.db,
                          "SELECT host, value, expiry, creationTime FROM moz_cookies "
@@ -84,7 +119,14 @@ int ReadFirefoxCookieDb(const std::string& profile_dir, const std::string& serve
   sqlite3_bind_text(query.stmt, 1, kLoginCookieName.data(),
                     static_cast<int>(kLoginCookieName.size()), SQLITE_STATIC);
   int rc;
+  std::size_t rows = 0;
   while ((rc = sqlite3_step(query.stmt)) == SQLITE_ROW) {
+    if (++rows > kMaxCookieRows) {
+      LogFailure(StrFormat("more than %zu login cookies, the rest not read", kMaxCookieRows),
+                 source);
+      rc = SQLITE_DONE;
+      break;
+    }
     BrowserCookie cookie;
     cookie.host = ColumnText(query.stmt, 0);
     if (!IsKivCookieHost(cookie.host, server_host)) continue;
@@ -98,7 +140,9 @@ int ReadFirefoxCookieDb(const std::string& profile_dir, const std::string& serve
     found->push_back(std::move(cookie));
   }
   if (rc != SQLITE_DONE) {
-    LogFailure(std::string("cannot read: ") + sqlite3_errmsg(connection.db), source);
+    LogFailure(budget.expired ? std::string("the query took too long")
+                              : std::string("cannot read: ") + sqlite3_errmsg(connection.db),
+               source);
     return -1;
   }
   return 0;

@@ -8,6 +8,7 @@
 #include "app/message_box.h"
 #include "app/reg_settings.h"
 #include "app/string_table.h"
+#include "platform/secret_text.h"
 #include "server/connectivity.h"
 #include "server/kiv_protocol.h"
 #include "server/server_session.h"
@@ -26,7 +27,21 @@ void RecordOutcome(int result) {
   g_outcome.result = result;
 }
 
+// The setting that remembers an explicit sign-out: 0 keeps the browser's
+// token from signing the user in; absent or 1 allows it.
+constexpr const char* kBrowserLoginValue = "BrowserLogin";
+
+bool BrowserLoginAllowed() {
+  DWORD allowed = 1;
+  AppSettings().ReadDword(kSubKeySettings, kBrowserLoginValue, allowed);
+  if (allowed == 0)
+    AppLog().Log("Not signing in from the browser: the user signed out", LEVEL_INFO,
+                 MODULE_APPLICATION);
+  return allowed != 0;
+}
+
 int DiscoverBrowserLogin() {
+  if (!BrowserLoginAllowed()) return 0;
   BrowserLoginFinder finder;
   {
     std::lock_guard<std::mutex> lock(g_finder_mutex);
@@ -40,6 +55,16 @@ int DiscoverBrowserLogin() {
 void SetBrowserLoginFinder(BrowserLoginFinder finder) {
   std::lock_guard<std::mutex> lock(g_finder_mutex);
   g_finder = std::move(finder);
+}
+
+bool SignOut() {
+  ClearPendingCredentials();
+  // One rewrite: the account and the choice go together or not at all.
+  return AppSettings().Edit([](CRegSettingsEdit& edit) {
+    return edit.WriteDword(kSubKeySettings, kBrowserLoginValue, 0) &&
+           edit.WriteString(kSubKeySettings, "Username", "") &&
+           edit.WriteString(kSubKeySettings, "Password", "");
+  }) != FALSE;
 }
 
 CredentialRefreshOutcome LastCredentialRefresh() {
@@ -84,6 +109,7 @@ void FirstRunNotice(const AgentContext& context) {
 
 void CredentialRefresh(const AgentContext& context) {
   std::string username, password;
+  platform::WipeOnExit wipe_password(password);
   if (!GetPendingCredentials(&username, &password)) return;
   std::string client_password;
   const int rc = AuthenticateByPassword(username, password, &client_password, 0);
@@ -100,6 +126,7 @@ void CredentialRefresh(const AgentContext& context) {
   }
   settings.WriteStringUtf8(kSubKeySettings, "Password", client_password);
   settings.WriteStringUtf8(kSubKeySettings, "Username", username);
+  settings.WriteDword(kSubKeySettings, kBrowserLoginValue, 1);
   ClearPendingCredentialsIf(username, password);
   RecordOutcome(0);
   // The password stays out of the log.

@@ -18,13 +18,19 @@
 using BrowserLoginFinder = std::function<int()>;
 void SetBrowserLoginFinder(BrowserLoginFinder finder);
 
+// Forgets the signed-in account (settings Username and Password, and any
+// pending pair) and remembers that the user signed out (setting
+// BrowserLogin = 0 under Settings), so the browser's login token does not
+// sign the user in again until the user signs in. False when the settings
+// could not be written.
+bool SignOut();
+
 // Welcome box on a first run without credentials (setting Notified, bit 0),
 // then an authentication. Missing or refused credentials try the browser
-// login once; refused ones, still refused, show "Your KIV username or
-// password is not valid.". When the browser login supplies credentials
-// that were missing, the play monitor (5 s), the indexer and the folder
-// monitor (10 s) are requested through `context`, as after a login typed
-// on the account page.
+// login once, unless the user signed out (SignOut); refused ones, still refused, show "Your KIV
+// username or password is not valid.". When the browser login supplies credentials that were
+// missing, the play monitor (5 s), the indexer and the folder monitor (10 s) are requested through
+// `context`, as after a login typed on the account page.
 void FirstRunNotice(const AgentContext& context = AgentContext());
 
 // Exchanges the pending user name and password (when both are held). On

@@ -228,6 +228,10 @@ bool CServerSession::Perform(const std::string& first_url, Transfer* transfer, s
       transfer->write_failed = true;
       return false;
     }
+    if (transfer->status == 200 && transfer->length > 0 && transfer->total != transfer->length) {
+      *error = "the answer is shorter than announced";
+      return false;
+    }
     return true;
   }
   const bool cancel_set = transfer->cancel && transfer->cancel->load() != 0;

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "platform/text.h"
+#include "server/http_session.h"
 
 namespace {
 
@@ -27,7 +28,33 @@ bool ReadInt(std::string_view text, std::size_t* pos, int* value) {
   return true;
 }
 
+// The extension of the last segment of the path of `url` (without query or
+// fragment); empty when it has none.
+std::string_view PathExtension(std::string_view url) {
+  std::string_view path = url.substr(0, url.find_first_of("?#"));
+  const std::size_t scheme = path.find("://");
+  if (scheme != std::string_view::npos) {
+    path.remove_prefix(scheme + 3);
+    const std::size_t slash = path.find('/');
+    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash);
+  }
+  path = path.substr(path.rfind('/') + 1);
+  const std::size_t dot = path.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : path.substr(dot + 1);
+}
+
 }  // namespace
+
+std::string InstallerRefusal(std::string_view url) {
+  UrlParts parts;
+  if (url.empty()) return "no installer address";
+  if (SplitUrl(std::string(url), &parts) != 0 || parts.host.empty())
+    return "an unreadable installer address";
+  if (platform::AsciiLower(parts.scheme) != "https") return "an installer address without https";
+  if (platform::AsciiLower(PathExtension(url)) != kInstallerExtension)
+    return "an installer that is not a Debian package";
+  return {};
+}
 
 bool ParseUpdateDescription(std::string_view text, UpdateOffer* offer) {
   *offer = UpdateOffer();
@@ -70,18 +97,7 @@ std::string InstallerFileName(std::string_view version, std::string_view url) {
   if (!ParseVersion(version, &v)) return {};
   std::string name = "update_" + std::to_string(v[0]) + "." + std::to_string(v[1]) + "." +
                      std::to_string(v[2]) + "." + std::to_string(v[3]);
-  // The last segment of the address's path, without query or fragment.
-  std::string_view path = url.substr(0, url.find_first_of("?#"));
-  const std::size_t scheme = path.find("://");
-  if (scheme != std::string_view::npos) {
-    path.remove_prefix(scheme + 3);
-    const std::size_t slash = path.find('/');
-    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash);
-  }
-  path = path.substr(path.rfind('/') + 1);
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string_view::npos) return name;
-  const std::string_view ext = path.substr(dot + 1);
+  const std::string_view ext = PathExtension(url);
   if (ext.empty() || ext.size() > 8) return name;
   for (char c : ext)
     if (!std::isalnum(static_cast<unsigned char>(c))) return name;

@@ -38,9 +38,17 @@ bool ParseVersion(std::string_view text, VersionNumbers* numbers);
 // greater.
 bool IsNewerVersion(std::string_view offered, std::string_view running);
 
+// The only package type this system's installer may have: the program is
+// shipped as a Debian package and nothing else.
+inline constexpr std::string_view kInstallerExtension = "deb";
+
+// Why the installer at `url` may not be downloaded; empty when it may: an
+// https address with a host whose path's last segment ends in ".deb".
+std::string InstallerRefusal(std::string_view url);
+
 // The installer's file name: "update_" and the four numbers, then the
 // extension of the last segment of the installer address's path when it is
-// 1 to 8 letters or digits (".deb", ".rpm"; anything else is dropped).
+// 1 to 8 letters or digits (".deb"; anything else is dropped).
 // Nothing of the offered text but the numbers reaches the name, so
 // no path can be smuggled in. Empty when `version` has no four numbers.
 std::string InstallerFileName(std::string_view version, std::string_view url);

@@ -11,8 +11,10 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/folders.h"
+#include "platform/secret_text.h"
 #include "platform/single_instance.h"
 #include "platform/terminal.h"
+#include "server/first_run.h"
 #include "server/kiv_protocol.h"
 #include "server/server_session.h"
 #include "shell/folder_edit.h"
@@ -89,6 +91,7 @@ int PrintLoginOutcome(const std::string& word, const std::string& email) {
 
 int Login(RunningCopy& copy, bool running, const std::string& email) {
   std::string password;
+  platform::WipeOnExit wipe_password(password);
   if (!platform::ReadSecretLine("KIV password for " + email + ": ", &password) || password.empty())
     return Fail(kExitFailed, "no password given; nothing was changed");
   if (running) {
@@ -248,9 +251,7 @@ int RunCliVerb(const CommandLineOptions& options) {
 
   switch (options.verb) {
     case CliVerb::kLogout:
-      if (!running && (!AppSettings().WriteStringUtf8(kSubKeySettings, "Username", "") ||
-                       !AppSettings().WriteStringUtf8(kSubKeySettings, "Password", "")))
-        return Fail(kExitFailed, "the settings could not be written");
+      if (!running && !SignOut()) return Fail(kExitFailed, "the settings could not be written");
       Say("signed out");
       return kExitDone;
     case CliVerb::kAddFolder:

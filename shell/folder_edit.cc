@@ -5,6 +5,18 @@
 #include "app/reg_settings.h"
 #include "platform/file_io.h"
 
+namespace {
+
+// kChanged when `path` may name a music folder at all.
+FolderEdit CheckPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return FolderEdit::kNotAbsolute;
+  for (unsigned char c : path)
+    if (c < 0x20 || c == 0x7F) return FolderEdit::kControlCharacters;
+  return FolderEdit::kChanged;
+}
+
+}  // namespace
+
 bool SaveMusicFolderList(const SearchPathMap& map) {
   return ChangeSearchPaths([&](SearchPathMap& stored) {
            stored = map;
@@ -36,6 +48,7 @@ FolderEdit Change(const std::function<FolderEdit(SearchPathMap&)>& change) {
 }  // namespace
 
 FolderEdit AddMusicFolder(const std::string& path) {
+  if (const FolderEdit refused = CheckPath(path); refused != FolderEdit::kChanged) return refused;
   if (!platform::IsDirectory(path)) return FolderEdit::kNotAFolder;
   return Change([&](SearchPathMap& map) {
     return map.emplace(SearchPathKey(path), 1).second ? FolderEdit::kChanged
@@ -44,6 +57,7 @@ FolderEdit AddMusicFolder(const std::string& path) {
 }
 
 FolderEdit RemoveMusicFolder(const std::string& path) {
+  if (const FolderEdit refused = CheckPath(path); refused != FolderEdit::kChanged) return refused;
   return Change([&](SearchPathMap& map) {
     return map.erase(SearchPathKey(path)) != 0 ? FolderEdit::kChanged : FolderEdit::kNotListed;
   });
@@ -59,6 +73,10 @@ std::string FolderEditError(FolderEdit result, const std::string& path) {
       return path + " is not a music folder";
     case FolderEdit::kNotAFolder:
       return path + " is not an existing folder";
+    case FolderEdit::kNotAbsolute:
+      return "a music folder must be given as an absolute path";
+    case FolderEdit::kControlCharacters:
+      return "a music folder path cannot hold control characters";
     case FolderEdit::kSaveFailed:
       break;
   }

@@ -16,11 +16,21 @@ std::string AbsoluteFolder(const std::string& path);
 // iTunesComplete cleared (so the next search is a full one), in one rewrite.
 bool SaveMusicFolderList(const SearchPathMap& map);
 
-enum class FolderEdit { kChanged, kAlreadyListed, kNotListed, kNotAFolder, kSaveFailed };
+enum class FolderEdit {
+  kChanged,
+  kAlreadyListed,
+  kNotListed,
+  kNotAFolder,
+  kNotAbsolute,
+  kControlCharacters,
+  kSaveFailed
+};
 
 // Adds an existing folder, enabled, to the list as stored at that moment.
 // The list is saved (and IndexComplete and iTunesComplete cleared, so the
-// next search is a full one) only when it changed, in one rewrite.
+// next search is a full one) only when it changed, in one rewrite. A path
+// that is not absolute or holds a control character (NUL included) is
+// refused before anything else, by both, whoever sent it.
 FolderEdit AddMusicFolder(const std::string& path);
 FolderEdit RemoveMusicFolder(const std::string& path);
 // The text the set-up options print for a result (empty for kChanged).

@@ -134,6 +134,10 @@ BOOL CKivClientApp::InitInstance() {
   AcquireTagReader();
   CreateMainWindow();
   loop_.Run();
+  // Nothing answers the socket's clients any more: they are turned away at
+  // once instead of holding up the shutdown. The lock stays until exit.
+  remote_.Stop();
+  if (instance_) instance_->StopListening();
   LogApp("Application Shutdown Completed, cleaning up", LEVEL_INFO);
   DestroyMainWindow();
   ReleaseTagReader();
@@ -176,7 +180,12 @@ BOOL CKivClientApp::CheckSingleInstance() {
   switch (instance_->Acquire()) {
     case platform::SingleInstance::State::kFirst:
       if (!instance_->Listen(
-              [this](std::uint32_t command) { loop_.PostMessage(WM_COMMAND, command, 0); },
+              [this](std::uint32_t command) {
+                // The only command a second start sends: show the window.
+                if (command != ID_CMD_SHOW_ACTIVITY) return false;
+                loop_.PostMessage(WM_COMMAND, command, 0);
+                return true;
+              },
               [this](const std::string& request) { return remote_.AnswerFromListener(request); }))
         LogApp(StrFormat("Unable to listen on %s: ERR(%d), a second start cannot reach this copy",
                          instance_->SocketPath().c_str(), instance_->error()),

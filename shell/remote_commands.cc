@@ -9,6 +9,7 @@
 #include "app/reg_settings.h"
 #include "db/kiv_db.h"
 #include "platform/process_table.h"
+#include "platform/secret_text.h"
 #include "server/connectivity.h"
 #include "server/first_run.h"
 #include "server/server_session.h"
@@ -45,24 +46,32 @@ const char* OutcomeWord(int result) {
 
 std::string RemoteCommands::AnswerFromListener(const std::string& request) {
   std::unique_lock<std::mutex> lock(mutex_);
+  if (stopped_) return EncodeFields(Error("stopping"));
   const std::uint64_t id = ++next_request_;
   waiting_[id];
   lock.unlock();
   loop_.PostMessage(WM_REMOTE_REQUEST, static_cast<WPARAM>(id), 0, request);
   lock.lock();
-  const bool done = answered_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
-                                       [&] { return answers_.count(id) != 0; });
+  answered_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
+                     [&] { return stopped_ || answers_.count(id) != 0; });
   waiting_.erase(id);
-  if (!done) return EncodeFields(Error("busy"));
+  if (answers_.count(id) == 0) return EncodeFields(Error(stopped_ ? "stopping" : "busy"));
   std::string answer = std::move(answers_[id]);
   answers_.erase(id);
   return answer;
+}
+
+void RemoteCommands::Stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = true;
+  answered_.notify_all();
 }
 
 bool RemoteCommands::OnMessage(Message& message) {
   if (message.id == WM_STATUS_EVENT) last_event_ = message.payload;
   if (message.id != WM_REMOTE_REQUEST) return false;
   std::string answer = Answer(message.payload);
+  platform::WipeString(message.payload);  // it may have carried a password
   std::lock_guard<std::mutex> lock(mutex_);
   const std::uint64_t id = static_cast<std::uint64_t>(message.wParam);
   // A request whose asker gave up is not answered.
@@ -74,7 +83,11 @@ bool RemoteCommands::OnMessage(Message& message) {
 }
 
 std::string RemoteCommands::Answer(const std::string& request) {
-  const Fields fields = DecodeFields(request);
+  Fields fields = DecodeFields(request);
+  struct WipeFields {
+    Fields& fields;
+    ~WipeFields() { platform::WipeStrings(fields); }
+  } wipe{fields};
   const std::string& verb = fields[0];
   const std::size_t n = fields.size();
   Fields answer;
@@ -138,10 +151,7 @@ Fields RemoteCommands::LoginResult(const std::string& count) const {
 }
 
 Fields RemoteCommands::Logout() {
-  ClearPendingCredentials();
-  if (!AppSettings().WriteStringUtf8(kSubKeySettings, "Username", "") ||
-      !AppSettings().WriteStringUtf8(kSubKeySettings, "Password", ""))
-    return Error("the settings could not be written");
+  if (!SignOut()) return Error("the settings could not be written");
   AuthState = -4;
   AppLog().Log("Signed out from the command line", LEVEL_INFO, MODULE_APPLICATION);
   // The connection monitor's next pass tells the pages.

@@ -36,8 +36,12 @@ class RemoteCommands {
 
   // The controller once the main window exists (null again before it goes).
   void SetController(CKivClientDlg* controller) { controller_ = controller; }
-  // Listener thread: the answer line for one request line.
+  // Listener thread: the answer line for one request line. Once Stop was
+  // called it answers "error stopping" at once, also to a request already
+  // waiting for the main loop.
   std::string AnswerFromListener(const std::string& request);
+  // Any thread: the main loop has ended and answers nothing more.
+  void Stop();
   // Main thread: answers WM_REMOTE_REQUEST and notes the status events
   // the pages receive. True when the message was a request.
   bool OnMessage(Message& message);
@@ -60,6 +64,7 @@ class RemoteCommands {
   std::mutex mutex_;
   std::condition_variable answered_;
   std::uint64_t next_request_ = 0;
+  bool stopped_ = false;
   // Requests still waited for, and their answers once given.
   std::map<std::uint64_t, std::string> waiting_;
   std::map<std::uint64_t, std::string> answers_;

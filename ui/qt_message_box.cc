@@ -23,6 +23,9 @@ QMessageBox* QtMessageBoxHost::MakeBox(const std::string& text, UINT type) {
   auto* box = new QMessageBox(icon, QStringLiteral("Vornic"), body,
                               yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
   box->setObjectName(QStringLiteral("messagebox"));
+  // Texts carry what servers and files said: markup in them is shown as
+  // written, never rendered.
+  box->setTextFormat(Qt::PlainText);
   return box;
 }
 

@@ -1,7 +1,9 @@
 #include "musicid/component/json.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 namespace cddb_component {
@@ -77,8 +79,27 @@ class Parser {
       if (!more_digits()) return Fail("bad number");
     }
     out->type = JsonValue::Type::kNumber;
-    out->number = std::strtod(std::string(text_.substr(start, pos_ - start)).c_str(), nullptr);
+    out->number = NumberValue(text_.substr(start, pos_ - start));
     return true;
+  }
+
+  // The value of a well-formed JSON number, whatever the process locale
+  // says about decimal points. Beyond the range of a double it becomes the
+  // largest finite double of its sign (or 0 below the smallest), so that
+  // no caller converts an infinity to an integer.
+  static double NumberValue(std::string_view number) {
+    double value = 0;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+      const std::size_t e = number.find_first_of("eE");
+      const bool tiny =
+          e != std::string_view::npos && e + 1 < number.size() && number[e + 1] == '-';
+      const bool negative = !number.empty() && number[0] == '-';
+      if (tiny) return 0;
+      return negative ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+    }
+    (void)end;
+    return value;
   }
 
   static void AppendUtf8(std::string* s, unsigned long cp) {
@@ -204,7 +225,7 @@ class Parser {
       if (!String(&name)) return false;
       SkipSpace();
       if (pos_ >= text_.size() || text_[pos_++] != ':') return Fail("expected :");
-      out->members.emplace_back(std::move(name), JsonValue());
+      out->members.push_back({std::move(name), JsonValue()});
       if (!Value(&out->members.back().second, depth + 1)) return false;
       SkipSpace();
       if (pos_ >= text_.size()) return Fail("unterminated object");

@@ -13,14 +13,16 @@
 
 namespace cddb_component {
 
+struct JsonMember;
+
 struct JsonValue {
   enum class Type { kNull, kBool, kNumber, kString, kArray, kObject };
   Type type = Type::kNull;
   bool boolean = false;
   double number = 0;
   std::string text;
-  std::vector<JsonValue> items;                            // arrays
-  std::vector<std::pair<std::string, JsonValue>> members;  // objects, in order
+  std::vector<JsonValue> items;     // arrays
+  std::vector<JsonMember> members;  // objects, in order
 
   // The member `name` of an object; a null value when absent.
   const JsonValue& operator[](std::string_view name) const;
@@ -28,6 +30,12 @@ struct JsonValue {
   bool IsNumber() const { return type == Type::kNumber; }
   bool IsArray() const { return type == Type::kArray; }
   bool IsObject() const { return type == Type::kObject; }
+};
+
+// One member of an object: its name and value.
+struct JsonMember {
+  std::string first;
+  JsonValue second;
 };
 
 // Parses `text`; false (with `error` saying where) when it is not one

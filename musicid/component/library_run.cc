@@ -96,7 +96,13 @@ bool LibraryRun::QueryItem(ListItem& item, std::vector<LookupCandidate>* candida
     request.duration = last ? last->seconds() : 0;
   }
   Status(kCddbStatusQuerying, path, current_);
-  LookupAnswer answer = client_.Lookup(request);
+  LookupAnswer answer = client_.Lookup(request, [this] {
+    long cancel = 0;
+    if (!stop_ && !cancelled_) events_->OnCancelCheck(&cancel);
+    if (cancel) cancelled_ = true;
+    return stop_ || cancelled_;
+  });
+  if (stop_ || cancelled_) return false;  // stopped while asking: no answer to report
   Status(kCddbStatusQueried, path, current_);
   switch (answer.outcome) {
     case LookupAnswer::Outcome::kOk:

@@ -40,7 +40,15 @@ struct LookupAnswer {
   std::vector<LookupCandidate> candidates;
 };
 
+// What an answer may cost: its body (as received and decoded), its
+// candidates (the first ones count; the service sends the best first) and
+// each of their texts (longer ones are cut at a character boundary).
+inline constexpr std::size_t kMaxLookupBodyBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxLookupCandidates = 100;
+inline constexpr std::size_t kMaxLookupText = 1024;
+
 // Reads an answer with HTTP status `http_status` (0: no answer at all).
+// Scores are kept between 0 and 1.
 LookupAnswer ReadLookupAnswer(long http_status, std::string_view body);
 
 struct LookupRequest {
@@ -77,7 +85,13 @@ inline constexpr std::int64_t kLookupIntervalMs = 334;
 class LookupClient {
  public:
   LookupClient();
-  LookupAnswer Lookup(const LookupRequest& request);
+  // Answers whether the call must end now; asked on the calling thread at
+  // least once a second while the call runs.
+  using StopFn = std::function<bool()>;
+  // One call over http or https (other schemes are refused), its body
+  // capped at kMaxLookupBodyBytes. When `stop` answers true the call ends
+  // within about a second, without an answer.
+  LookupAnswer Lookup(const LookupRequest& request, const StopFn& stop = {});
 
  private:
   RequestPacer pacer_;

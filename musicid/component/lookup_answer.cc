@@ -9,25 +9,42 @@ namespace {
 
 using Outcome = LookupAnswer::Outcome;
 
+// `text` cut to at most kMaxLookupText bytes, at a character boundary.
+std::string Capped(std::string_view text) {
+  if (text.size() <= kMaxLookupText) return std::string(text);
+  std::size_t end = kMaxLookupText;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
 // Artist names joined with their join phrases ("A feat. B").
 std::string Artists(const JsonValue& artists) {
   std::string text;
   for (const JsonValue& artist : artists.items) {
-    text += artist["name"].text;
-    text += artist["joinphrase"].IsString() ? artist["joinphrase"].text
+    if (text.size() > kMaxLookupText) break;
+    text += Capped(artist["name"].text);
+    text += artist["joinphrase"].IsString() ? Capped(artist["joinphrase"].text)
                                             : (&artist != &artists.items.back() ? ", " : "");
   }
-  return text;
+  return Capped(text);
 }
 
 std::string Joined(const JsonValue& texts) {
   std::string text;
   for (const JsonValue& item : texts.items) {
-    if (!item.IsString()) continue;
+    if (!item.IsString() || text.size() > kMaxLookupText) continue;
     if (!text.empty()) text += ", ";
-    text += item.text;
+    text += Capped(item.text);
   }
-  return text;
+  return Capped(text);
+}
+
+// A score the way the service means it, 0 to 1.
+double Score(double number) { return number > 0 ? (number < 1 ? number : 1) : 0; }
+
+// An error code read as an integer; out-of-range numbers are no code.
+long Code(double number) {
+  return number >= -1e9 && number <= 1e9 ? static_cast<long>(number) : -1;
 }
 
 // The service's error codes for a refused client key, and for its own
@@ -46,23 +63,27 @@ Outcome OutcomeOfStatus(long http_status) {
 }
 
 void ReadCandidates(const JsonValue& results, LookupAnswer* answer) {
+  auto full = [&] { return answer->candidates.size() >= kMaxLookupCandidates; };
   for (const JsonValue& result : results.items) {
-    const double score = result["score"].number;
+    if (full()) return;
+    const double score = Score(result["score"].number);
     for (const JsonValue& recording : result["recordings"].items) {
+      if (full()) return;
       LookupCandidate base;
       base.score = score;
-      base.recording_id = recording["id"].text;
-      base.title = recording["title"].text;
-      base.artist = Artists(recording["artists"]);
+      base.recording_id = Capped(recording["id"].text);
       if (base.recording_id.empty()) continue;
+      base.title = Capped(recording["title"].text);
+      base.artist = Artists(recording["artists"]);
       const JsonValue& groups = recording["releasegroups"];
       if (groups.items.empty()) answer->candidates.push_back(base);
       for (const JsonValue& group : groups.items) {
+        if (full()) return;
         LookupCandidate candidate = base;
-        candidate.group_id = group["id"].text;
-        candidate.album = group["title"].text;
+        candidate.group_id = Capped(group["id"].text);
+        candidate.album = Capped(group["title"].text);
         candidate.album_artist = Artists(group["artists"]);
-        candidate.type = group["type"].text;
+        candidate.type = Capped(group["type"].text);
         candidate.secondary = Joined(group["secondarytypes"]);
         answer->candidates.push_back(std::move(candidate));
       }
@@ -83,8 +104,8 @@ LookupAnswer ReadLookupAnswer(long http_status, std::string_view body) {
   const bool parsed = ParseJson(body, &doc, &error) && doc.IsObject();
   if (parsed && doc["status"].text == "error") {
     const JsonValue& e = doc["error"];
-    answer.outcome = OutcomeOfError(static_cast<long>(e["code"].number));
-    answer.message = e["message"].text;
+    answer.outcome = OutcomeOfError(Code(e["code"].number));
+    answer.message = Capped(e["message"].text);
     return answer;
   }
   if (http_status != 200) {

@@ -24,9 +24,19 @@ struct CurlDeleter {
   void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
 
+// The decoded body, refused once it grows beyond the cap (a small
+// compressed answer can unpack to much more).
 std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
+  auto* body = static_cast<std::string*>(user);
+  if (body->size() + size * count > kMaxLookupBodyBytes) return 0;
+  body->append(data, size * count);
   return size * count;
+}
+
+// Called by curl at least once a second, and on every chunk.
+int StopRequested(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* fn = static_cast<const LookupClient::StopFn*>(stop);
+  return *fn && (*fn)() ? 1 : 0;
 }
 
 std::string Escaped(CURL* curl, const std::string& text) {
@@ -58,7 +68,7 @@ LookupClient::LookupClient()
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-LookupAnswer LookupClient::Lookup(const LookupRequest& request) {
+LookupAnswer LookupClient::Lookup(const LookupRequest& request, const StopFn& stop) {
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) return ReadLookupAnswer(0, {});
   CURL* c = curl.get();
@@ -77,6 +87,11 @@ LookupAnswer LookupClient::Lookup(const LookupRequest& request) {
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_USERAGENT, "Vornic-Identification/1.0");
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxLookupBodyBytes));
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, StopRequested);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<StopFn*>(&stop));
   if (!request.proxy_host.empty()) {
     curl_easy_setopt(c, CURLOPT_PROXY, request.proxy_host.c_str());
     curl_easy_setopt(c, CURLOPT_PROXYPORT, request.proxy_port);
@@ -86,6 +101,7 @@ LookupAnswer LookupClient::Lookup(const LookupRequest& request) {
     }
   }
   pacer_.Wait();
+  if (stop && stop()) return ReadLookupAnswer(0, {});
   const CURLcode code = curl_easy_perform(c);
   if (code != CURLE_OK) {
     LookupAnswer answer = ReadLookupAnswer(0, {});

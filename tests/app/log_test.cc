@@ -129,6 +129,24 @@ TEST_F(LogTest, LineBreaksAreRemovedFromTheMessage) {
   EXPECT_NE(lines[0].find("\tfirstsecondthird\r"), std::string::npos);
 }
 
+TEST_F(LogTest, ControlCharactersOfFileNamesAndMessagesAreWrittenAsEscapes) {
+  // A file name that would clear a terminal showing the log, fake a line
+  // and cut the line at a NUL.
+  const std::string name = std::string(
+      "/music/\x1b[2J\x1b]0;x\x07"
+      "a\nINFO fake\tb\0c\xc2\x9b.mp3",
+      38);
+  log_.LogDetail("AgentIndexer: added new file to db", name, LEVEL_INFO, MODULE_INDEXER);
+  log_.Log("Received \x1b[31mred\x7f\tok", LEVEL_INFO, MODULE_LOG);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(
+      lines[0].find("db: /music/\\x1B[2J\\x1B]0;x\\x07a\\x0AINFO fake\\x09b\\x00c\\xC2\\x9B.mp3\r"),
+      std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find("\tReceived \\x1B[31mred\\x7F\tok\r"), std::string::npos) << lines[1];
+}
+
 TEST_F(LogTest, RotatesOnlyAboveEightMebibytes) {
   WriteFile(path_, std::string(kLogRotateBytes, 'x'));
   log_.Log("kept in the full file", LEVEL_INFO, MODULE_LOG);

@@ -32,6 +32,29 @@ TEST_F(CddbModuleLoaderTest, RefusesAnEmptyOrOverlongFolder) {
   EXPECT_EQ(loader_.Init("/" + std::string(258, 'a'), false), S_OK);
 }
 
+TEST_F(CddbModuleLoaderTest, ARelativeFolderOrACutPathLoadsNothing) {
+  // A module planted in the current folder.
+  Put(CONTROL_MODULE, kCddbControlModule);
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(env_.root());
+  EXPECT_EQ(loader_.Init(".", false), E_INVALIDARG);
+  EXPECT_EQ(loader_.Init("lib", false), E_INVALIDARG);
+  std::filesystem::current_path(cwd);
+  EXPECT_FALSE(loader_.Usable(CddbModule::kControl));
+
+  // A folder so long that the module's path cut at kCddbMaxPath would end
+  // in "/CDDBCont": a file planted under that name is never loaded.
+  const std::string module_name = kCddbControlModule;
+  const std::size_t keep = 9;  // "/CDDBCont"
+  std::string folder = env_.root() + "/";
+  folder += std::string(kCddbMaxPath - keep - folder.size(), 'd');
+  ASSERT_EQ((folder + "/" + module_name).substr(0, kCddbMaxPath), folder + "/CDDBCont");
+  std::filesystem::create_directories(folder);
+  std::filesystem::create_symlink(CONTROL_MODULE, folder + "/CDDBCont");
+  EXPECT_EQ(loader_.Init(folder, false), S_OK);
+  EXPECT_FALSE(loader_.Usable(CddbModule::kControl));
+}
+
 TEST_F(CddbModuleLoaderTest, MissingModulesLeaveEmptySlotsAndCreationFails) {
   ASSERT_EQ(loader_.Init(env_.root(), false), S_OK);
   EXPECT_FALSE(loader_.Usable(CddbModule::kControl));

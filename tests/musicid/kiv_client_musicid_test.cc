@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "app/messages.h"
 #include "db/component_tags.h"
 #include "musicid/cddb_startup.h"
@@ -113,6 +117,41 @@ TEST_F(KivClientMusicIdTest, ASlowAnswerIsWaitedFor) {
   Answers(R"("default":{"delay":1.5,"results":)" + Results(0.95, {kSong}) + "}");
   ASSERT_EQ(Identify({path}), S_OK);
   EXPECT_TRUE(Record(path).flags & DBFLAG_IDENTIFIED);
+}
+
+// An agent told to stop from another thread.
+class StoppableAgent : public CAgent {
+ public:
+  int Run() override { return 1; }
+  BOOL CheckQuit() override { return quit.load() ? TRUE : FALSE; }
+  std::atomic<bool> quit{false};
+};
+
+TEST_F(KivClientMusicIdTest, AStopDuringASlowLookupEndsItWithinTwoSeconds) {
+  const std::string path = PutTrack("a/one.mp3", 10);
+  Answers(R"("default":{"delay":20,"results":)" + Results(0.95, {kSong}) + "}");
+  KivClientMusicID wrapper(Environment());
+  SetMusicIdWrapper(&wrapper);
+  ASSERT_EQ(wrapper.Initialise(), S_OK);
+  ASSERT_EQ(wrapper.AddFile(path), S_OK);
+  KivDB db;
+  StoppableAgent agent;
+  std::chrono::steady_clock::time_point stopped;
+  std::thread stopper([&] {
+    // Once the question is on its way (the service holds it 20 s).
+    for (int i = 0; i < 1000 && LogText().find("STATUS_ALBUMID_Querying") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stopped = std::chrono::steady_clock::now();
+    agent.quit = true;
+  });
+  wrapper.IdentifyAll(&agent, &db);
+  const auto returned = std::chrono::steady_clock::now();
+  stopper.join();
+  wrapper.Shutdown();
+  SetMusicIdWrapper(nullptr);
+  EXPECT_LT(std::chrono::duration<double>(returned - stopped).count(), 2.0);
+  EXPECT_EQ(Record(path).identified, 0);
 }
 
 TEST_F(KivClientMusicIdTest, AFailingServiceEndsTheRunAndLeavesTheFilesDue) {

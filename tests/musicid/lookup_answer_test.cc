@@ -2,10 +2,15 @@
 // pacing of calls.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
 #include <vector>
 
 #include "musicid/component/json.h"
 #include "musicid/component/lookup.h"
+#include "tests/support/temp_env.h"
 
 namespace cddb_component {
 namespace {
@@ -65,6 +70,61 @@ TEST(JsonTest, RefusesDamagedDocumentsWhole) {
                           "{\"a\":1,}", "-"})
     EXPECT_FALSE(ParseJson(bad, &v)) << bad;
   EXPECT_FALSE(ParseJson(std::string(100, '[') + std::string(100, ']'), &v));
+}
+
+TEST(LookupAnswerTest, AnAnswerOfThousandsOfGroupsAndOneHugeArtistStaysSmall) {
+  // 4,000 release groups under one recording whose artist is 40 KB long:
+  // read as it stands, each candidate copied the artist.
+  std::string body = R"({"status":"ok","results":[{"score":0.9,"recordings":[{"id":"r",)"
+                     R"("title":"t","artists":[{"name":")" +
+                     std::string(40000, 'a') + "\u00e9" + R"("}],"releasegroups":[)";
+  for (int i = 0; i < 4000; ++i) body += std::string(i ? "," : "") + R"({"id":"g","title":"x"})";
+  body += "]}]}]}";
+  const LookupAnswer answer = ReadLookupAnswer(200, body);
+  ASSERT_EQ(answer.outcome, Outcome::kOk);
+  EXPECT_EQ(answer.candidates.size(), kMaxLookupCandidates);
+  EXPECT_EQ(answer.candidates[0].artist, std::string(kMaxLookupText, 'a'));
+}
+
+TEST(LookupAnswerTest, NumbersOutOfRangeAreClampedAndReadWhateverTheLocale) {
+  const LookupAnswer huge = ReadLookupAnswer(
+      200, R"({"status":"ok","results":[{"score":1e999,"recordings":[{"id":"r"}]},)"
+           R"({"score":-1e999,"recordings":[{"id":"s"}]}]})");
+  ASSERT_EQ(huge.candidates.size(), 2u);
+  EXPECT_EQ(huge.candidates[0].score, 1.0);
+  EXPECT_EQ(huge.candidates[1].score, 0.0);
+  EXPECT_EQ(ReadLookupAnswer(200, R"({"status":"error","error":{"code":1e999}})").outcome,
+            Outcome::kFileError);
+  JsonValue v;
+  ASSERT_TRUE(ParseJson("[1e-999, -1e999]", &v));
+  EXPECT_EQ(v.items[0].number, 0.0);
+  EXPECT_EQ(v.items[1].number, -std::numeric_limits<double>::max());
+
+  // A locale whose decimal point is a comma, built for the test (only its
+  // numbers are defined; localedef warns about the rest and writes it).
+  testing_support::TempEnv env;
+  const std::string dir = env.Path("locales");
+  testing_support::WriteFile(env.Path("comma"),
+                             "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\n"
+                             "decimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\n"
+                             "grouping 3;3\nEND LC_NUMERIC\n");
+  std::filesystem::create_directories(dir);
+  const int built = std::system(("localedef -c -i '" + env.Path("comma") + "' -f ANSI_X3.4-1968 '" +
+                                 dir + "/comma' >/dev/null 2>&1")
+                                    .c_str());
+  ::setenv("LOCPATH", dir.c_str(), 1);
+  const std::string old = std::setlocale(LC_NUMERIC, nullptr);
+  if (std::setlocale(LC_NUMERIC, "comma") == nullptr) {
+    ::unsetenv("LOCPATH");
+    GTEST_SKIP() << "localedef could not build a locale (status " << built << ")";
+  }
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+  const bool read = ParseJson("[0.75, 2.5e-1]", &v);
+  std::setlocale(LC_NUMERIC, old.c_str());
+  ::unsetenv("LOCPATH");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(v.items[0].number, 0.75);
+  EXPECT_EQ(v.items[1].number, 0.25);
 }
 
 TEST(RequestPacerTest, KeepsCallsAtLeastTheIntervalApart) {

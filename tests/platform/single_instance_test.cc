@@ -43,7 +43,10 @@ TEST(SingleInstanceTest, SecondCopyIsRefusedAndHandsItsCommandToTheFirst) {
   Received received;
   SingleInstance first(RuntimeDir());
   ASSERT_EQ(first.Acquire(), SingleInstance::State::kFirst);
-  ASSERT_TRUE(first.Listen([&](std::uint32_t c) { received.Add(c); }));
+  ASSERT_TRUE(first.Listen([&](std::uint32_t c) {
+    received.Add(c);
+    return true;
+  }));
 
   SingleInstance second(RuntimeDir());
   EXPECT_EQ(second.Acquire(), SingleInstance::State::kAnotherRunning);
@@ -66,7 +69,10 @@ TEST(SingleInstanceTest, StaleSocketIsReplacedAndSendFailsWithoutListener) {
   {
     SingleInstance first(RuntimeDir());
     ASSERT_EQ(first.Acquire(), SingleInstance::State::kFirst);
-    ASSERT_TRUE(first.Listen([&](std::uint32_t c) { received.Add(c); }));
+    ASSERT_TRUE(first.Listen([&](std::uint32_t c) {
+      received.Add(c);
+      return true;
+    }));
     SingleInstance second(RuntimeDir());
     ASSERT_EQ(second.Acquire(), SingleInstance::State::kAnotherRunning);
     EXPECT_TRUE(second.SendCommand(1624));
@@ -106,7 +112,10 @@ TEST(SingleInstanceTest, SlowAndIdleClientsHoldUpNeitherOthersNorShutdown) {
   Received received;
   SingleInstance first(RuntimeDir());
   ASSERT_EQ(first.Acquire(), SingleInstance::State::kFirst);
-  ASSERT_TRUE(first.Listen([&](std::uint32_t c) { received.Add(c); }));
+  ASSERT_TRUE(first.Listen([&](std::uint32_t c) {
+    received.Add(c);
+    return true;
+  }));
 
   // Idle connections, more than are served at once, and one that trickles
   // a byte now and then: the second copy still gets through at once.

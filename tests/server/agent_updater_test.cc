@@ -1,6 +1,7 @@
 // The update checker against the development server, which publishes an
-// update.txt and an installer; the desktop's handler is a stand-in
-// xdg-open on PATH that notes what it was given.
+// update.txt and an installer over https with a certificate of the test's
+// own authority (plain http where a test says so); the desktop's handler
+// is a stand-in xdg-open on PATH that notes what it was given.
 #include "server/agent_updater.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "app/reg_settings.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
+#include "server/curl_transfer.h"
 #include "server/kiv_protocol.h"
 #include "tests/server/server_test_util.h"
 
@@ -24,8 +26,8 @@ using testing_support::ReadFile;
 using testing_support::WriteFile;
 
 constexpr const char* kQuestion106 =
-    "Version 1.0.3.106 of Vornic is available.\r\n\r\nFaster scans.\r\n\r\nDo you want to install "
-    "this update now?";
+    "Version 1.0.3.106 of Vornic is available.\r\n\r\nFaster scans.\r\n\r\nThe installer comes "
+    "from 127.0.0.1.\r\n\r\nDo you want to install this update now?";
 constexpr const char* kDownloadFailed =
     "Could not successfully download Vornic update!\r\nWill attempt again later.";
 
@@ -56,10 +58,21 @@ class AgentUpdaterTest : public ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    const std::string cert = env_.Path("cert.pem"), key = env_.Path("key.pem");
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+                           "-nodes -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+                           "-keyout '" +
+                           key + "' -out '" + cert + "' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    tls_ = std::make_unique<DevServer>(
+        env_.Path("tls"), std::vector<std::string>{"--tls-cert", cert, "--tls-key", key});
+    ASSERT_TRUE(tls_->ok());
+    kiv_http::SetTrustedAuthorities(cert);
+    SetSetting("UpdateUrl", Https("/update.txt"));
     const std::string bin = env_.Path("bin");
     fs::create_directories(bin);
-    WriteFile(bin + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" + env_.Path("opened") + "'\n");
-    fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+    Handler(0);
     const char* path = std::getenv("PATH");
     saved_path_ = path ? path : "";
     ::setenv("PATH", (bin + ":" + saved_path_).c_str(), 1);
@@ -67,15 +80,32 @@ class AgentUpdaterTest : public ServerTest {
     context_.clock = &clock_;
   }
   void TearDown() override {
+    kiv_http::SetTrustedAuthorities("");
     ::setenv("PATH", saved_path_.c_str(), 1);
+    tls_.reset();
     ServerTest::TearDown();
   }
 
-  void Publish(const std::string& version, const std::string& more = "") {
-    server_->SetConfig(ConfigWith("\"update\": {\"version\": \"" + version +
-                                  "\", \"description\": \"Faster scans.\", \"installer\": "
-                                  "\"/dl/vornic.deb\", \"bytes\": 300000}" +
-                                  (more.empty() ? "" : ", " + more)));
+  std::string Https(const std::string& path) {
+    return "https://127.0.0.1:" + std::to_string(tls_->port()) + path;
+  }
+  // The stand-in handler notes the file and ends with `status`.
+  void Handler(int status) {
+    WriteFile(env_.Path("bin") + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" + env_.Path("opened") +
+                                                  "'\nexit " + std::to_string(status) + "\n");
+    fs::permissions(env_.Path("bin") + "/xdg-open", fs::perms::owner_all);
+  }
+  // Publishes the update on the https server (and the same on the plain
+  // one); `url` is the installer address the text names.
+  void Publish(const std::string& version, const std::string& more = "",
+               const std::string& url = "") {
+    const std::string config = ConfigWith(
+        "\"update\": {\"version\": \"" + version +
+        "\", \"description\": \"Faster scans.\", \"installer\": \"/dl/vornic.deb\", \"url\": \"" +
+        (url.empty() ? Https("/dl/vornic.deb") : url) + "\", \"bytes\": 300000}" +
+        (more.empty() ? "" : ", " + more));
+    tls_->SetConfig(config);
+    server_->SetConfig(config);
   }
   void SetAllow(std::int32_t allow) {
     AppSettings().WriteDword(kSubKeySettings, "UpdateAllow", static_cast<DWORD>(allow));
@@ -90,7 +120,8 @@ class AgentUpdaterTest : public ServerTest {
   }
   int Gets(const std::string& path) {
     int n = 0;
-    for (const DevServer::Call& call : server_->Calls()) n += call.path == path;
+    for (DevServer* server : {server_.get(), tls_.get()})
+      for (const DevServer::Call& call : server->Calls()) n += call.path == path;
     return n;
   }
   std::string Installer() { return platform::DataDir() + "/update_1.0.3.106.deb"; }
@@ -99,6 +130,7 @@ class AgentUpdaterTest : public ServerTest {
     return updater.Run();
   }
 
+  std::unique_ptr<DevServer> tls_;
   platform::FakeClock clock_{1800000000};
   PostedMessages main_window_;
   AgentContext context_;
@@ -150,6 +182,7 @@ TEST_F(AgentUpdaterTest, ANoWaitsThreeDaysAndAFutureCheckCountsAsRecent) {
     EXPECT_EQ(Setting("UpdateCheck"), CheckText(offset));
   }
   EXPECT_TRUE(server_->Calls().empty());
+  EXPECT_TRUE(tls_->Calls().empty());
   EXPECT_TRUE(boxes.texts.empty());
 
   SetSetting("UpdateCheck", CheckText(-kUpdateDeclinedWaitSeconds - 1));
@@ -183,9 +216,14 @@ TEST_F(AgentUpdaterTest, YesDownloadsUnderTheNumbersAndHandsTheFileToTheDesktop)
   EXPECT_EQ(ReadFile(env_.Path("opened")), Installer() + "\n");
 }
 
-TEST_F(AgentUpdaterTest, AFailedDownloadLeavesNoFileAndSaysSoOnce) {
-  for (const char* rule : {"{\"truncate\": true}", "{\"status\": 404}"}) {
+TEST_F(AgentUpdaterTest, AFailedOrEmptyDownloadLeavesNoFileAndSaysSoOnce) {
+  for (const char* rule : {"{\"truncate\": true}", "{\"status\": 404}", "{}"}) {
     Publish("1.0.3.106", std::string("\"downloads\": {\"/dl/vornic.deb\": ") + rule + "}");
+    if (std::string(rule) == "{}")  // a 200 answer without a body
+      tls_->SetConfig(
+          ConfigWith("\"update\": {\"version\": \"1.0.3.106\", \"description\": "
+                     "\"Faster scans.\", \"installer\": \"/dl/vornic.deb\", \"url\": \"" +
+                     Https("/dl/vornic.deb") + "\", \"bytes\": 0}"));
     AnsweringMessageBox boxes(IDYES);
     SetAllow(1);
     Run();
@@ -226,19 +264,62 @@ TEST_F(AgentUpdaterTest, OfflineOnlyLogs) {
 }
 
 TEST_F(AgentUpdaterTest, AnHttpsAddressMustCarryATrustedCertificate) {
-  const std::string cert = env_.Path("cert.pem"), key = env_.Path("key.pem");
-  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
-                         "-keyout '" +
-                         key + "' -out '" + cert + "' >/dev/null 2>&1")
-                            .c_str()),
-            0);
-  DevServer tls(env_.Path("tls"), {"--tls-cert", cert, "--tls-key", key});
-  ASSERT_TRUE(tls.ok());
-  tls.SetConfig(ConfigWith("\"update\": {\"version\": \"1.0.3.106\"}"));
-  SetSetting("UpdateUrl", "https://127.0.0.1:" + std::to_string(tls.port()) + "/update.txt");
+  Publish("1.0.3.106");
+  kiv_http::SetTrustedAuthorities("");  // the system's authorities know nothing of it
   AgentUpdater updater(context_);
   EXPECT_EQ(updater.CheckForUpdate(), 0);
-  EXPECT_TRUE(tls.Calls().empty());
+  EXPECT_TRUE(tls_->Calls().empty());
+}
+
+TEST_F(AgentUpdaterTest, AnUpdateTextOverPlainHttpOnlyTellsWhereToDownload) {
+  // Without a setting the text is asked for over https, even of a server
+  // spoken to over http.
+  EXPECT_EQ(DefaultUpdateUrl(), "https://127.0.0.1/update.txt");
+  // A network attacker answers the plain-http update text with a file of
+  // their choosing; the user's Yes must not open it.
+  Publish("1.0.3.106");
+  SetSetting("UpdateUrl", server_->Base() + "/update.txt");
+  AnsweringMessageBox boxes(IDYES);
+  SetAllow(1);
+  Run();
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_EQ(boxes.texts[0],
+            "Version 1.0.3.106 of Vornic is available.\r\n\r\nFaster scans.\r\n\r\nVornic does "
+            "not download this update itself (the update notice came over plain http): download "
+            "it from https://127.0.0.1/.");
+  EXPECT_EQ(Gets("/dl/vornic.deb"), 0);
+  EXPECT_EQ(Allow(), -1);
+  EXPECT_FALSE(fs::exists(env_.Path("opened")));
+}
+
+TEST_F(AgentUpdaterTest, OnlyADebianPackageOverHttpsIsDownloaded) {
+  AnsweringMessageBox boxes(IDYES);
+  for (const std::string& url : {server_->Base() + "/dl/vornic.deb", Https("/dl/vornic.jar"),
+                                 Https("/dl/vornic.exe"), Https("/dl/vornic")}) {
+    Publish("1.0.3.106", "", url);
+    SetAllow(1);
+    Run();
+    ASSERT_FALSE(boxes.texts.empty());
+    EXPECT_NE(boxes.texts.back().find("Vornic does not download this update itself"),
+              std::string::npos)
+        << url;
+    EXPECT_EQ(Allow(), -1) << url;
+  }
+  EXPECT_EQ(Gets("/dl/vornic.deb") + Gets("/dl/vornic.jar") + Gets("/dl/vornic.exe"), 0);
+  EXPECT_FALSE(fs::exists(env_.Path("opened")));
+}
+
+TEST_F(AgentUpdaterTest, AHandlerThatCannotOpenTheInstallerIsReportedAndTheOfferStays) {
+  Publish("1.0.3.106");
+  Handler(3);  // xdg-open: no handler for this type
+  AnsweringMessageBox boxes(IDYES);
+  SetAllow(1);
+  Run();
+  ASSERT_EQ(boxes.texts.size(), 2u);
+  EXPECT_EQ(boxes.texts[1], "The Vornic update was downloaded to " + Installer() +
+                                ", but it could not be opened (xdg-open ended with status "
+                                "3).\r\nWill attempt again later.");
+  EXPECT_EQ(Allow(), 2);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ TEST(NetscapeCookiesTest, OnlyTheExactNameOfTheKivHostCounts) {
                            Line(".kiv.example", "kiv_token", "7%3AAbC%3Ax") +
                            Line("kivmusic.example", "kiv_token", "service-domain");
   const std::vector<BrowserCookie> found = ParseNetscapeCookies(text, kHost);
-  EXPECT_EQ(Values(found), (std::vector<std::string>{"7%3AAbC%3Ax", "service-domain"}));
+  EXPECT_EQ(Values(found), (std::vector<std::string>{"7%3AAbC%3Ax"}));
   EXPECT_EQ(found[0].host, ".kiv.example");
   EXPECT_EQ(found[0].expiry, 2000000000);
 }
@@ -55,6 +55,21 @@ TEST(NetscapeCookiesTest, HostMatchesTheServerOrADomainAboveIt) {
   EXPECT_FALSE(IsKivCookieHost("xample.org", "api.example.org"));
   EXPECT_FALSE(IsKivCookieHost("api.example.org", "example.org"));
   EXPECT_FALSE(IsKivCookieHost(".", "example.org"));
+}
+
+TEST(NetscapeCookiesTest, ACookieOfAnotherKivNamedSiteIsNotTheServers) {
+  // A visit to an attacker's kiv.* site plants a token of their account.
+  for (const char* planted : {"kiv.attacker.example", ".kiv.attacker.example", "kivx.example",
+                              "attacker.www.kiv.example", "example"})
+    EXPECT_FALSE(IsKivCookieHost(planted, kHost)) << planted;
+  EXPECT_FALSE(IsKivCookieHost("0.0.1", "127.0.0.1"));
+  EXPECT_TRUE(IsKivCookieHost(".www.kiv.example", kHost));
+  const auto found =
+      ParseNetscapeCookies(Line(".kiv.attacker.example", "kiv_token", "666%3Aevil%3Ax") +
+                               Line("www.kiv.example", "kiv_token", "7%3Agood%3Ax"),
+                           kHost);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].value, "7%3Agood%3Ax");
 }
 
 TEST(CookieChoiceTest, UnexpiredBeforeExpiredThenNewest) {

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 
 #include "app/agent_kinds.h"
@@ -154,6 +158,35 @@ TEST_F(BrowserLoginTest, BrokenStoresAreSkipped) {
   EXPECT_TRUE(fs::is_empty(env_.Path("tmp")));
 }
 
+TEST_F(BrowserLoginTest, AnEndlessViewInsteadOfTheTableIsRefusedAndKilledCopiesGo) {
+  const std::string profile = MakeProfile();
+  {
+    CookieDb db(profile + "/cookies.sqlite", false);
+    db.Exec(
+        "DROP TABLE moz_cookies; CREATE VIEW moz_cookies AS WITH RECURSIVE r(n) AS (SELECT 1 "
+        "UNION ALL SELECT n + 1 FROM r) SELECT 'kiv_token' AS name, 'v' AS value, '127.0.0.1' AS "
+        "host, 0 AS expiry, 0 AS creationTime FROM r WHERE n < 0");
+  }
+  // The copy of a process that was killed while reading, and one of a
+  // process that still runs.
+  pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string killed = env_.Path("tmp/vornic-" + std::to_string(dead) + "-aaaaaa");
+  const std::string running = env_.Path("tmp/vornic-1-bbbbbb");
+  for (const std::string& dir : {killed, running}) {
+    fs::create_directories(dir);
+    WriteFile(dir + "/cookies.sqlite", "copy");
+  }
+  std::vector<BrowserCookie> found;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadFirefoxCookieDb(profile, "127.0.0.1", &found), -1);
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_EQ(LogCount("ReadFirefoxCookieDb: moz_cookies is not a table"), 1);
+  EXPECT_FALSE(fs::exists(killed));
+  EXPECT_TRUE(fs::exists(running));
+}
+
 TEST_F(BrowserLoginTest, NothingUsableLogsWhyAndCallsNoServer) {
   EXPECT_EQ(DiscoverBrowserLogin(), 0);
   EXPECT_EQ(LogCount("Search for IE based cookie kiv token failed, looking for firefox cookie"), 1);
@@ -179,6 +212,29 @@ TEST_F(BrowserLoginTest, AFreshProfileSignsInWithTheBrowsersTokenAndStartsTheAge
   EXPECT_EQ(main_window.Requests(),
             (std::vector<std::pair<WPARAM, LPARAM>>{
                 {ID_AGENT_PLAYMON, 5000}, {ID_AGENT_INDEXER, 10000}, {ID_AGENT_FOLDERMON, 10000}}));
+}
+
+TEST_F(BrowserLoginTest, AfterASignOutTheBrowsersTokenWaitsForTheUsersOwnSignIn) {
+  WriteFile(MakeProfile() + "/cookies.txt", TextLine(Encoded(kToken)));
+  InstallBrowserLogin();
+  RecordingMessageBox boxes;
+  UseAccount();
+  ASSERT_TRUE(SignOut());
+  EXPECT_EQ(Setting("Username"), "");
+  FirstRunNotice();
+  EXPECT_EQ(AuthState, -4);
+  EXPECT_EQ(Setting("Username"), "");
+  EXPECT_EQ(LogCount("Not signing in from the browser: the user signed out"), 1);
+
+  // Signing in by password allows the browser's token again.
+  SetPendingCredentials(kUser, kPassword);
+  CredentialRefresh(AgentContext());
+  EXPECT_EQ(LastCredentialRefresh().result, 0);
+  SetSetting("Username", "");  // credentials lost another way than a sign-out
+  SetSetting("Password", "");
+  FirstRunNotice();
+  EXPECT_EQ(AuthState, 0);
+  EXPECT_EQ(Setting("Username"), kUser);
 }
 
 }  // namespace

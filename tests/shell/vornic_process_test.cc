@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,8 @@
 
 #include "app/reg_settings.h"
 #include "platform/folders.h"
+#include "platform/single_instance.h"
+#include "shell/remote_protocol.h"
 #include "tests/support/temp_env.h"
 
 extern char** environ;
@@ -169,6 +172,53 @@ TEST_F(VornicProcessTest, SecondStartIsRefusedAndSigtermStopsTheFirst) {
   EXPECT_EQ(level, 5u);
   EXPECT_EQ(mask, 0xFFFFFFFFu);
   EXPECT_FALSE(std::filesystem::exists(platform::RuntimeDir() + "/kiv.sock"));
+}
+
+TEST_F(VornicProcessTest, TheSocketTakesOnlyKnownRequestsAndNoClientsHoldUpTheStop) {
+  Vornic first(env_, {"--headless"});
+  ASSERT_TRUE(WaitUntil([&] { return LogText().find(kReady) != std::string::npos; }))
+      << LogText() << first.Stderr();
+  platform::SingleInstance socket(platform::DataDir(), platform::RuntimeDir());
+  auto ask = [&](const std::vector<std::string>& fields) {
+    std::string answer;
+    socket.SendRequest(EncodeFields(fields), &answer, 5000);
+    return answer;
+  };
+  // Command numbers other than "show the window" (1137 toggled the
+  // agents; the shutdown command was reachable).
+  for (const char* number : {"1137", "32770", "2", "4294967295"})
+    EXPECT_EQ(ask({number}), "error unknown request") << number;
+  EXPECT_EQ(ask({"1624"}), "ok");
+  // Folders: only absolute paths without control characters.
+  const std::string music = env_.Path("music");
+  std::filesystem::create_directories(music + "/a\x1b[2Jb");
+  EXPECT_EQ(ask({"add-folder", "."}),
+            EncodeFields({"error", "a music folder must be given as an absolute path"}));
+  EXPECT_EQ(ask({"add-folder", music + "/a\x1b[2Jb"}),
+            EncodeFields({"error", "a music folder path cannot hold control characters"}));
+  EXPECT_EQ(ask({"add-folder", music + std::string("\0", 1) + "/x"}),
+            EncodeFields({"error", "a music folder path cannot hold control characters"}));
+  EXPECT_EQ(LogText().find('\0'), std::string::npos);
+  EXPECT_EQ(LogText().find('\x1b'), std::string::npos);
+
+  // Eight clients asking for the status without pause, then SIGTERM.
+  std::atomic<bool> done{false};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 8; ++i)
+    clients.emplace_back([&] {
+      platform::SingleInstance client(platform::DataDir(), platform::RuntimeDir());
+      std::string answer;
+      while (!done) client.SendRequest(EncodeFields({"status"}), &answer, 3000);
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Wait(), 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  for (std::thread& t : clients) t.join();
+  EXPECT_LT(seconds, 2.0);
 }
 
 // A copy started by cron, su or ssh has no runtime folder of the session,

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "tests/ui/ui_fixture.h"
@@ -100,6 +101,16 @@ TEST_F(LoopBridgeTest, AnAgentsQuestionWaitsForTheUserWithoutFreezingTheWindow) 
   second.join();
   EXPECT_EQ(answer, IDNO);
   EXPECT_EQ(host.Show("After close", MB_YESNO), IDNO);
+}
+
+TEST_F(LoopBridgeTest, MarkupFromAServerIsShownAsWrittenNeverRendered) {
+  // An update description that would rewrite the whole question as rich text.
+  const std::string text =
+      "Version 9.0.0.0 of Vornic is available.\r\n\r\n<h1>Security fix</h1><a "
+      "href=\"https://evil.example/\">click</a><img src=\"x\">";
+  std::unique_ptr<QMessageBox> box(QtMessageBoxHost::MakeBox(text, MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(box->textFormat(), Qt::PlainText);
+  EXPECT_TRUE(box->text().contains(QStringLiteral("<h1>Security fix</h1><a href=")));
 }
 
 }  // namespace
