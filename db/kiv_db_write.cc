@@ -72,7 +72,9 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
   std::string key = platform::PathKey(path);
-  if (state.index.count(key)) {
+  DBEntry indexed;
+  bool checked = false;
+  if (FindIndexed(key, &indexed, &checked) != 0) {
     DbLogDetail(LEVEL_WARNING, path,
                 "Warning: not adding duplicate entry, attempted to add already existing DB "
                 "entry for");
@@ -106,7 +108,7 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
     return FALSE;
   }
   kivdb::NoteWrite(pos, entry);
-  state.index[key] = static_cast<std::uint32_t>(pos);
+  kivdb::IndexRecord(key, static_cast<std::uint32_t>(pos));
   if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry->kiv_id != 0) ++state.kiv_id_count;
   state.last_add_time = state.Now();
@@ -173,17 +175,18 @@ BOOL KivDB::AddEntry(const platform::FileInfo& info) {
 }
 
 std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation) {
-  auto& state = State();
-  auto it = state.index.find(platform::PathKey(path));
-  if (it == state.index.end()) {
+  DBEntry record;
+  bool checked = false;
+  const std::uint32_t pos = FindIndexed(path, &record, &checked);
+  if (pos == 0) {
     DbLogDetail(LEVEL_ERROR, path, "%s: file not found in db", operation);
     return 0;
   }
-  if (!kivdb::CheckBoundary(it->second)) {
+  if (!kivdb::CheckBoundary(pos)) {
     DbLog(LEVEL_CRITICAL, "%s: possible DB corruption", operation);
     return 0;
   }
-  return it->second;
+  return pos;
 }
 
 BOOL KivDB::WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
@@ -294,12 +297,13 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
-  auto it = state.index.find(platform::PathKey(path));
-  if (it == state.index.end()) {
+  DBEntry indexed;
+  bool checked = false;
+  const std::uint32_t pos = FindIndexed(path, &indexed, &checked);
+  if (pos == 0) {
     DbLogDetail(LEVEL_INFO, path, "DeleteEntry: file not found in db");
     return TRUE;
   }
-  std::uint32_t pos = it->second;
   if (!kivdb::CheckBoundary(pos)) {
     DbLog(LEVEL_CRITICAL, "DeleteEntry: possible DB corruption");
     return FALSE;
@@ -320,7 +324,7 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   }
   kivdb::NoteWrite(pos, &empty);
   UpdateCounters(old_entry, empty);
-  state.index.erase(it);
+  kivdb::UnindexRecord(platform::PathKey(path), pos);
   if (pos + kDbRecordSize == state.length && file_.Truncate(pos)) {
     state.length = pos;
   } else {
