@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libchromaprint-dev
   qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libsystemd-dev
   xvfb xauth ffmpeg python3 dbus-daemon openssl trayer xdotool x11-utils
-  libgtest-dev libgmock-dev libbenchmark-dev clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev libchromaprint-tools clang-format
   lintian desktop-file-utils appstream
 )
 
