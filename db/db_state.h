@@ -28,8 +28,10 @@ namespace kivdb {
 // What the engine keeps of each slot of the file, in file order.
 struct SlotInfo {
   std::uint32_t flags = 0;  // the record's DBFLAG_*
-  // The folder of the record the index holds at this slot.
+  // The folder of the record the index holds at this slot, and the check
+  // half of its path's hash (PathIndex::Check).
   std::uint32_t folder = FolderTable::kNone;
+  std::uint32_t check = 0;
   // False after a failed write: the record is then read whenever a pass
   // asks about it.
   bool known = false;

@@ -100,7 +100,9 @@ void DropFolder(std::uint32_t pos) {
 }
 
 void IndexRecord(std::string_view path, std::uint32_t pos) {
-  State().index.Insert(PathIndex::Hash(path), pos);
+  const std::uint64_t wide = PathIndex::Wide(path);
+  State().index.Insert(static_cast<std::uint32_t>(wide), pos);
+  Slot(pos).check = PathIndex::Check(wide);
   KeepFolder(path, pos);
 }
 
@@ -300,9 +302,16 @@ std::uint32_t KivDB::LookupEntry(const std::string& path) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady() || path.empty()) return 0;
-  DBEntry record;
-  bool checked = false;
-  const std::uint32_t pos = FindIndexed(path, &record, &checked);
+  // No read: a position is taken when its slot's check matches too, so two
+  // paths are mistaken only when all 64 bits of their hashes agree. Reads
+  // and writes check the path on the record.
+  const std::uint64_t wide = kivdb::PathIndex::Wide(platform::PathKey(path));
+  const std::uint32_t check = kivdb::PathIndex::Check(wide);
+  const std::uint32_t pos =
+      state.index.Find(static_cast<std::uint32_t>(wide), [&](std::uint32_t at) {
+        const std::size_t slot = kivdb::SlotOf(at);
+        return slot >= state.slots.size() || state.slots[slot].check == check;
+      });
   if (pos == 0) return 0;
   if (!kivdb::CheckBoundary(pos)) {
     DbLog(LEVEL_CRITICAL, "LookupEntry: index came up with insane position (offset %u)", pos);

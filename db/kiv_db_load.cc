@@ -178,7 +178,9 @@ BOOL KivDB::LoadIndex() {
       if (entry->flags & DBFLAG_VALID) {
         LoadedPath(*entry, &path);
         const std::string key = platform::PathKey(path);
-        indexed.push_back({kivdb::PathIndex::Hash(key), pos});
+        const std::uint64_t wide = kivdb::PathIndex::Wide(key);
+        indexed.push_back({static_cast<std::uint32_t>(wide), pos});
+        state.slots[kivdb::SlotOf(pos)].check = kivdb::PathIndex::Check(wide);
         kivdb::KeepFolder(key, pos);
         ++valid;
         if (entry->flags & DBFLAG_IDENTIFIED) ++identified;

@@ -17,10 +17,7 @@ std::size_t PathIndex::CapacityFor(std::size_t count) {
   return capacity;
 }
 
-std::uint32_t PathIndex::Hash(std::string_view path) {
-  const std::uint64_t h = std::hash<std::string_view>()(path);
-  return static_cast<std::uint32_t>(h ^ (h >> 32));
-}
+std::uint64_t PathIndex::Wide(std::string_view path) { return std::hash<std::string_view>()(path); }
 
 void PathIndex::Clear() {
   std::vector<Entry>().swap(slots_);

@@ -24,7 +24,13 @@ class PathIndex {
   };
 
   // The hash a path is stored under.
-  static std::uint32_t Hash(std::string_view path);
+  static std::uint32_t Hash(std::string_view path) {
+    return static_cast<std::uint32_t>(Wide(path));
+  }
+  // A 64-bit hash of the path: its low half is Hash(path), its high half
+  // a check the caller may keep to tell paths of one Hash apart.
+  static std::uint64_t Wide(std::string_view path);
+  static std::uint32_t Check(std::uint64_t wide) { return static_cast<std::uint32_t>(wide >> 32); }
 
   std::size_t size() const { return size_; }
   void Clear();
