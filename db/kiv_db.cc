@@ -477,7 +477,7 @@ BOOL KivDB::GetEntriesIn(const FolderTest& wanted, PositionedEntries* found) {
     std::size_t got = 0;
     if (!kivdb::CheckBoundary(pos) || !ReadRecord(pos, &entry, &got) || !ValidEntry(&entry) ||
         !(entry.flags & DBFLAG_VALID)) {
-      DbLog(LEVEL_ERROR, "GetEntriesWhere: unable to read the record at offset %u", pos);
+      DbLog(LEVEL_ERROR, "GetEntriesIn: unable to read the record at offset %u", pos);
       all = FALSE;
       continue;
     }

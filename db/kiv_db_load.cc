@@ -1,6 +1,5 @@
 // KivDB: start-up (Initialise, LoadIndex, the repair) and Shutdown.
 #include <algorithm>
-#include <cstring>
 
 #include "app/format.h"
 #include "app/reg_settings.h"
@@ -86,7 +85,7 @@ bool KivDB::SamePath(std::uint32_t earlier, std::uint32_t later) {
   DBEntry b;
   std::size_t got = 0;
   return ReadRecord(earlier, &a, &got) && ReadRecord(later, &b, &got) &&
-         std::memcmp(a.path, b.path, sizeof a.path) == 0;
+         platform::PathKey(EntryPath(a)) == platform::PathKey(EntryPath(b));
 }
 
 BOOL KivDB::Initialise(platform::Clock& clock) {
