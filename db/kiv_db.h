@@ -192,8 +192,10 @@ class KivDB {
   BOOL WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
                  const std::string& path);
   // Position of the indexed record of `path`, 0 when none (logged with
-  // `operation`). Called with the lock held.
-  std::uint32_t FindForWrite(const std::string& path, const char* operation);
+  // `operation`), as FindIndexed finds it (`*record`, `*checked`). Called
+  // with the lock held.
+  std::uint32_t FindForWrite(const std::string& path, const char* operation, DBEntry* record,
+                             bool* checked);
   // Position of the record of `path` in the index, 0 when none, with the
   // lock held. The index keeps hashes, so the path is checked on the record
   // (read into `*record`; `*checked` tells whether that read gave a whole,

@@ -174,10 +174,9 @@ BOOL KivDB::AddEntry(const platform::FileInfo& info) {
   return AddEntry(&entry);
 }
 
-std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation) {
-  DBEntry record;
-  bool checked = false;
-  const std::uint32_t pos = FindIndexed(path, &record, &checked);
+std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation, DBEntry* record,
+                                  bool* checked) {
+  const std::uint32_t pos = FindIndexed(path, record, checked);
   if (pos == 0) {
     DbLogDetail(LEVEL_ERROR, path, "%s: file not found in db", operation);
     return 0;
@@ -223,11 +222,12 @@ BOOL KivDB::UpdateEntry(DBEntry* entry, BOOL touch) {
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
   std::string path = EntryPath(*entry);
-  std::uint32_t pos = FindForWrite(path, "UpdateEntry");
-  if (pos == 0) return FALSE;
   DBEntry old_entry;
+  bool checked = false;
+  std::uint32_t pos = FindForWrite(path, "UpdateEntry", &old_entry, &checked);
+  if (pos == 0) return FALSE;
   std::size_t got = 0;
-  if (!ReadRecord(pos, &old_entry, &got)) {
+  if (!checked && !ReadRecord(pos, &old_entry, &got)) {
     DbLogDetail(LEVEL_CRITICAL, path, "UpdateEntry: Seek failed to move to offset %u", pos);
     return FALSE;
   }
@@ -239,11 +239,12 @@ BOOL KivDB::ModifyEntry(const std::string& path, const EntryChange& change, BOOL
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
-  std::uint32_t pos = FindForWrite(path, "ModifyEntry");
-  if (pos == 0) return FALSE;
   DBEntry old_entry;
+  bool checked = false;
+  std::uint32_t pos = FindForWrite(path, "ModifyEntry", &old_entry, &checked);
+  if (pos == 0) return FALSE;
   std::size_t got = 0;
-  if (!ReadRecord(pos, &old_entry, &got) || !ValidEntry(&old_entry)) {
+  if (!checked && (!ReadRecord(pos, &old_entry, &got) || !ValidEntry(&old_entry))) {
     DbLogDetail(LEVEL_CRITICAL, path, "ModifyEntry: unable to read the record at offset %u", pos);
     return FALSE;
   }
@@ -297,9 +298,9 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
-  DBEntry indexed;
+  DBEntry old_entry;
   bool checked = false;
-  const std::uint32_t pos = FindIndexed(path, &indexed, &checked);
+  const std::uint32_t pos = FindIndexed(path, &old_entry, &checked);
   if (pos == 0) {
     DbLogDetail(LEVEL_INFO, path, "DeleteEntry: file not found in db");
     return TRUE;
@@ -310,9 +311,8 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   }
   std::int64_t now = state.Now();
   DBEntry empty = MakeFreshEntry(now);
-  DBEntry old_entry;
   std::size_t got = 0;
-  if (!ReadRecord(pos, &old_entry, &got)) {
+  if (!checked && !ReadRecord(pos, &old_entry, &got)) {
     DbLogDetail(LEVEL_CRITICAL, path, "DeleteEntry: Seek failed to move to offset %u", pos);
     return FALSE;
   }
