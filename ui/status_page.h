@@ -18,6 +18,7 @@
 
 #include "app/message_loop.h"
 #include "ui/event_box.h"
+#include "ui/update_offer.h"
 
 class CStatusPage : public QWidget {
   Q_OBJECT
@@ -46,6 +47,8 @@ class CStatusPage : public QWidget {
   int range_high() const { return range_high_; }
   int position() const { return position_; }
   CEventBox* events() { return events_; }
+  // A newer version offered without a notification area (hidden otherwise).
+  CUpdateOffer* update_offer() { return update_offer_; }
 
  private:
   void InitPage();
@@ -60,6 +63,7 @@ class CStatusPage : public QWidget {
   QLabel* found_;
   QLabel* kivified_;
   CEventBox* events_;
+  CUpdateOffer* update_offer_;
 
   long long current_job_ = -100;
   int range_low_ = 1;
