@@ -89,9 +89,10 @@ void IndexScope::Merge(const IndexScope& other) {
   for (const auto& [folder, depth] : other.folders_) Add(folder, depth);
 }
 
-bool IndexScope::Covers(std::string_view path) const {
+bool IndexScope::Covers(std::string_view path) const { return CoversFilesIn(ParentOf(path)); }
+
+bool IndexScope::CoversFilesIn(std::string_view parent) const {
   if (whole_) return true;
-  std::string_view parent = ParentOf(path);
   if (parent.empty()) return false;
   auto it = folders_.find(parent);
   if (it != folders_.end()) return true;

@@ -59,6 +59,8 @@ class IndexScope {
   // folder looked at alone, or anywhere below one looked at whole. Makes no
   // allocation: the indexer asks it for every record of the collection.
   bool Covers(std::string_view path) const;
+  // True when the files directly in `folder` lie in the scope.
+  bool CoversFilesIn(std::string_view folder) const;
 
  private:
   bool whole_ = false;

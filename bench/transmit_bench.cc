@@ -8,9 +8,15 @@
 // process); and, as the baseline of the same run, the server's own time per
 // IndexBatch call (arrival to last byte of its answer, from its record)
 // against the client's wall time per call.
+//
+// BM_TransmitNothingToSend: the job over 250,000 records (VORNIC_BENCH_RECORDS
+// for another number) that are all reported, with no play waiting: the
+// job's CPU time, which the record summaries keep from growing with the
+// database (the passes read no record).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -102,6 +108,27 @@ class BenchRoad {
   kiv_devserver::DevServer& server() { return *server_; }
 
   std::string Path(int i) const { return music_ + "/" + std::to_string(i) + ".mp3"; }
+
+  // A database of `count` records that the server knows, nothing waiting.
+  bool ReportedDatabase(int count) {
+    KivDB::Shutdown();
+    std::error_code ec;
+    fs::remove(platform::DataDir() + "/kivclient.db", ec);
+    if (!KivDB::Initialise()) return false;
+    KivDB db;
+    for (int i = 0; i < count; ++i) {
+      DBEntry entry = MakeFreshEntry(1700000000);
+      SetEntryPath(entry, Path(i));
+      SetEntryText(entry.file_type, "mp3");
+      SetEntryText(entry.title, "Bench Song " + std::to_string(i));
+      entry.file_size = kDbMinFileSize;
+      entry.flags = DBFLAG_VALID | DBFLAG_REPORTED;
+      entry.kiv_id = 1000000 + static_cast<std::uint64_t>(i);
+      entry.play_count = i % 5;
+      if (!db.AddEntry(&entry)) return false;
+    }
+    return db.Flush() != FALSE;
+  }
 
   // A fresh database of 10,000 records as the indexer leaves them: path,
   // size, file type, no tags but a title of their own (so each record is a
@@ -218,5 +245,39 @@ BENCHMARK(BM_TransmitTenThousandNewRecords)
     ->UseManualTime()
     ->Iterations(3)
     ->Unit(benchmark::kMillisecond);
+
+int NothingToSendRecords() {
+  const char* text = std::getenv("VORNIC_BENCH_RECORDS");
+  const int count = text ? std::atoi(text) : 0;
+  return count > 0 ? count : 250000;
+}
+
+void BM_TransmitNothingToSend(benchmark::State& state) {
+  BenchRoad& road = Road();
+  if (!road.error().empty()) {
+    state.SkipWithError(road.error().c_str());
+    return;
+  }
+  const int records = NothingToSendRecords();
+  if (!road.ReportedDatabase(records)) {
+    state.SkipWithError("cannot build the database");
+    return;
+  }
+  CTagReaderRef tag_reader;
+  AuthState = 0;
+  OnlineState = 1;
+  double cpu_total = 0;
+  for (auto _ : state) {
+    AgentTransmit::ResetProcessState();
+    const double cpu0 = ProcessCpuSeconds();
+    AgentTransmit agent(AgentContext{AGENT_SERVER, nullptr, &platform::SystemClock(), {}});
+    if (agent.Run() != 1) state.SkipWithError("the job failed");
+    cpu_total += ProcessCpuSeconds() - cpu0;
+  }
+  state.counters["records"] = records;
+  state.counters["job_cpu_ms"] = cpu_total * 1000 / static_cast<double>(state.iterations());
+  KivDB::Shutdown();
+}
+BENCHMARK(BM_TransmitNothingToSend)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

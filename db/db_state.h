@@ -12,16 +12,32 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "db/db_events.h"
 #include "db/db_format.h"
+#include "db/folder_table.h"
 #include "db/kiv_db.h"
+#include "db/path_index.h"
 #include "platform/clock.h"
 #include "platform/file_lock.h"
 
 namespace kivdb {
+
+// What the engine keeps of each slot of the file, in file order.
+struct SlotInfo {
+  std::uint32_t flags = 0;  // the record's DBFLAG_*
+  // The folder of the record the index holds at this slot, and the check
+  // half of its path's hash (PathIndex::Check).
+  std::uint32_t folder = FolderTable::kNone;
+  std::uint32_t check = 0;
+  // False after a failed write: the record is then read whenever a pass
+  // asks about it.
+  bool known = false;
+  bool has_kiv_id = false;
+  bool played = false;
+};
 
 struct DbState {
   std::recursive_mutex lock;
@@ -35,17 +51,17 @@ struct DbState {
   // copy, a DBPath shared by two data folders) must never write it too.
   platform::FileLock file_lock;
   DBHeader header = MakeDBHeader();
-  std::unordered_map<std::string, std::uint32_t> index;
+  // Path hash -> position of every valid record; the folders they are in.
+  PathIndex index;
+  FolderTable folders;
   std::deque<std::uint32_t> free_list;  // oldest freed slot first
   // Length of the file as the engine's own writes left it.
   std::uint64_t length = 0;
   // Bumped by every write of a record, so that a handle's read-ahead
   // (GetNextEntry) knows when what it holds may be stale.
   std::uint64_t generation = 0;
-  // The summary of each slot's record, in file order, as loaded and as the
-  // engine's own writes left it; a slot whose write failed is unknown
-  // (nullopt) and is read whenever it is asked about.
-  std::vector<std::optional<RecordSummary>> summaries;
+  // Each slot's record as loaded and as the engine's own writes left it.
+  std::vector<SlotInfo> slots;
   // The header image holds adds not yet written to the file, and when (real
   // milliseconds) it was last written. A burst of adds writes it about once
   // a second and once more at Flush or close; a file left with an old
@@ -88,7 +104,23 @@ struct DbState {
 DbState& State();
 
 RecordSummary Summarise(const DBEntry& entry);
+// The summary kept of slot `slot`; nullopt when it is not known.
+std::optional<RecordSummary> KeptSummary(std::size_t slot);
+std::size_t SlotOf(std::uint64_t pos);
 
+// Enters the valid record of `path` at `pos` into the index, and takes it
+// out again (with the lock held).
+void IndexRecord(std::string_view path, std::uint32_t pos);
+void UnindexRecord(std::string_view path, std::uint32_t pos);
+// The folder part of those: counts the record at `pos` in the folder of
+// `path`, and out of its folder.
+void KeepFolder(std::string_view path, std::uint32_t pos);
+void DropFolder(std::uint32_t pos);
+// Empties the index, the folders, the free list and the slots.
+void ClearIndex();
+
+// Keeps the summary of the record at `pos` as read by the load.
+void NoteLoaded(std::uint64_t pos, const DBEntry& entry);
 // After a write of the record at `pos` (with the lock held): bumps the
 // write generation and keeps the slot's summary; `written` is the record
 // now on disk, null when the write failed and left the slot unknown.

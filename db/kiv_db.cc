@@ -49,19 +49,74 @@ bool CheckBoundary(std::uint64_t pos) {
 }
 
 RecordSummary Summarise(const DBEntry& entry) {
-  return RecordSummary{entry.flags, entry.kiv_id, entry.play_count};
+  return RecordSummary{entry.flags, entry.kiv_id != 0, entry.play_count != 0};
+}
+
+std::size_t SlotOf(std::uint64_t pos) { return (pos - kDbHeaderSize) / kDbRecordSize; }
+
+std::optional<RecordSummary> KeptSummary(std::size_t slot) {
+  const DbState& state = State();
+  if (slot >= state.slots.size() || !state.slots[slot].known) return std::nullopt;
+  const SlotInfo& info = state.slots[slot];
+  return RecordSummary{info.flags, info.has_kiv_id, info.played};
+}
+
+namespace {
+
+SlotInfo& Slot(std::uint64_t pos) {
+  DbState& state = State();
+  const std::size_t slot = SlotOf(pos);
+  if (slot >= state.slots.size()) state.slots.resize(slot + 1);
+  return state.slots[slot];
+}
+
+}  // namespace
+
+void NoteLoaded(std::uint64_t pos, const DBEntry& entry) {
+  SlotInfo& info = Slot(pos);
+  info.known = true;
+  info.flags = entry.flags;
+  info.has_kiv_id = entry.kiv_id != 0;
+  info.played = entry.play_count != 0;
 }
 
 void NoteWrite(std::uint64_t pos, const DBEntry* written) {
-  DbState& state = State();
-  ++state.generation;
+  ++State().generation;
   if (pos < kDbHeaderSize) return;
-  const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
-  if (slot >= state.summaries.size()) state.summaries.resize(slot + 1);
   if (written)
-    state.summaries[slot] = Summarise(*written);
+    NoteLoaded(pos, *written);
   else
-    state.summaries[slot].reset();
+    Slot(pos).known = false;
+}
+
+void KeepFolder(std::string_view path, std::uint32_t pos) {
+  Slot(pos).folder = State().folders.Acquire(FolderTable::FolderOf(path));
+}
+
+void DropFolder(std::uint32_t pos) {
+  SlotInfo& info = Slot(pos);
+  State().folders.Release(info.folder);
+  info.folder = FolderTable::kNone;
+}
+
+void IndexRecord(std::string_view path, std::uint32_t pos) {
+  const std::uint64_t wide = PathIndex::Wide(path);
+  State().index.Insert(static_cast<std::uint32_t>(wide), pos);
+  Slot(pos).check = PathIndex::Check(wide);
+  KeepFolder(path, pos);
+}
+
+void UnindexRecord(std::string_view path, std::uint32_t pos) {
+  State().index.Erase(PathIndex::Hash(path), pos);
+  DropFolder(pos);
+}
+
+void ClearIndex() {
+  DbState& state = State();
+  state.index.Clear();
+  state.folders.Clear();
+  state.free_list.clear();
+  std::vector<SlotInfo>().swap(state.slots);
 }
 
 bool NoteWriteFailure(int err, bool grows) {
@@ -258,18 +313,41 @@ bool KivDB::FillAhead(std::uint32_t pos, std::size_t max, std::size_t* got) {
   return read;
 }
 
+std::uint32_t KivDB::FindIndexed(const std::string& path, DBEntry* record, bool* checked) {
+  *checked = false;
+  const std::string key = platform::PathKey(path);
+  return State().index.Find(kivdb::PathIndex::Hash(key), [&](std::uint32_t pos) {
+    std::size_t got = 0;
+    // A position outside the file is the caller's to report.
+    if (!IsRecordBoundary(pos, State().length) || !ReadRecord(pos, record, &got) ||
+        !ValidEntry(record))
+      return true;
+    if (platform::PathKey(EntryPath(*record)) != key) return false;
+    *checked = true;
+    return true;
+  });
+}
+
 std::uint32_t KivDB::LookupEntry(const std::string& path) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady() || path.empty()) return 0;
-  auto it = state.index.find(platform::PathKey(path));
-  if (it == state.index.end()) return 0;
-  if (!kivdb::CheckBoundary(it->second)) {
-    DbLog(LEVEL_CRITICAL, "LookupEntry: index came up with insane position (offset %u)",
-          it->second);
+  // No read: a position is taken when its slot's check matches too, so two
+  // paths are mistaken only when all 64 bits of their hashes agree. Reads
+  // and writes check the path on the record.
+  const std::uint64_t wide = kivdb::PathIndex::Wide(platform::PathKey(path));
+  const std::uint32_t check = kivdb::PathIndex::Check(wide);
+  const std::uint32_t pos =
+      state.index.Find(static_cast<std::uint32_t>(wide), [&](std::uint32_t at) {
+        const std::size_t slot = kivdb::SlotOf(at);
+        return slot >= state.slots.size() || state.slots[slot].check == check;
+      });
+  if (pos == 0) return 0;
+  if (!kivdb::CheckBoundary(pos)) {
+    DbLog(LEVEL_CRITICAL, "LookupEntry: index came up with insane position (offset %u)", pos);
     return 0;
   }
-  return it->second;
+  return pos;
 }
 
 BOOL KivDB::GetEntry(const std::string& path, DBEntry* entry) {
@@ -277,13 +355,18 @@ BOOL KivDB::GetEntry(const std::string& path, DBEntry* entry) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
-  std::uint32_t pos = LookupEntry(path);
+  bool checked = false;
+  std::uint32_t pos = FindIndexed(path, entry, &checked);
   if (pos == 0) {
     DbLogDetail(LEVEL_INFO, path, "GetEntry: Entry not found in local db for file");
     return FALSE;
   }
+  if (!kivdb::CheckBoundary(pos)) {
+    DbLog(LEVEL_CRITICAL, "LookupEntry: index came up with insane position (offset %u)", pos);
+    return FALSE;
+  }
   std::size_t got = 0;
-  if (!ReadRecord(pos, entry, &got)) {
+  if (!checked && !ReadRecord(pos, entry, &got)) {
     DbLog(LEVEL_ERROR, "Error while reading %s for filename %s System Error=%d, bytes read=%d",
           state.path.c_str(), path.c_str(), file_.last_errno(), static_cast<int>(got));
     return FALSE;
@@ -352,9 +435,7 @@ std::uint32_t KivDB::GetNextEntry(DBEntry* entry, const SummaryTest& worth_readi
   // slot without a known summary is read. The record found is read as the
   // plain pass reads it, with its checks and its read-ahead.
   while (cursor_ < state.length && IsRecordBoundary(cursor_, state.length)) {
-    const std::size_t slot = (cursor_ - kDbHeaderSize) / kDbRecordSize;
-    if (slot >= state.summaries.size()) break;
-    const std::optional<RecordSummary>& summary = state.summaries[slot];
+    const std::optional<RecordSummary> summary = kivdb::KeptSummary(kivdb::SlotOf(cursor_));
     if (!summary || ((summary->flags & DBFLAG_VALID) && worth_reading(*summary))) break;
     cursor_ += kDbRecordSize;
   }
@@ -369,8 +450,7 @@ DWORD KivDB::CountWhere(const SummaryTest& test, const std::vector<std::uint32_t
   std::size_t slot = 0;
   for (std::uint64_t pos = kDbHeaderSize; pos + kDbRecordSize <= state.length;
        pos += kDbRecordSize, ++slot) {
-    std::optional<RecordSummary> summary;
-    if (slot < state.summaries.size()) summary = state.summaries[slot];
+    std::optional<RecordSummary> summary = kivdb::KeptSummary(slot);
     if (!summary) {
       DBEntry record;
       std::size_t got = 0;
@@ -410,21 +490,24 @@ std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, Position
   return 0;
 }
 
-BOOL KivDB::GetEntriesWhere(const PathTest& wanted, PositionedEntries* found) {
+BOOL KivDB::GetEntriesIn(const FolderTest& wanted, PositionedEntries* found) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
+  const std::vector<bool> chosen = state.folders.Select(wanted);
   std::vector<std::uint32_t> positions;
-  for (const auto& [key, pos] : state.index)
-    if (wanted(key)) positions.push_back(pos);
-  std::sort(positions.begin(), positions.end());
+  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
+    const std::uint32_t folder = state.slots[slot].folder;
+    if (folder < chosen.size() && chosen[folder])
+      positions.push_back(static_cast<std::uint32_t>(kDbHeaderSize + slot * kDbRecordSize));
+  }
   BOOL all = TRUE;
   for (std::uint32_t pos : positions) {
     DBEntry entry;
     std::size_t got = 0;
     if (!kivdb::CheckBoundary(pos) || !ReadRecord(pos, &entry, &got) || !ValidEntry(&entry) ||
         !(entry.flags & DBFLAG_VALID)) {
-      DbLog(LEVEL_ERROR, "GetEntriesWhere: unable to read the record at offset %u", pos);
+      DbLog(LEVEL_ERROR, "GetEntriesIn: unable to read the record at offset %u", pos);
       all = FALSE;
       continue;
     }

@@ -36,8 +36,8 @@
 // only the records whose summary passes it, instead of every record.
 struct RecordSummary {
   std::uint32_t flags = 0;  // DBFLAG_*; without DBFLAG_VALID an empty slot
-  std::uint64_t kiv_id = 0;
-  std::int32_t play_count = 0;
+  bool has_kiv_id = false;  // the kiv id is not 0
+  bool played = false;      // the play count is not 0
 };
 
 class KivDB {
@@ -112,12 +112,15 @@ class KivDB {
   // damaged (both logged as GetNextEntry logs them).
   using PositionedEntries = std::vector<std::pair<std::uint32_t, DBEntry>>;
   std::uint32_t GetEntryBlock(std::uint32_t from, std::size_t max, PositionedEntries* found);
-  // The positions and records of every record whose path `wanted` accepts,
-  // in file order. Asks the index, so only those records are read; `wanted`
-  // runs under the database lock and must be quick. FALSE when the database
-  // is not ready or a record could not be read (the others are returned).
-  using PathTest = std::function<bool(std::string_view path)>;
-  BOOL GetEntriesWhere(const PathTest& wanted, PositionedEntries* found);
+  // The positions and records of every record directly inside a folder
+  // that `wanted` accepts, in file order. `wanted` is asked once about
+  // each folder that holds records (a record's path up to its last '/',
+  // "/" for a file at the root) and runs under the database lock, so it
+  // must be quick; only the chosen records are read. FALSE when the
+  // database is not ready or a record could not be read (the others are
+  // returned).
+  using FolderTest = std::function<bool(std::string_view folder)>;
+  BOOL GetEntriesIn(const FolderTest& wanted, PositionedEntries* found);
 
   // Adds a record (DBFLAG_VALID is set in `entry`); reuses the oldest free
   // slot before growing the file. Refuses duplicates and files below
@@ -184,14 +187,24 @@ class KivDB {
   // read; `*got` is the bytes read. False on a read error.
   bool FillAhead(std::uint32_t pos, std::size_t max, std::size_t* got);
   BOOL LoadIndex();
+  // True when the records at the two positions hold the same path.
+  bool SamePath(std::uint32_t earlier, std::uint32_t later);
   BOOL Repair();
   // Writes `entry` over `old_entry` at `pos` and keeps the counts true.
   // Called with the lock held; `path` is for the log.
   BOOL WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
                  const std::string& path);
   // Position of the indexed record of `path`, 0 when none (logged with
-  // `operation`). Called with the lock held.
-  std::uint32_t FindForWrite(const std::string& path, const char* operation);
+  // `operation`), as FindIndexed finds it (`*record`, `*checked`). Called
+  // with the lock held.
+  std::uint32_t FindForWrite(const std::string& path, const char* operation, DBEntry* record,
+                             bool* checked);
+  // Position of the record of `path` in the index, 0 when none, with the
+  // lock held. The index keeps hashes, so the path is checked on the record
+  // (read into `*record`; `*checked` tells whether that read gave a whole,
+  // valid record of the path). A record that cannot be read is taken on the
+  // index's word and left to the caller's own read to report.
+  std::uint32_t FindIndexed(const std::string& path, DBEntry* record, bool* checked);
   // Counter update from the record on disk to the one replacing it.
   void UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry);
 

@@ -62,7 +62,31 @@ bool LockDatabaseFile(kivdb::DbState& state) {
   }
 }
 
+// EntryPath(entry) into `*out`, without a conversion for the usual paths
+// that are ASCII alone.
+void LoadedPath(const DBEntry& entry, std::string* out) {
+  char ascii[kDbPathUnits];
+  std::size_t n = 0;
+  char16_t high = 0;
+  for (; n < kDbPathUnits && entry.path[n] != 0; ++n) {
+    high |= entry.path[n];
+    ascii[n] = static_cast<char>(entry.path[n]);
+  }
+  if (high < 0x80)
+    out->assign(ascii, n);
+  else
+    *out = EntryPath(entry);
+}
+
 }  // namespace
+
+bool KivDB::SamePath(std::uint32_t earlier, std::uint32_t later) {
+  DBEntry a;
+  DBEntry b;
+  std::size_t got = 0;
+  return ReadRecord(earlier, &a, &got) && ReadRecord(later, &b, &got) &&
+         platform::PathKey(EntryPath(a)) == platform::PathKey(EntryPath(b));
+}
 
 BOOL KivDB::Initialise(platform::Clock& clock) {
   BOOL ok = InitialiseLocked(clock);
@@ -94,8 +118,7 @@ BOOL KivDB::InitialiseLocked(platform::Clock& clock) {
   }
   if (!loaded) {
     DbLog(LEVEL_ERROR, "Unable to load kiv DB index");
-    state.index.clear();
-    state.free_list.clear();
+    kivdb::ClearIndex();
     state.initialised = false;
     state.file_lock.Release();
     return FALSE;
@@ -109,9 +132,7 @@ void KivDB::Shutdown() {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!state.initialised) return;
-  state.index.clear();
-  state.free_list.clear();
-  state.summaries.clear();
+  kivdb::ClearIndex();
   state.initialised = false;
   state.loaded = false;
   state.ready = false;
@@ -125,9 +146,7 @@ BOOL KivDB::LoadIndex() {
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
   for (int repairs = 0;; ++repairs) {
-    state.index.clear();
-    state.free_list.clear();
-    state.summaries.clear();
+    kivdb::ClearIndex();
     state.identified_count = 0;
     state.kiv_id_count = 0;
     DWORD valid = 0;
@@ -139,30 +158,49 @@ BOOL KivDB::LoadIndex() {
       return FALSE;
     }
     state.length = static_cast<std::uint64_t>(length);
-    state.index.reserve(std::min<std::uint64_t>(state.header.valid_count, length / kDbRecordSize));
-    state.summaries.reserve(length / kDbRecordSize);
+    state.slots.reserve(length / kDbRecordSize);
+    std::vector<kivdb::PathIndex::Entry> indexed;
+    indexed.reserve(std::min<std::uint64_t>(state.header.valid_count, length / kDbRecordSize));
+    DWORD identified = 0;
+    DWORD with_kiv_id = 0;
 
     // The whole file must be whole, valid records for the load to stand.
     bool clean = true;
     kivdb::RecordScanner scanner(file_, state.length);
     std::uint32_t pos = 0;
+    std::string path;
     while (const DBEntry* entry = scanner.Next(&pos)) {
       if (!ValidEntry(entry)) {
         DbLog(LEVEL_CRITICAL, "Invalid record found at offset %u", pos);
         clean = false;
         break;
       }
-      state.summaries.push_back(kivdb::Summarise(*entry));
+      kivdb::NoteLoaded(pos, *entry);
       if (entry->flags & DBFLAG_VALID) {
-        state.index[platform::PathKey(EntryPath(*entry))] = pos;
+        LoadedPath(*entry, &path);
+        const std::string key = platform::PathKey(path);
+        const std::uint64_t wide = kivdb::PathIndex::Wide(key);
+        indexed.push_back({static_cast<std::uint32_t>(wide), pos});
+        state.slots[kivdb::SlotOf(pos)].check = kivdb::PathIndex::Check(wide);
+        kivdb::KeepFolder(key, pos);
         ++valid;
-        if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
-        if (entry->kiv_id != 0) ++state.kiv_id_count;
+        if (entry->flags & DBFLAG_IDENTIFIED) ++identified;
+        if (entry->kiv_id != 0) ++with_kiv_id;
       } else {
         state.free_list.push_back(pos);
         ++empty;
       }
     }
+    state.identified_count = identified;
+    state.kiv_id_count = with_kiv_id;
+    // Two records of one path (a file written by something else): the later
+    // one is the path's record, as the index always kept it.
+    std::vector<std::uint32_t> dropped;
+    state.index.Build(
+        indexed,
+        [this](std::uint32_t earlier, std::uint32_t later) { return SamePath(earlier, later); },
+        &dropped);
+    for (std::uint32_t earlier : dropped) kivdb::DropFolder(earlier);
     if (scanner.failed()) {
       DbLog(LEVEL_ERROR, "Failure loading index (recordCount=%d): %s, %i", static_cast<int>(valid),
             state.path.c_str(), scanner.error());

@@ -72,7 +72,9 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
   std::string key = platform::PathKey(path);
-  if (state.index.count(key)) {
+  DBEntry indexed;
+  bool checked = false;
+  if (FindIndexed(key, &indexed, &checked) != 0) {
     DbLogDetail(LEVEL_WARNING, path,
                 "Warning: not adding duplicate entry, attempted to add already existing DB "
                 "entry for");
@@ -108,7 +110,7 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
   }
   kivdb::NoteWrite(pos, entry);
   kivdb::NoteWriteSuccess(!reused);
-  state.index[key] = static_cast<std::uint32_t>(pos);
+  kivdb::IndexRecord(key, static_cast<std::uint32_t>(pos));
   if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry->kiv_id != 0) ++state.kiv_id_count;
   state.last_add_time = state.Now();
@@ -174,18 +176,18 @@ BOOL KivDB::AddEntry(const platform::FileInfo& info) {
   return AddEntry(&entry);
 }
 
-std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation) {
-  auto& state = State();
-  auto it = state.index.find(platform::PathKey(path));
-  if (it == state.index.end()) {
+std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation, DBEntry* record,
+                                  bool* checked) {
+  const std::uint32_t pos = FindIndexed(path, record, checked);
+  if (pos == 0) {
     DbLogDetail(LEVEL_ERROR, path, "%s: file not found in db", operation);
     return 0;
   }
-  if (!kivdb::CheckBoundary(it->second)) {
+  if (!kivdb::CheckBoundary(pos)) {
     DbLog(LEVEL_CRITICAL, "%s: possible DB corruption", operation);
     return 0;
   }
-  return it->second;
+  return pos;
 }
 
 BOOL KivDB::WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry& entry,
@@ -224,11 +226,12 @@ BOOL KivDB::UpdateEntry(DBEntry* entry, BOOL touch) {
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
   std::string path = EntryPath(*entry);
-  std::uint32_t pos = FindForWrite(path, "UpdateEntry");
-  if (pos == 0) return FALSE;
   DBEntry old_entry;
+  bool checked = false;
+  std::uint32_t pos = FindForWrite(path, "UpdateEntry", &old_entry, &checked);
+  if (pos == 0) return FALSE;
   std::size_t got = 0;
-  if (!ReadRecord(pos, &old_entry, &got)) {
+  if (!checked && !ReadRecord(pos, &old_entry, &got)) {
     DbLogDetail(LEVEL_CRITICAL, path, "UpdateEntry: Seek failed to move to offset %u", pos);
     return FALSE;
   }
@@ -240,11 +243,12 @@ BOOL KivDB::ModifyEntry(const std::string& path, const EntryChange& change, BOOL
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
-  std::uint32_t pos = FindForWrite(path, "ModifyEntry");
-  if (pos == 0) return FALSE;
   DBEntry old_entry;
+  bool checked = false;
+  std::uint32_t pos = FindForWrite(path, "ModifyEntry", &old_entry, &checked);
+  if (pos == 0) return FALSE;
   std::size_t got = 0;
-  if (!ReadRecord(pos, &old_entry, &got) || !ValidEntry(&old_entry)) {
+  if (!checked && (!ReadRecord(pos, &old_entry, &got) || !ValidEntry(&old_entry))) {
     DbLogDetail(LEVEL_CRITICAL, path, "ModifyEntry: unable to read the record at offset %u", pos);
     return FALSE;
   }
@@ -298,21 +302,21 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
-  auto it = state.index.find(platform::PathKey(path));
-  if (it == state.index.end()) {
+  DBEntry old_entry;
+  bool checked = false;
+  const std::uint32_t pos = FindIndexed(path, &old_entry, &checked);
+  if (pos == 0) {
     DbLogDetail(LEVEL_INFO, path, "DeleteEntry: file not found in db");
     return TRUE;
   }
-  std::uint32_t pos = it->second;
   if (!kivdb::CheckBoundary(pos)) {
     DbLog(LEVEL_CRITICAL, "DeleteEntry: possible DB corruption");
     return FALSE;
   }
   std::int64_t now = state.Now();
   DBEntry empty = MakeFreshEntry(now);
-  DBEntry old_entry;
   std::size_t got = 0;
-  if (!ReadRecord(pos, &old_entry, &got)) {
+  if (!checked && !ReadRecord(pos, &old_entry, &got)) {
     DbLogDetail(LEVEL_CRITICAL, path, "DeleteEntry: Seek failed to move to offset %u", pos);
     return FALSE;
   }
@@ -326,7 +330,7 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   kivdb::NoteWrite(pos, &empty);
   kivdb::NoteWriteSuccess(false);
   UpdateCounters(old_entry, empty);
-  state.index.erase(it);
+  kivdb::UnindexRecord(platform::PathKey(path), pos);
   if (pos + kDbRecordSize == state.length && file_.Truncate(pos)) {
     state.length = pos;
   } else {

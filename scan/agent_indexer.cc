@@ -123,7 +123,8 @@ bool AgentIndexer::DeletedFilePass() {
   if (!scope_.whole()) {
     // Only the records of the changed folders, found through the index.
     KivDB::PositionedEntries records;
-    db_->GetEntriesWhere([this](std::string_view path) { return scope_.Covers(path); }, &records);
+    db_->GetEntriesIn([this](std::string_view folder) { return scope_.CoversFilesIn(folder); },
+                      &records);
     for (const auto& [pos, entry] : records) {
       if (CheckQuit()) return false;
       CheckRecord(pos, entry, probe);

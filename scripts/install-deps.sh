@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libsystemd-dev
   xvfb xauth ffmpeg python3 dbus-daemon openssl trayer xdotool x11-utils
   qt6-wayland weston at-spi2-core python3-pyatspi python3-dbus python3-gi
-  libgtest-dev libgmock-dev libbenchmark-dev clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev libchromaprint-tools clang-format
   lintian desktop-file-utils appstream locales
   mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   strace python3-mutagen

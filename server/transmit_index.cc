@@ -74,7 +74,7 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
   // skipped as the sending pass would skip it, without reading its tags
   // again.
   const KivDB::SummaryTest may_be_candidate = [played_only](const RecordSummary& s) {
-    return s.kiv_id == 0 && !(s.flags & kNeverSent) && (!played_only || s.play_count != 0);
+    return !s.has_kiv_id && !(s.flags & kNeverSent) && (!played_only || s.played);
   };
   IndexPass pass;
   std::unordered_set<std::string> unsendable;

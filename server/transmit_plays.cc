@@ -33,7 +33,7 @@ constexpr std::uint32_t kRetryDelayMs = static_cast<std::uint32_t>(kPlayRetrySec
 bool AgentTransmit::CollectCopies(KivDB& db, DWORD flag, std::vector<DBEntry>* copies) {
   const std::int64_t now = Now();
   const KivDB::SummaryTest marked = [flag](const RecordSummary& s) {
-    return s.kiv_id != 0 && (s.flags & flag) != 0;
+    return s.has_kiv_id && (s.flags & flag) != 0;
   };
   DBEntry entry;
   for (std::uint32_t pos = db.GetFirstEntry(&entry, marked); pos != 0;

@@ -1,0 +1,106 @@
+// The index keeps hashes of paths and the folders of the records, not the
+// paths: the records of chosen folders, and a file holding one path twice.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "db/kiv_db.h"
+#include "tests/db/db_test_util.h"
+
+namespace {
+
+using db_test::MakeEntry;
+using db_test::ReadBytes;
+using db_test::ReadHeader;
+using db_test::WriteBytes;
+
+class KivDbIndexTest : public db_test::DbTestBase {
+ protected:
+  std::vector<std::string> PathsIn(KivDB& db, const std::vector<std::string>& chosen,
+                                   std::vector<std::string>* asked = nullptr) {
+    KivDB::PositionedEntries found;
+    EXPECT_TRUE(db.GetEntriesIn(
+        [&](std::string_view folder) {
+          if (asked) asked->emplace_back(folder);
+          for (const std::string& c : chosen)
+            if (folder == c) return true;
+          return false;
+        },
+        &found));
+    std::vector<std::string> paths;
+    for (const auto& [pos, entry] : found) {
+      EXPECT_EQ(db.LookupEntry(EntryPath(entry)), pos);
+      paths.push_back(EntryPath(entry));
+    }
+    return paths;
+  }
+};
+
+TEST_F(KivDbIndexTest, TheRecordsOfChosenFoldersFollowAddsDeletesAndARestart) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  {
+    KivDB db;
+    for (const char* path : {"/m/a/1.mp3", "/m/a/b/2.mp3", "/m/c/3.mp3", "/m/a/4.mp3", "/5.mp3"}) {
+      DBEntry entry = MakeEntry(path);
+      ASSERT_TRUE(db.AddEntry(&entry));
+    }
+    std::vector<std::string> asked;
+    EXPECT_EQ(PathsIn(db, {"/m/a", "/"}, &asked),
+              (std::vector<std::string>{"/m/a/1.mp3", "/m/a/4.mp3", "/5.mp3"}));
+    EXPECT_EQ(asked.size(), 4u);  // each folder once
+    ASSERT_TRUE(db.DeleteEntry("/m/a/1.mp3"));
+    ASSERT_TRUE(db.DeleteEntry("/m/c/3.mp3"));
+    asked.clear();
+    EXPECT_EQ(PathsIn(db, {"/m/a", "/m/c"}, &asked), std::vector<std::string>{"/m/a/4.mp3"});
+    EXPECT_EQ(asked.size(), 3u);  // /m/c went with its record
+    // A new record takes the freed slot and joins its folder.
+    DBEntry entry = MakeEntry("/m/c/6.mp3");
+    ASSERT_TRUE(db.AddEntry(&entry));
+    EXPECT_EQ(PathsIn(db, {"/m/c"}), std::vector<std::string>{"/m/c/6.mp3"});
+  }
+  ASSERT_TRUE(Reinitialise());
+  KivDB db;
+  EXPECT_EQ(PathsIn(db, {"/m/a", "/m/a/b", "/m/c"}),
+            (std::vector<std::string>{"/m/c/6.mp3", "/m/a/b/2.mp3", "/m/a/4.mp3"}));
+  EXPECT_EQ(db.LookupEntry("/m/a/1.mp3"), 0u);
+  EXPECT_EQ(db.LookupEntry("/m/a/4"), 0u);
+}
+
+// Written by something else: two valid records of one path. The later one
+// is the path's record, and deleting it leaves the earlier one unindexed,
+// as the file's own order decides.
+TEST_F(KivDbIndexTest, OfTwoRecordsOfOnePathTheLaterOneIsTheRecord) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  {
+    KivDB db;
+    for (const char* path : {"/m/x.mp3", "/m/y.mp3", "/m/z.mp3"}) {
+      DBEntry entry = MakeEntry(path, kDbMinFileSize, path[3]);
+      ASSERT_TRUE(db.AddEntry(&entry));
+    }
+  }
+  KivDB::Shutdown();
+  // Record 2 (/m/z.mp3) becomes a second /m/x.mp3 with a title of its own.
+  std::string bytes = ReadBytes(DbPath());
+  DBEntry second = MakeEntry("/m/x.mp3", kDbMinFileSize, 99);
+  second.flags = DBFLAG_VALID;
+  const std::size_t at = kDbHeaderSize + 2 * kDbRecordSize;
+  std::memcpy(bytes.data() + at, &second, sizeof second);
+  WriteBytes(DbPath(), bytes);
+
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  KivDB db;
+  EXPECT_EQ(KivDB::ValidCount(), 3u);
+  EXPECT_EQ(db.LookupEntry("/m/x.mp3"), at);
+  DBEntry entry;
+  ASSERT_TRUE(db.GetEntry("/m/x.mp3", &entry));
+  EXPECT_EQ(EntryText(entry.title), "Title 99");
+  EXPECT_EQ(db.LookupEntry("/m/z.mp3"), 0u);
+  ASSERT_TRUE(db.DeleteEntry("/m/x.mp3"));
+  EXPECT_EQ(db.LookupEntry("/m/x.mp3"), 0u);
+  EXPECT_EQ(PathsIn(db, {"/m"}), std::vector<std::string>{"/m/y.mp3"});
+  EXPECT_EQ(ReadHeader(DbPath()).valid_count, 2u);
+}
+
+}  // namespace
