@@ -355,6 +355,34 @@ DWORD KivDB::CountWhere(const SummaryTest& test, const std::vector<std::uint32_t
   return count;
 }
 
+DWORD KivDB::CountInPaths(const PathTest& wanted, const SummaryTest& test, bool* busy) {
+  auto& state = State();
+  std::unique_lock guard(state.lock, std::defer_lock);
+  if (busy == nullptr) {
+    guard.lock();
+  } else {
+    *busy = !guard.try_lock();
+    if (*busy) return 0;
+  }
+  if (!IsReady()) return 0;
+  DWORD count = 0;
+  for (const auto& [key, pos] : state.index) {
+    if (!wanted(key)) continue;
+    const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
+    std::optional<RecordSummary> summary;
+    if (slot < state.summaries.size()) summary = state.summaries[slot];
+    if (!summary) {
+      DBEntry record;
+      std::size_t got = 0;
+      if (!kivdb::CheckBoundary(pos) || !ReadRecord(pos, &record, &got) || !ValidEntry(&record))
+        continue;
+      summary = kivdb::Summarise(record);
+    }
+    if ((summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
+  }
+  return count;
+}
+
 std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, PositionedEntries* found) {
   auto& state = State();
   std::lock_guard guard(state.lock);

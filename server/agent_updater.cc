@@ -1,7 +1,9 @@
 #include "server/agent_updater.h"
 
 #include <chrono>
+#include <ctime>
 #include <future>
+#include <mutex>
 #include <system_error>
 
 #include "app/agent_kinds.h"
@@ -38,7 +40,29 @@ void WriteAllow(std::int32_t allow) {
   AppSettings().WriteDword(kSubKeySettings, "UpdateAllow", static_cast<DWORD>(allow));
 }
 
+std::mutex g_check_mutex;
+std::time_t g_checked_at = 0;
+std::string g_check_finding;
+
+void RecordUpdateCheck(std::time_t when, const std::string& finding) {
+  std::lock_guard<std::mutex> lock(g_check_mutex);
+  g_checked_at = when;
+  g_check_finding = finding;
+}
+
 }  // namespace
+
+std::string UpdateCheckStatusText() {
+  {
+    std::lock_guard<std::mutex> lock(g_check_mutex);
+    if (g_checked_at != 0)
+      return platform::FormatLocalTime(g_checked_at, "%Y-%m-%d %H:%M") + ": " + g_check_finding;
+  }
+  std::string checked;
+  if (AppSettings().ReadStringUtf8(kSubKeySettings, "UpdateCheck", checked) && !checked.empty())
+    return checked + " (before this start)";
+  return "no check yet";
+}
 
 std::string DefaultUpdateUrl() {
   UrlParts server;
@@ -77,6 +101,7 @@ int AgentUpdater::Run() {
       Announce();
   }
   settings.WriteStringUtf8(kSubKeySettings, "UpdateCheck", TimeText(now));
+  RecordUpdateCheck(context_.clock->WallTime(), finding_);
   return 1;
 }
 
@@ -121,8 +146,10 @@ int AgentUpdater::CheckForUpdate() {
   if (!AppSettings().ReadStringUtf8(kSubKeySettings, "UpdateUrl", url) || url.empty())
     url = DefaultUpdateUrl();
   std::string text;
+  finding_ = "the update description could not be read from " + url;
   if (session.DownloadToString(url, &text) == -1 || text.empty()) return 0;
   UpdateOffer offer;
+  finding_ = "no update for this system";
   if (!ParseUpdateDescription(text, &offer)) {
     AppLog().LogDetail("AgentUpdater: no section for this system in the update description", url,
                        LEVEL_WARNING, kModuleUpdater);
@@ -131,7 +158,10 @@ int AgentUpdater::CheckForUpdate() {
   version_ = std::move(offer.version);
   url_ = std::move(offer.url);
   description_ = std::move(offer.description);
-  return IsNewerVersion(version_, GetClientVersion()) ? 1 : 0;
+  const bool newer = IsNewerVersion(version_, GetClientVersion());
+  finding_ = newer ? "version " + version_ + " is available"
+                   : "no newer version (" + version_ + " offered)";
+  return newer ? 1 : 0;
 }
 
 int AgentUpdater::DownloadUpdate() {

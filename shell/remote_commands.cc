@@ -2,13 +2,17 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 
 #include "app/agent_kinds.h"
+#include "app/identification_state.h"
 #include "app/log.h"
 #include "app/login_check.h"
 #include "app/reg_settings.h"
+#include "db/collection_counts.h"
 #include "db/kiv_db.h"
 #include "platform/process_table.h"
+#include "server/agent_updater.h"
 #include "server/connectivity.h"
 #include "server/first_run.h"
 #include "server/server_session.h"
@@ -50,8 +54,12 @@ std::string RemoteCommands::AnswerFromListener(const std::string& request) {
   lock.unlock();
   loop_.PostMessage(WM_REMOTE_REQUEST, static_cast<WPARAM>(id), 0, request);
   lock.lock();
-  const bool done = answered_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
-                                       [&] { return answers_.count(id) != 0; });
+  bool done = answered_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
+                                 [&] { return answers_.count(id) != 0; });
+  // A request the main loop has begun is carried out: its answer is waited
+  // for, so that "busy" always means "not done".
+  if (!done && taken_.count(id) != 0) answered_.wait(lock, [&] { return answers_.count(id) != 0; });
+  done = answers_.count(id) != 0;
   waiting_.erase(id);
   if (!done) return EncodeFields(Error("busy"));
   std::string answer = std::move(answers_[id]);
@@ -62,14 +70,22 @@ std::string RemoteCommands::AnswerFromListener(const std::string& request) {
 bool RemoteCommands::OnMessage(Message& message) {
   if (message.id == WM_STATUS_EVENT) last_event_ = message.payload;
   if (message.id != WM_REMOTE_REQUEST) return false;
+  const std::uint64_t id = static_cast<std::uint64_t>(message.wParam);
+  {
+    // A request whose asker was told "busy" is not carried out.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_.count(id) == 0) {
+      AppLog().Log("A request from the command line came too late and was dropped", LEVEL_WARNING,
+                   MODULE_APPLICATION);
+      return true;
+    }
+    taken_.insert(id);
+  }
   std::string answer = Answer(message.payload);
   std::lock_guard<std::mutex> lock(mutex_);
-  const std::uint64_t id = static_cast<std::uint64_t>(message.wParam);
-  // A request whose asker gave up is not answered.
-  if (waiting_.count(id) != 0) {
-    answers_[id] = std::move(answer);
-    answered_.notify_all();
-  }
+  taken_.erase(id);
+  answers_[id] = std::move(answer);
+  answered_.notify_all();
   return true;
 }
 
@@ -81,7 +97,8 @@ std::string RemoteCommands::Answer(const std::string& request) {
   if (verb == "status" && n == 1)
     answer = Status();
   else if (verb == "pid" && n == 1)
-    answer = {"ok", std::to_string(platform::CurrentProcessId())};
+    answer = {"ok", std::to_string(platform::CurrentProcessId()),
+              has_window_ ? "window" : "headless"};
   else if (verb == "login" && n == 3)
     answer = Login(fields[1], fields[2]);
   else if (verb == "login-result" && n == 2)
@@ -100,14 +117,21 @@ std::string RemoteCommands::Answer(const std::string& request) {
 }
 
 Fields RemoteCommands::Status() const {
+  SearchPathMap paths;
+  LoadSearchPaths(paths);
+  const CollectionCounts counts = CountCollection(paths);
+  DWORD use_music_id = 0;
+  AppSettings().ReadDword(kSubKeySettings, "UseMusicID", use_music_id);
   Fields status = {"ok",
                    "pid=" + std::to_string(platform::CurrentProcessId()),
                    "server=" + Setting("ServerUrl"),
                    "online=" + std::to_string(OnlineState.load()),
                    "auth=" + std::to_string(AuthState.load()),
                    "user=" + Setting("Username"),
-                   "found=" + std::to_string(KivDB::ValidCount()),
-                   "reported=" + std::to_string(KivDB::KivIdCount()),
+                   "found=" + std::to_string(counts.found),
+                   "reported=" + std::to_string(counts.reported),
+                   "identify=" + IdentificationStatusText(use_music_id != 0, std::time(nullptr)),
+                   "update=" + UpdateCheckStatusText(),
                    "log=" + AppLog().LogFile(),
                    "disabled=" + std::string(controller_ && controller_->disabled() ? "1" : "0")};
   if (controller_)

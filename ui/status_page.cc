@@ -4,7 +4,15 @@
 #include <QGroupBox>
 #include <QVBoxLayout>
 
+#include <QTimer>
+#include <ctime>
+
+#include "app/identification_state.h"
+#include "app/reg_settings.h"
+#include "app/search_paths.h"
+#include "db/collection_counts.h"
 #include "db/kiv_db.h"
+#include "server/agent_updater.h"
 
 namespace {
 
@@ -47,6 +55,10 @@ CStatusPage::CStatusPage(QWidget* parent) : QWidget(parent) {
   counts->addWidget(new QLabel(QStringLiteral("Files KIVified:"), collection), 0, 3);
   counts->addWidget(kivified_, 0, 4);
   counts->setColumnStretch(2, 1);
+  state_line_ = new QLabel(collection);
+  state_line_->setObjectName(QStringLiteral("StateLine"));
+  state_line_->setWordWrap(true);
+  counts->addWidget(state_line_, 1, 0, 1, 5);
 
   events_ = new CEventBox(this);
   events_->setObjectName(QStringLiteral("1106"));
@@ -134,11 +146,13 @@ void CStatusPage::OnStatusMessage(Message& message) {
       break;
     case WM_STATUS_EVENT:
       events_->AppendLine(message.payload);
+      RefreshStateLine();
       break;
     case WM_STATUS_DONE:
       MakeCurrent(0);
       SetBar(1, 100, 0);
       status_->clear();
+      RefreshStateLine();
       break;
     case WM_STATUS_COUNTS:
       RefreshCounts();
@@ -149,9 +163,39 @@ void CStatusPage::OnStatusMessage(Message& message) {
 }
 
 void CStatusPage::RefreshCounts() {
-  // The engine's counts are kept in atomics: no database lock is taken on
-  // the GUI thread.
-  if (!KivDB::IsInitialised()) return;
-  found_->setText(QString::number(KivDB::ValidCount()));
-  kivified_->setText(QString::number(KivDB::KivIdCount()));
+  if (!KivDB::IsInitialised() || count_pending_) return;
+  const qint64 since = counted_.isValid() ? counted_.elapsed() : kCountsIntervalMs;
+  if (since >= kCountsIntervalMs) {
+    CountNow();
+    return;
+  }
+  count_pending_ = true;
+  QTimer::singleShot(static_cast<int>(kCountsIntervalMs - since), this, [this] {
+    count_pending_ = false;
+    CountNow();
+  });
+}
+
+void CStatusPage::CountNow() {
+  counted_.start();
+  SearchPathMap paths;
+  LoadSearchPaths(paths);
+  // The GUI thread never waits for the database lock.
+  bool busy = false;
+  const CollectionCounts counts = CountCollection(paths, &busy);
+  if (busy) {
+    RefreshCounts();
+    return;
+  }
+  found_->setText(QString::number(counts.found));
+  kivified_->setText(QString::number(counts.reported));
+  RefreshStateLine();
+}
+
+void CStatusPage::RefreshStateLine() {
+  DWORD use_music_id = 0;
+  AppSettings().ReadDword(kSubKeySettings, "UseMusicID", use_music_id);
+  state_line_->setText(QString::fromStdString(
+      "Identification: " + IdentificationStatusText(use_music_id != 0, std::time(nullptr)) +
+      "\nLast update check: " + UpdateCheckStatusText()));
 }
