@@ -35,6 +35,10 @@ std::string Lower(std::string text) {
   return text;
 }
 
+std::string TimeText(std::int64_t t) {
+  return platform::FormatLocalTime(static_cast<std::time_t>(t), "%Y-%m-%d %H:%M:%S");
+}
+
 // Copies the fields GetTagEntry fills from `from` into `to`.
 void CopyTagFields(const DBEntry& from, DBEntry& to) {
   std::copy(std::begin(from.artist), std::end(from.artist), std::begin(to.artist));
@@ -93,17 +97,12 @@ void AgentMusicID::ScheduleRetry(const std::string& reason, std::int64_t retry_a
     options_.settings->WriteDword(kSubKeySettings, kFailingSinceValue,
                                   static_cast<DWORD>(status.failing_since));
   const std::int64_t delay = std::max<std::int64_t>(1, status.next_attempt - now);
-  const std::string next =
-      platform::FormatLocalTime(static_cast<std::time_t>(status.next_attempt), "%Y-%m-%d %H:%M:%S");
+  const std::string next = TimeText(status.next_attempt);
   if (status.state == IdentificationState::kGivenUp) {
     Log(LEVEL_WARNING,
         StrFormat("AgentMusicID: identification failed again: %s It has failed since %s, so "
                   "tracks are sent unidentified; next attempt at %s.",
-                  reason.c_str(),
-                  platform::FormatLocalTime(static_cast<std::time_t>(status.failing_since),
-                                            "%Y-%m-%d %H:%M:%S")
-                      .c_str(),
-                  next.c_str()));
+                  reason.c_str(), TimeText(status.failing_since).c_str(), next.c_str()));
     context_.PostToMainWindow(WM_STATUS_EVENT, kJobMusicId, 0,
                               "Identification has failed for a day: tracks are sent "
                               "unidentified. " +

@@ -61,28 +61,49 @@ class RunningCopy {
   std::string Pid() const { return info_.pid > 0 ? std::to_string(info_.pid) : "unknown"; }
   // The answer's fields; false when there was none.
   bool Ask(const Fields& request, Fields* answer) {
+    // A published socket that is gone will not come back: no waiting for
+    // it (one not yet published may be on its way while the copy starts).
+    if (!info_.socket_path.empty() && !platform::PathExists(info_.socket_path)) {
+      delivered_ = false;
+      return false;
+    }
     std::string line;
-    if (!instance_.SendRequest(EncodeFields(request), &line, 5000)) return false;
+    if (!instance_.SendRequest(EncodeFields(request), &line, 5000)) {
+      const int error = instance_.error();
+      delivered_ = error != ECONNREFUSED && error != ENOENT && error != ENAMETOOLONG;
+      return false;
+    }
     *answer = DecodeFields(line);
     return true;
   }
-  // Why the copy could not be asked, and that nothing was changed here.
+  // Why the copy could not be asked, and whether anything may change.
   int Unreachable() const {
-    return Fail(kExitUnreachable, "Vornic is running (pid " + Pid() + ") but did not answer on " +
-                                      instance_.PeerSocketPath() + "; nothing was changed");
+    const std::string who = "Vornic is running (pid " + Pid() + ") but ";
+    if (!delivered_)
+      return Fail(kExitUnreachable, who + "cannot be reached on " + instance_.PeerSocketPath() +
+                                        "; nothing was changed");
+    return Fail(kExitUnreachable, who +
+                                      "did not answer; it may still carry the request out "
+                                      "(vornic --status tells what it does)");
   }
   // An answer that is not "ok": what the copy said, as the exit status
-  // means it (a copy too busy to take the request did not carry it out).
+  // means it.
   static int Refused(const Fields& answer) {
-    if (answer.size() > 1 && answer[1] == "busy")
+    const std::string word = answer.size() > 1 ? answer[1] : std::string();
+    if (word == "busy")
       return Fail(kExitUnreachable,
                   "the running copy was busy and did not carry the request out; try again");
-    return Fail(kExitFailed, answer.size() > 1 ? answer[1] : "the running copy refused");
+    if (word == "late")
+      return Fail(kExitUnreachable,
+                  "the running copy took the request but did not answer in time; it carries it "
+                  "out (vornic --status tells what it does)");
+    return Fail(kExitFailed, word.empty() ? "the running copy refused" : word);
   }
 
  private:
   platform::RunningCopyInfo info_;
   platform::SingleInstance instance_;
+  bool delivered_ = false;
 };
 
 // The log of a copy that is not running, so that a sign-in made here leaves

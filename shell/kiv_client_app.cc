@@ -55,7 +55,8 @@ std::string HandedOverText(platform::SingleInstance& instance) {
   const std::string pid = fields.size() >= 2 && fields[0] == "ok" ? fields[1] : "unknown";
   if (fields.size() >= 3 && fields[2] == "headless")
     return "a copy is already running (pid " + pid +
-           ") without a window (--headless), so there is no window to show; vornic --status "
+           ") without a window (headless: no display), so there is nothing to show; vornic "
+           "--status "
            "tells what it does";
   return "a copy is already running (pid " + pid + "); it was asked to show its window";
 }

@@ -54,14 +54,12 @@ std::string RemoteCommands::AnswerFromListener(const std::string& request) {
   lock.unlock();
   loop_.PostMessage(WM_REMOTE_REQUEST, static_cast<WPARAM>(id), 0, request);
   lock.lock();
-  bool done = answered_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
-                                 [&] { return answers_.count(id) != 0; });
-  // A request the main loop has begun is carried out: its answer is waited
-  // for, so that "busy" always means "not done".
-  if (!done && taken_.count(id) != 0) answered_.wait(lock, [&] { return answers_.count(id) != 0; });
-  done = answers_.count(id) != 0;
+  const bool done = answered_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
+                                       [&] { return answers_.count(id) != 0; });
   waiting_.erase(id);
-  if (!done) return EncodeFields(Error("busy"));
+  // "busy": the main loop never began the request, and now never will;
+  // "late": it began it and carries it out without telling the asker.
+  if (!done) return EncodeFields(Error(taken_.count(id) != 0 ? "late" : "busy"));
   std::string answer = std::move(answers_[id]);
   answers_.erase(id);
   return answer;
@@ -84,8 +82,10 @@ bool RemoteCommands::OnMessage(Message& message) {
   std::string answer = Answer(message.payload);
   std::lock_guard<std::mutex> lock(mutex_);
   taken_.erase(id);
-  answers_[id] = std::move(answer);
-  answered_.notify_all();
+  if (waiting_.count(id) != 0) {
+    answers_[id] = std::move(answer);
+    answered_.notify_all();
+  }
   return true;
 }
 

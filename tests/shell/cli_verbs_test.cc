@@ -131,7 +131,11 @@ TEST(CliVerbsOptions, WrongOptionsPrintTheUsageAndTouchNothing) {
 }
 
 TEST_F(CliVerbsTest, StoppedCopySignInAndFoldersChangeTheSettings) {
-  Result r = RunVornic(env_, {"--login", kUser}, "not-it\n");
+  Result r = RunVornic(env_, {"--login", kUser}, std::string(5000, 'x') + "\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("the password is longer than 1024 characters"), std::string::npos) << r.err;
+  EXPECT_TRUE(server_->Calls().empty());
+  r = RunVornic(env_, {"--login", kUser}, "not-it\n");
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
 
@@ -246,7 +250,7 @@ TEST_F(CliVerbsTest, RunningCopyCarriesOutEveryOption) {
             std::string::npos)
       << r.err;
   // A copy without a window has nothing to show, and the second start says so.
-  EXPECT_NE(r.err.find("without a window (--headless)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("without a window (headless: no display)"), std::string::npos) << r.err;
   // The session's autostart entry leaves a running copy alone, silently.
   r = RunVornic(env_, {"--autostart"});
   EXPECT_EQ(r.code, 0);
@@ -290,6 +294,10 @@ TEST_F(CliVerbsTest, RunningCopyCarriesOutEveryOption) {
             "enabled  missing  " + other + "\nenabled  present  " + music + "\n");
   EXPECT_EQ(RunVornic(env_, {"--remove-folder", other}).code, 0);
   EXPECT_EQ(RunVornic(env_, {"--remove-folder", other}).code, 1);
+  // A removed folder's tracks are no longer counted.
+  EXPECT_EQ(RunVornic(env_, {"--remove-folder", music}).code, 0);
+  r = RunVornic(env_, {"--status"});
+  EXPECT_NE(r.out.find("tracks:   0 found, 0 reported"), std::string::npos) << r.out;
 
   server_->Stop();
   r = RunVornic(env_, {"--login", kUser}, std::string(kSecret) + "\n");

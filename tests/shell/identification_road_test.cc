@@ -74,7 +74,8 @@ class IdentificationRoadTest : public ::testing::Test {
     ASSERT_TRUE(SaveSearchPaths({{SearchPathKey(music), 1}}));
     KivDB db;
     for (int i = 0; i < kTracks; ++i) {
-      test_media::MediaPlan plan = media_cache::TaggedPlan("mp3", 3.0 + i);
+      test_media::MediaPlan plan = media_cache::TaggedPlan("mp3");
+      plan.seconds = test_media::SecondsForSize(plan, 150000) + i;
       plan.tags.title = Title(i);
       const std::string path = music + "/" + std::to_string(i) + ".mp3";
       std::filesystem::copy_file(media_cache::CachedMedia(plan), path);
