@@ -43,6 +43,9 @@ std::string Setting(const char* name) {
 
 // A password longer than this is refused rather than read on and on.
 constexpr std::size_t kMaxPasswordBytes = 1024;
+// A busy copy is asked this often, this far apart.
+constexpr int kBusyTries = 4;
+constexpr std::uint32_t kBusyPauseMs = 500;
 
 // The running copy: found through its lock in the data folder, which every
 // copy of this user meets whatever its environment (cron, su and ssh give
@@ -59,22 +62,17 @@ class RunningCopy {
   // True while a copy holds the lock; the settings are then its to write.
   bool Running() const { return info_.running; }
   std::string Pid() const { return info_.pid > 0 ? std::to_string(info_.pid) : "unknown"; }
-  // The answer's fields; false when there was none.
+  // The answer's fields; false when there was none. A copy too busy to
+  // take the request (still starting, or stopping its agents) did not
+  // carry it out, so it is asked again a few times.
   bool Ask(const Fields& request, Fields* answer) {
-    // A published socket that is gone will not come back: no waiting for
-    // it (one not yet published may be on its way while the copy starts).
-    if (!info_.socket_path.empty() && !platform::PathExists(info_.socket_path)) {
-      delivered_ = false;
-      return false;
+    for (int tries = 1;; ++tries) {
+      if (!AskOnce(request, answer)) return false;
+      if (tries >= kBusyTries || answer->size() < 2 || (*answer)[0] != "error" ||
+          (*answer)[1] != "busy")
+        return true;
+      platform::SystemClock().SleepMs(kBusyPauseMs);
     }
-    std::string line;
-    if (!instance_.SendRequest(EncodeFields(request), &line, 5000)) {
-      const int error = instance_.error();
-      delivered_ = error != ECONNREFUSED && error != ENOENT && error != ENAMETOOLONG;
-      return false;
-    }
-    *answer = DecodeFields(line);
-    return true;
   }
   // Why the copy could not be asked, and whether anything may change.
   int Unreachable() const {
@@ -101,6 +99,23 @@ class RunningCopy {
   }
 
  private:
+  bool AskOnce(const Fields& request, Fields* answer) {
+    // A published socket that is gone will not come back: no waiting for
+    // it (one not yet published may be on its way while the copy starts).
+    if (!info_.socket_path.empty() && !platform::PathExists(info_.socket_path)) {
+      delivered_ = false;
+      return false;
+    }
+    std::string line;
+    if (!instance_.SendRequest(EncodeFields(request), &line, 5000)) {
+      const int error = instance_.error();
+      delivered_ = error != ECONNREFUSED && error != ENOENT && error != ENAMETOOLONG;
+      return false;
+    }
+    *answer = DecodeFields(line);
+    return true;
+  }
+
   platform::RunningCopyInfo info_;
   platform::SingleInstance instance_;
   bool delivered_ = false;

@@ -97,6 +97,7 @@ void CStatusPage::InitPage() {
   positions_.fill(0);
   MakeCurrent(0);
   status_->clear();
+  RefreshStateLine();
   RefreshCounts();
 }
 
@@ -195,7 +196,9 @@ void CStatusPage::CountNow() {
 void CStatusPage::RefreshStateLine() {
   DWORD use_music_id = 0;
   AppSettings().ReadDword(kSubKeySettings, "UseMusicID", use_music_id);
-  state_line_->setText(QString::fromStdString(
+  const QString text = QString::fromStdString(
       "Identification: " + IdentificationStatusText(use_music_id != 0, std::time(nullptr)) +
-      "\nLast update check: " + UpdateCheckStatusText()));
+      "\nLast update check: " + UpdateCheckStatusText());
+  // An unchanged line is not set again: no layout pass per event.
+  if (text != state_line_->text()) state_line_->setText(text);
 }

@@ -187,6 +187,8 @@ TEST_F(CliVerbsTest, TheRunningCopyIsFoundWhateverTheRuntimeFolder) {
   ::setenv("XDG_RUNTIME_DIR", session.c_str(), 1);
   const pid_t copy = Spawn(env_, {"--headless"}, "", "copy");
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(session + "/kiv.sock"); })) << Log();
+  ASSERT_TRUE(
+      WaitUntil([&] { return Log().find("Application Startup Completed") != std::string::npos; }));
   const std::string running = "running:  yes (pid " + std::to_string(copy) + ")";
 
   ::setenv("XDG_RUNTIME_DIR", other.c_str(), 1);
