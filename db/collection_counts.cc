@@ -8,15 +8,14 @@ CollectionCounts CountCollection(const SearchPathMap& paths, bool* busy) {
   CollectionCounts counts;
   if (busy) *busy = false;
   if (paths.empty()) return counts;
-  KivDB db;
   const KivDB::PathTest chosen = [&paths](std::string_view path) {
     return FindEnabledPath(paths, path) != 0;
   };
   constexpr DWORD kGone = DBFLAG_NOTINPATH | DBFLAG_DELETED;
-  counts.found = db.CountInPaths(
+  counts.found = KivDB::CountInPaths(
       chosen, [](const RecordSummary& s) { return !(s.flags & kGone); }, busy);
   if (busy && *busy) return counts;
-  counts.reported = db.CountInPaths(
+  counts.reported = KivDB::CountInPaths(
       chosen, [](const RecordSummary& s) { return !(s.flags & kGone) && s.kiv_id != 0; }, busy);
   return counts;
 }

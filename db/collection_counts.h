@@ -3,7 +3,8 @@
 // not marked gone, and how many of those the server knows. Records of a
 // removed or disabled folder stay in the database but are not counted.
 //
-// Any thread; counts from the engine's index and record summaries.
+// Any thread; counts from the index and record summaries in memory, without
+// a file handle.
 #pragma once
 
 #include "app/search_paths.h"

@@ -364,21 +364,14 @@ DWORD KivDB::CountInPaths(const PathTest& wanted, const SummaryTest& test, bool*
     *busy = !guard.try_lock();
     if (*busy) return 0;
   }
-  if (!IsReady()) return 0;
+  if (!state.initialised || !state.loaded) return 0;
   DWORD count = 0;
   for (const auto& [key, pos] : state.index) {
     if (!wanted(key)) continue;
     const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
-    std::optional<RecordSummary> summary;
-    if (slot < state.summaries.size()) summary = state.summaries[slot];
-    if (!summary) {
-      DBEntry record;
-      std::size_t got = 0;
-      if (!kivdb::CheckBoundary(pos) || !ReadRecord(pos, &record, &got) || !ValidEntry(&record))
-        continue;
-      summary = kivdb::Summarise(record);
-    }
-    if ((summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
+    if (slot >= state.summaries.size() || !state.summaries[slot]) continue;
+    const RecordSummary& summary = *state.summaries[slot];
+    if ((summary.flags & DBFLAG_VALID) && test(summary)) ++count;
   }
   return count;
 }

@@ -116,11 +116,11 @@ class KivDB {
   using PathTest = std::function<bool(std::string_view path)>;
   BOOL GetEntriesWhere(const PathTest& wanted, PositionedEntries* found);
   // How many valid records have a path `wanted` accepts and a summary
-  // `test` accepts: from the index and the summaries, reading only records
-  // whose summary is not known. Both tests run under the database lock.
-  // With `busy` given, a lock held elsewhere is not waited for: 0 is
-  // returned and `*busy` set.
-  DWORD CountInPaths(const PathTest& wanted, const SummaryTest& test, bool* busy = nullptr);
+  // `test` accepts, from the index and the summaries in memory alone (no
+  // file handle, no read; a record whose last write failed is not
+  // counted). Both tests run under the database lock. With `busy` given, a
+  // lock held elsewhere is not waited for: 0 is returned and `*busy` set.
+  static DWORD CountInPaths(const PathTest& wanted, const SummaryTest& test, bool* busy = nullptr);
 
   // Adds a record (DBFLAG_VALID is set in `entry`); reuses the oldest free
   // slot before growing the file. Refuses duplicates and files below

@@ -57,7 +57,10 @@ CStatusPage::CStatusPage(QWidget* parent) : QWidget(parent) {
   counts->setColumnStretch(2, 1);
   state_line_ = new QLabel(collection);
   state_line_->setObjectName(QStringLiteral("StateLine"));
-  state_line_->setWordWrap(true);
+  // Two lines whatever they say: a long reason must neither widen the
+  // window nor move the events list.
+  state_line_->setMinimumWidth(1);
+  state_line_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   counts->addWidget(state_line_, 1, 0, 1, 5);
 
   events_ = new CEventBox(this);
