@@ -55,9 +55,8 @@ std::string HandedOverText(platform::SingleInstance& instance) {
   const std::string pid = fields.size() >= 2 && fields[0] == "ok" ? fields[1] : "unknown";
   if (fields.size() >= 3 && fields[2] == "headless")
     return "a copy is already running (pid " + pid +
-           ") without a window (headless: no display), so there is nothing to show; vornic "
-           "--status "
-           "tells what it does";
+           ") without a window (headless: no display), so there is nothing to show; "
+           "vornic --status tells what it does";
   return "a copy is already running (pid " + pid + "); it was asked to show its window";
 }
 
