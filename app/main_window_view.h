@@ -44,9 +44,10 @@ class MainWindowView {
   virtual void OnTrayNotification(WPARAM icon, LPARAM mouse) = 0;
   virtual void RemoveTrayIcon() = 0;
 
-  // Page messages: WM_STATUS_PROGRESS_TEXT ... WM_STATUS_COUNTS and
-  // WM_CONNECTION_VERIFYING / WM_CONNECTION_STATUS. The view may move the
-  // payload (the text) out.
+  // Page messages: WM_STATUS_PROGRESS_TEXT ... WM_STATUS_COUNTS,
+  // WM_CONNECTION_VERIFYING / WM_CONNECTION_STATUS, and
+  // WM_SEARCH_PATHS_SAVED once the controller has handled it. The view may
+  // move the payload (the text) out.
   virtual void ForwardToPages(Message& message) = 0;
 };
 

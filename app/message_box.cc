@@ -26,4 +26,10 @@ int AppMessageBox(const std::string& text, UINT type) {
   return (host ? host : &console)->Show(text, type);
 }
 
+void AppNotice(const std::string& text, UINT type) {
+  static ConsoleMessageBox console;
+  MessageBoxHost* host = g_host.load();
+  (host ? host : &console)->ShowNoWait(text, type);
+}
+
 bool AppMessageBoxCanAsk() { return g_host.load() != nullptr; }

@@ -29,6 +29,9 @@ class MessageBoxHost {
   // Shows `text` with the buttons of `type` (MB_OK or MB_YESNO plus an
   // icon) and returns the button chosen (IDOK, IDYES, IDNO).
   virtual int Show(const std::string& text, UINT type) = 0;
+  // Shows an MB_OK box and returns at once, without waiting for it to be
+  // closed. Hosts that cannot leave a box open show it as Show does.
+  virtual void ShowNoWait(const std::string& text, UINT type) { Show(text, type); }
 };
 
 // Logs at LEVEL_ERROR, MODULE_APPLICATION and prints to standard error.
@@ -44,3 +47,6 @@ int AppMessageBox(const std::string& text, UINT type = MB_OK);
 // while only the console host answers (no display), so a caller can leave
 // out a question whose safe answer would be taken for the user's.
 bool AppMessageBoxCanAsk();
+// A notice that needs no answer (MB_OK): shown, and the caller goes on
+// while it stays open.
+void AppNotice(const std::string& text, UINT type = MB_OK);

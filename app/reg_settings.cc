@@ -7,6 +7,9 @@
 
 namespace {
 
+// An edit that declined without saying why.
+constexpr DWORD kEditDeclined = 1223;  // ERROR_CANCELLED
+
 BOOL Fail(DWORD error) {
   platform::SetLastErrorEx(error);
   return FALSE;
@@ -30,21 +33,77 @@ int CompareNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// The reads and writes, on the registry file (platform::Registry) or on
+// the copy of an edit (platform::RegistryEdit), which answer alike.
+
 // Reads a string value into what the fixed read buffer would hold: at most
 // kRegReadBufferBytes of UTF-16 including the terminator, text up to the
 // first NUL. A value of another type is not a string (it is not
 // reinterpreted as one).
-BOOL ReadText(const platform::Registry& registry, const std::string& path, std::string_view name,
+template <class Store>
+BOOL ReadText(const Store& store, const std::string& path, std::string_view name,
               std::u16string& text) {
   if (path.empty()) return Fail(ERROR_INVALID_DATA);
   platform::RegValue value;
-  DWORD err = registry.QueryValue(path, name, kRegReadBufferBytes, &value);
+  DWORD err = store.QueryValue(path, name, kRegReadBufferBytes, &value);
   if (err == ERROR_SUCCESS && value.type != platform::REG_SZ &&
       value.type != platform::REG_EXPAND_SZ)
     err = ERROR_INVALID_DATA;
   if (err != ERROR_SUCCESS) return Fail(err);
   text = platform::TextFromData(value.data);
   return TRUE;
+}
+
+template <class Store>
+BOOL ReadStringFrom(const Store& store, const std::string& path, std::string_view name,
+                    std::string& out) {
+  std::u16string buffer;
+  BOOL ok = ReadText(store, path, name, buffer);
+  out = platform::Utf16ToUtf8(buffer);  // the buffer is assigned even after a failure
+  return ok;
+}
+
+template <class Store>
+BOOL ReadDwordFrom(const Store& store, const std::string& path, std::string_view name, DWORD& out) {
+  if (path.empty()) return Fail(ERROR_INVALID_DATA);
+  platform::RegValue value;
+  DWORD err = store.QueryValue(path, name, sizeof(DWORD), &value);
+  // A string of one character would fit the four bytes; it is still not a
+  // number, and the caller's preset is kept.
+  if (err == ERROR_SUCCESS && (value.type != platform::REG_DWORD || value.data.size() != 4))
+    err = ERROR_INVALID_DATA;
+  if (err != ERROR_SUCCESS) return Fail(err);
+  out = platform::DwordFromData(value.data);
+  return TRUE;
+}
+
+template <class Store>
+BOOL SetIn(Store& store, const std::string& path, const platform::RegValue& value) {
+  if (path.empty()) return Fail(ERROR_INVALID_DATA);
+  DWORD err = store.SetValue(path, value);
+  return err == ERROR_SUCCESS ? TRUE : Fail(err);
+}
+
+template <class Store>
+BOOL DeleteIn(Store& store, const std::string& path, std::string_view name) {
+  if (path.empty()) return Fail(ERROR_INVALID_DATA);
+  DWORD err = store.DeleteValue(path, name);
+  return err == ERROR_SUCCESS ? TRUE : Fail(err);
+}
+
+template <class Store>
+BOOL EnumNameIn(const Store& store, const std::string& path, DWORD index, std::string& out) {
+  out.clear();
+  if (path.empty()) return Fail(ERROR_INVALID_DATA);
+  std::string name;
+  DWORD err = store.EnumValue(path, index, kRegReadBufferBytes / 2, &name);
+  if (err != ERROR_SUCCESS) return Fail(err);
+  out = std::move(name);
+  return TRUE;
+}
+
+platform::RegValue StringValue(std::string_view name, std::string_view value) {
+  return platform::MakeStringValue(name, platform::Utf8ToUtf16(value));
 }
 
 }  // namespace
@@ -68,10 +127,7 @@ std::string CRegSettings::KeyPath(std::string_view subkey) const {
 
 BOOL CRegSettings::ReadString(std::string_view subkey, std::string_view name,
                               std::string& out) const {
-  std::u16string buffer;
-  BOOL ok = ReadText(registry_, KeyPath(subkey), name, buffer);
-  out = platform::Utf16ToUtf8(buffer);  // the buffer is assigned even after a failure
-  return ok;
+  return ReadStringFrom(registry_, KeyPath(subkey), name, out);
 }
 
 BOOL CRegSettings::ReadStringUtf8(std::string_view subkey, std::string_view name,
@@ -83,26 +139,12 @@ BOOL CRegSettings::ReadStringUtf8(std::string_view subkey, std::string_view name
 }
 
 BOOL CRegSettings::ReadDword(std::string_view subkey, std::string_view name, DWORD& out) const {
-  std::string path = KeyPath(subkey);
-  if (path.empty()) return Fail(ERROR_INVALID_DATA);
-  platform::RegValue value;
-  DWORD err = registry_.QueryValue(path, name, sizeof(DWORD), &value);
-  // A string of one character would fit the four bytes; it is still not a
-  // number, and the caller's preset is kept.
-  if (err == ERROR_SUCCESS && (value.type != platform::REG_DWORD || value.data.size() != 4))
-    err = ERROR_INVALID_DATA;
-  if (err != ERROR_SUCCESS) return Fail(err);
-  out = platform::DwordFromData(value.data);
-  return TRUE;
+  return ReadDwordFrom(registry_, KeyPath(subkey), name, out);
 }
 
 BOOL CRegSettings::WriteString(std::string_view subkey, std::string_view name,
                                std::string_view value) const {
-  std::string path = KeyPath(subkey);
-  if (path.empty()) return Fail(ERROR_INVALID_DATA);
-  DWORD err =
-      registry_.SetValue(path, platform::MakeStringValue(name, platform::Utf8ToUtf16(value)));
-  return err == ERROR_SUCCESS ? TRUE : Fail(err);
+  return SetIn(registry_, KeyPath(subkey), StringValue(name, value));
 }
 
 BOOL CRegSettings::WriteStringUtf8(std::string_view subkey, std::string_view name,
@@ -113,28 +155,54 @@ BOOL CRegSettings::WriteStringUtf8(std::string_view subkey, std::string_view nam
 }
 
 BOOL CRegSettings::WriteDword(std::string_view subkey, std::string_view name, DWORD value) const {
-  std::string path = KeyPath(subkey);
-  if (path.empty()) return Fail(ERROR_INVALID_DATA);
-  DWORD err = registry_.SetValue(path, platform::MakeDwordValue(name, value));
-  return err == ERROR_SUCCESS ? TRUE : Fail(err);
+  return SetIn(registry_, KeyPath(subkey), platform::MakeDwordValue(name, value));
 }
 
 BOOL CRegSettings::DeleteValue(std::string_view subkey, std::string_view name) const {
-  std::string path = KeyPath(subkey);
-  if (path.empty()) return Fail(ERROR_INVALID_DATA);
-  DWORD err = registry_.DeleteValue(path, name);
-  return err == ERROR_SUCCESS ? TRUE : Fail(err);
+  return DeleteIn(registry_, KeyPath(subkey), name);
 }
 
 BOOL CRegSettings::EnumValueName(std::string_view subkey, DWORD index, std::string& out) const {
-  out.clear();
-  std::string path = KeyPath(subkey);
-  if (path.empty()) return Fail(ERROR_INVALID_DATA);
-  std::string name;
-  DWORD err = registry_.EnumValue(path, index, kRegReadBufferBytes / 2, &name);
-  if (err != ERROR_SUCCESS) return Fail(err);
-  out = std::move(name);
-  return TRUE;
+  return EnumNameIn(registry_, KeyPath(subkey), index, out);
+}
+
+BOOL CRegSettings::Edit(const std::function<BOOL(CRegSettingsEdit&)>& edit) const {
+  DWORD refused = ERROR_SUCCESS;
+  const DWORD err = registry_.Edit([&](platform::RegistryEdit& registry_edit) -> DWORD {
+    CRegSettingsEdit settings_edit(*this, registry_edit);
+    if (edit(settings_edit)) return ERROR_SUCCESS;
+    refused = platform::GetLastError();
+    // Any non-zero result keeps the file as it is.
+    return refused != ERROR_SUCCESS ? refused : kEditDeclined;
+  });
+  if (err == ERROR_SUCCESS) return TRUE;
+  return Fail(refused != ERROR_SUCCESS ? refused : err);
+}
+
+BOOL CRegSettingsEdit::ReadString(std::string_view subkey, std::string_view name,
+                                  std::string& out) const {
+  return ReadStringFrom(edit_, settings_.KeyPath(subkey), name, out);
+}
+
+BOOL CRegSettingsEdit::ReadDword(std::string_view subkey, std::string_view name, DWORD& out) const {
+  return ReadDwordFrom(edit_, settings_.KeyPath(subkey), name, out);
+}
+
+BOOL CRegSettingsEdit::WriteString(std::string_view subkey, std::string_view name,
+                                   std::string_view value) {
+  return SetIn(edit_, settings_.KeyPath(subkey), StringValue(name, value));
+}
+
+BOOL CRegSettingsEdit::WriteDword(std::string_view subkey, std::string_view name, DWORD value) {
+  return SetIn(edit_, settings_.KeyPath(subkey), platform::MakeDwordValue(name, value));
+}
+
+BOOL CRegSettingsEdit::DeleteValue(std::string_view subkey, std::string_view name) {
+  return DeleteIn(edit_, settings_.KeyPath(subkey), name);
+}
+
+BOOL CRegSettingsEdit::EnumValueName(std::string_view subkey, DWORD index, std::string& out) const {
+  return EnumNameIn(edit_, settings_.KeyPath(subkey), index, out);
 }
 
 CRegSettings& AppSettings() {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,6 +29,8 @@ inline constexpr const char* kSubKeySearchPaths = "SearchPaths";
 
 // The read buffer of ReadString and EnumValueName, in bytes of UTF-16.
 inline constexpr std::size_t kRegReadBufferBytes = 2048;
+
+class CRegSettingsEdit;
 
 class CRegSettings {
  public:
@@ -65,6 +68,15 @@ class CRegSettings {
   // whether or not the call worked (empty on failure).
   BOOL EnumValueName(std::string_view subkey, DWORD index, std::string& out) const;
 
+  // A group of reads and writes made as one: `edit` runs while the settings
+  // file is locked, so what it reads is current when its writes land, and
+  // all its writes reach the file in one atomic rewrite, or in none when
+  // they change nothing. When `edit` returns FALSE nothing is written and
+  // the last error it left stands. Returns FALSE when the file could not
+  // be read or written (the last error says why); the file then holds
+  // none of the group's writes.
+  BOOL Edit(const std::function<BOOL(CRegSettingsEdit&)>& edit) const;
+
   // The full key path below HKEY_CURRENT_USER for `subkey`
   // ("Software\KIV\Windows Client\Settings"); empty when both names are
   // empty.
@@ -74,6 +86,25 @@ class CRegSettings {
   std::string company_;
   std::string application_;
   platform::Registry registry_;
+};
+
+// The operations of CRegSettings inside CRegSettings::Edit, with the same
+// answers; writes are seen by the reads that follow them in the same edit.
+class CRegSettingsEdit {
+ public:
+  CRegSettingsEdit(const CRegSettings& settings, platform::RegistryEdit& edit)
+      : settings_(settings), edit_(edit) {}
+
+  BOOL ReadString(std::string_view subkey, std::string_view name, std::string& out) const;
+  BOOL ReadDword(std::string_view subkey, std::string_view name, DWORD& out) const;
+  BOOL WriteString(std::string_view subkey, std::string_view name, std::string_view value);
+  BOOL WriteDword(std::string_view subkey, std::string_view name, DWORD value);
+  BOOL DeleteValue(std::string_view subkey, std::string_view name);
+  BOOL EnumValueName(std::string_view subkey, DWORD index, std::string& out) const;
+
+ private:
+  const CRegSettings& settings_;
+  platform::RegistryEdit& edit_;
 };
 
 // The one process-wide settings object.

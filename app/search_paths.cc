@@ -6,11 +6,8 @@ namespace {
 
 std::string ValueName(const char* prefix, DWORD n) { return prefix + std::to_string(n); }
 
-}  // namespace
-
-std::string SearchPathKey(std::string_view path) { return platform::PathKey(path); }
-
-BOOL LoadSearchPaths(SearchPathMap& map, const CRegSettings& settings) {
+template <class Settings>
+void LoadFrom(const Settings& settings, SearchPathMap& map) {
   map.clear();
   for (DWORD n = 0;; ++n) {
     std::string path;
@@ -21,24 +18,47 @@ BOOL LoadSearchPaths(SearchPathMap& map, const CRegSettings& settings) {
     if (key.empty()) continue;
     map[key] = enabled;
   }
+}
+
+BOOL SaveInto(CRegSettingsEdit& edit, const SearchPathMap& map) {
+  for (DWORD n = 0;; ++n) {
+    edit.DeleteValue(kSubKeySearchPaths, ValueName(kSearchEnableValuePrefix, n));
+    if (!edit.DeleteValue(kSubKeySearchPaths, ValueName(kSearchPathValuePrefix, n))) break;
+  }
+  DWORD n = 0;
+  for (const auto& [path, enabled] : map) {
+    if (!edit.WriteString(kSubKeySearchPaths, ValueName(kSearchPathValuePrefix, n), path) ||
+        !edit.WriteDword(kSubKeySearchPaths, ValueName(kSearchEnableValuePrefix, n), enabled))
+      return FALSE;
+    ++n;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::string SearchPathKey(std::string_view path) { return platform::PathKey(path); }
+
+BOOL LoadSearchPaths(SearchPathMap& map, const CRegSettings& settings) {
+  LoadFrom(settings, map);
   return map.empty() ? FALSE : TRUE;
 }
 
 BOOL SaveSearchPaths(const SearchPathMap& map, const CRegSettings& settings) {
-  for (DWORD n = 0;; ++n) {
-    settings.DeleteValue(kSubKeySearchPaths, ValueName(kSearchEnableValuePrefix, n));
-    if (!settings.DeleteValue(kSubKeySearchPaths, ValueName(kSearchPathValuePrefix, n))) break;
-  }
-  BOOL ok = TRUE;
-  DWORD n = 0;
-  for (const auto& [path, enabled] : map) {
-    if (!settings.WriteString(kSubKeySearchPaths, ValueName(kSearchPathValuePrefix, n), path))
-      ok = FALSE;
-    if (!settings.WriteDword(kSubKeySearchPaths, ValueName(kSearchEnableValuePrefix, n), enabled))
-      ok = FALSE;
-    ++n;
-  }
-  return ok;
+  return settings.Edit([&](CRegSettingsEdit& edit) { return SaveInto(edit, map); });
+}
+
+BOOL ChangeSearchPaths(const std::function<bool(SearchPathMap&)>& change,
+                       const CRegSettings& settings) {
+  return settings.Edit([&](CRegSettingsEdit& edit) -> BOOL {
+    SearchPathMap map;
+    LoadFrom(edit, map);
+    if (!change(map)) return TRUE;
+    return SaveInto(edit, map) && edit.WriteDword(kSubKeySettings, "IndexComplete", 0) &&
+                   edit.WriteDword(kSubKeySettings, "iTunesComplete", 0)
+               ? TRUE
+               : FALSE;
+  });
 }
 
 bool IsInAnySearchPath(const SearchPathMap& map, std::string_view path) {

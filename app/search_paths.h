@@ -12,6 +12,7 @@
 // concurrent access to the stored list.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -39,10 +40,21 @@ std::string SearchPathKey(std::string_view path);
 // least one folder was loaded.
 BOOL LoadSearchPaths(SearchPathMap& map, const CRegSettings& settings = AppSettings());
 
-// Replaces the stored list with `map`: deletes path<N>/enable<N> from N = 0
-// until deleting path<N> fails, then writes the map in its order. Returns
-// FALSE when a write failed.
+// Replaces the stored list with `map` in one atomic rewrite of the settings
+// (none when the list is stored already): path<N>/enable<N> go from N = 0
+// until path<N> is missing, then the map is written in its order. Returns
+// FALSE when the file could not be written; it then keeps the old list.
 BOOL SaveSearchPaths(const SearchPathMap& map, const CRegSettings& settings = AppSettings());
+
+// A change of the list by the user (folders page, set-up options): one
+// atomic rewrite. `change` gets the list as stored at this moment, while
+// the settings file is locked, and edits it; when it returns true the list
+// is saved and IndexComplete and iTunesComplete are set to 0, so that the
+// next search is a full one. So a change made elsewhere since the caller
+// last looked is kept, never overwritten with an older list. Returns FALSE
+// when the settings could not be read or written (nothing changed then).
+BOOL ChangeSearchPaths(const std::function<bool(SearchPathMap&)>& change,
+                       const CRegSettings& settings = AppSettings());
 
 // True when any key of the map, enabled or not, occurs in `path` as a
 // substring. An empty path or an empty map gives false. The test is a

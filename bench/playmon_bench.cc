@@ -119,7 +119,10 @@ struct Fleet {
   }
   std::string PlayerPids() const {
     std::string list;
-    for (pid_t pid : players) list += (list.empty() ? "" : ",") + std::to_string(pid);
+    for (pid_t pid : players) {
+      if (!list.empty()) list += ',';
+      list += std::to_string(pid);
+    }
     return list;
   }
 
@@ -218,7 +221,10 @@ void BM_LookAgainstLsofAndPython(benchmark::State& state) {
     const double lsof = (ChildrenCpuSeconds() - children) / kLsofRuns;
 
     std::string players;
-    for (const std::string& p : kPlayers) players += (players.empty() ? "" : ",") + p;
+    for (const std::string& p : kPlayers) {
+      if (!players.empty()) players += ',';
+      players += p;
+    }
     const fs::path out = fleet.dir / "python.out";
     pid_t pid =
         Spawn({"python3", "-c", kPythonLook, std::to_string(kPythonLooks), players}, out.c_str());

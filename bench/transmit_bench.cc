@@ -175,7 +175,7 @@ void BM_TransmitTenThousandNewRecords(benchmark::State& state) {
 
     const double wall0 = WallSeconds();
     const double cpu0 = ProcessCpuSeconds();
-    AgentTransmit agent(AgentContext{AGENT_SERVER, nullptr, &platform::SystemClock()});
+    AgentTransmit agent(AgentContext{AGENT_SERVER, nullptr, &platform::SystemClock(), {}});
     const int result = agent.Run();
     const double wall = WallSeconds() - wall0;
     const double cpu = ProcessCpuSeconds() - cpu0;

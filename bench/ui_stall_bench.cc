@@ -8,6 +8,13 @@
 // own_stall_ratio_to_50ms is that ratio. The indexer's pauses are off,
 // so its status messages arrive as fast as it can post them: the worst case
 // for the window. The same probe over an idle window is the baseline.
+//
+// BM_FolderSaveStall: the same probe while the folders page saves a list of
+// 50 folders (a check box toggled, 20 times), each save one rewrite of the
+// settings file; the baseline in the same run is the write of the same list
+// one value at a time, as every value was written before (about 4N+3
+// rewrites for N folders). Counted too: the rewrites per save (the settings
+// file's change counter).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -28,6 +35,7 @@
 #include "media/tag_reader.h"
 #include "scan/agent_indexer.h"
 #include "shell/kiv_client_dlg.h"
+#include "ui/folders_page.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -170,6 +178,109 @@ void BM_GuiStall(benchmark::State& state) {
   }
   std::filesystem::remove_all(root);
 }
+// The settings file's change counter, which every rewrite raises by one.
+std::uint64_t SettingsRewrites() {
+  const std::string lock = std::string(::getenv("XDG_CONFIG_HOME")) + "/kiv/registry.reg.lock";
+  std::uint64_t counter = 0;
+  std::ifstream(lock, std::ios::binary).read(reinterpret_cast<char*>(&counter), sizeof counter);
+  return counter;
+}
+
+// The list written value by value: each delete and write its own rewrite.
+void SaveValueByValue(const SearchPathMap& map) {
+  for (DWORD n = 0;; ++n) {
+    AppSettings().DeleteValue(kSubKeySearchPaths, "enable" + std::to_string(n));
+    if (!AppSettings().DeleteValue(kSubKeySearchPaths, "path" + std::to_string(n))) break;
+  }
+  DWORD n = 0;
+  for (const auto& [path, enabled] : map) {
+    AppSettings().WriteString(kSubKeySearchPaths, "path" + std::to_string(n), path);
+    AppSettings().WriteDword(kSubKeySearchPaths, "enable" + std::to_string(n), enabled);
+    ++n;
+  }
+  AppSettings().WriteDword(kSubKeySettings, "IndexComplete", 0);
+  AppSettings().WriteDword(kSubKeySettings, "iTunesComplete", 0);
+}
+
+void BM_FolderSaveStall(benchmark::State& state) {
+  constexpr int kFolders = 50;
+  constexpr int kSaves = 20;
+  const std::string root = MakeSandbox();
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  int argc = 1;
+  char name[] = "ui_stall_bench";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  AppSettings().SetCompanyName("KIV");
+  AppSettings().SetApplicationName("Windows Client");
+  AppLog().SetLogFile(root + "/kivclient.log");
+  AppLog().SetLogLevel(LEVEL_ERROR);
+  SearchPathMap folders;
+  for (int i = 0; i < kFolders; ++i) {
+    const std::string folder = root + "/music/folder" + std::to_string(i);
+    std::filesystem::create_directories(folder);
+    folders[folder] = 1;
+  }
+  SaveSearchPaths(folders);
+  const bool one_rewrite = state.range(0) != 0;
+
+  for (auto _ : state) {
+    MessageLoop loop;
+    CFoldersPage page(&loop);
+    page.show();
+    // As in BM_GuiStall: the gap less the time spent waiting for a CPU that
+    // other processes held is this program's own stall.
+    qint64 longest = 0;
+    qint64 longest_own = 0;
+    QElapsedTimer since;
+    since.start();
+    SchedTimes last = ThreadSchedTimes();
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      const qint64 gap = since.restart();
+      const SchedTimes now = ThreadSchedTimes();
+      const qint64 queued = static_cast<qint64>((now.waited - last.waited) / 1000000);
+      last = now;
+      longest = std::max(longest, gap);
+      longest_own = std::max(longest_own, gap - queued);
+    });
+    probe.start(1);
+    const std::uint64_t first = SettingsRewrites();
+    int saves = 0;
+    QTimer saver;
+    QObject::connect(&saver, &QTimer::timeout, [&] {
+      if (one_rewrite) {
+        QListWidgetItem* item = page.list()->item(saves % kFolders);
+        item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+      } else {
+        folders.begin()->second ^= 1;
+        SaveValueByValue(folders);
+      }
+      if (++saves == kSaves) app.quit();
+    });
+    saver.start(20);
+    app.exec();
+    probe.stop();
+    state.counters["saves"] = saves;
+    state.counters["folders"] = kFolders;
+    state.counters["longest_gui_stall_ms"] = static_cast<double>(longest);
+    state.counters["longest_own_stall_ms"] = static_cast<double>(longest_own);
+    state.counters["own_stall_ratio_to_50ms"] = static_cast<double>(longest_own) / 50.0;
+    state.counters["rewrites_per_save"] =
+        static_cast<double>(SettingsRewrites() - first) / static_cast<double>(saves);
+  }
+  std::filesystem::remove_all(root);
+}
+// Argument 0: the list written value by value (the baseline); 1: the
+// folders page's save, one rewrite.
+BENCHMARK(BM_FolderSaveStall)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
 // Argument 0: the same window idle for 15 s, the baseline that shows what
 // the machine's own scheduling adds. Argument 1: while indexing.
 BENCHMARK(BM_GuiStall)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

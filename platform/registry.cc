@@ -53,6 +53,61 @@ bool Exists(const RegDocument& doc, std::string_view key, const std::string& ful
   return key.empty() || doc.KeyExists(full);
 }
 
+// The operations on one document; Registry runs them on the file's
+// current copy, RegistryEdit on the copy of an edit.
+DWORD QueryIn(const RegDocument& doc, std::string_view key, std::string_view name,
+              std::size_t max_bytes, RegValue* out, std::size_t* needed_bytes) {
+  if (!IsValidKeyPath(key)) return ERROR_FILE_NOT_FOUND;
+  std::string full = FullPath(key);
+  if (!Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
+  const RegKeyNode* node = doc.FindKey(full);
+  const RegValue* value = node ? node->FindValue(CleanName(name)) : nullptr;
+  if (!value) return ERROR_FILE_NOT_FOUND;
+  if (needed_bytes) *needed_bytes = value->data.size();
+  out->name = value->name;
+  out->type = value->type;
+  out->data.clear();
+  if (value->data.size() > max_bytes) return ERROR_MORE_DATA;
+  out->data = value->data;
+  return ERROR_SUCCESS;
+}
+
+DWORD SetIn(RegDocument& doc, std::string_view key, const RegValue& value, bool create_key,
+            bool& changed) {
+  if (!IsValidKeyPath(key) || !IsValidValueName(value.name)) return ERROR_INVALID_PARAMETER;
+  std::string full = FullPath(key);
+  if (!create_key && !Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
+  RegValue stored = value;
+  stored.name = CleanName(value.name);
+  bool created = doc.FindKey(full) == nullptr;
+  changed = doc.CreateKey(full).SetValue(std::move(stored)) || created;
+  return ERROR_SUCCESS;
+}
+
+DWORD DeleteIn(RegDocument& doc, std::string_view key, std::string_view name, bool& changed) {
+  changed = false;
+  if (!IsValidKeyPath(key)) return ERROR_FILE_NOT_FOUND;
+  std::string full = FullPath(key);
+  if (!Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
+  RegKeyNode* node = doc.FindKey(full);
+  changed = node && node->DeleteValue(CleanName(name));
+  return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+DWORD EnumIn(const RegDocument& doc, std::string_view key, DWORD index, std::size_t max_name_units,
+             std::string* name) {
+  name->clear();
+  if (!IsValidKeyPath(key)) return ERROR_FILE_NOT_FOUND;
+  std::string full = FullPath(key);
+  if (!Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
+  const RegKeyNode* node = doc.FindKey(full);
+  if (!node || index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
+  const std::string& found = node->values[index].name;
+  if (Utf16Length(found) >= max_name_units) return ERROR_MORE_DATA;
+  *name = found;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 Registry::Registry(std::string file_path) : file_path_(std::move(file_path)) {}
@@ -82,62 +137,30 @@ DWORD Registry::CreateKey(std::string_view key) const {
 
 DWORD Registry::QueryValue(std::string_view key, std::string_view name, std::size_t max_bytes,
                            RegValue* out, std::size_t* needed_bytes) const {
-  if (!IsValidKeyPath(key)) return ERROR_FILE_NOT_FOUND;
-  std::string full = FullPath(key);
-  std::string clean = CleanName(name);
   return registry_store::Read(FilePath(), [&](const RegDocument& doc) {
-    if (!Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
-    const RegKeyNode* node = doc.FindKey(full);
-    const RegValue* value = node ? node->FindValue(clean) : nullptr;
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    if (needed_bytes) *needed_bytes = value->data.size();
-    out->name = value->name;
-    out->type = value->type;
-    out->data.clear();
-    if (value->data.size() > max_bytes) return ERROR_MORE_DATA;
-    out->data = value->data;
-    return ERROR_SUCCESS;
+    return QueryIn(doc, key, name, max_bytes, out, needed_bytes);
   });
 }
 
 DWORD Registry::SetValue(std::string_view key, const RegValue& value, bool create_key) const {
   if (!IsValidKeyPath(key) || !IsValidValueName(value.name)) return ERROR_INVALID_PARAMETER;
-  std::string full = FullPath(key);
-  RegValue stored = value;
-  stored.name = CleanName(value.name);
   return registry_store::Update(FilePath(), [&](RegDocument& doc, bool& changed) {
-    if (!create_key && !Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
-    bool created = doc.FindKey(full) == nullptr;
-    changed = doc.CreateKey(full).SetValue(std::move(stored)) || created;
-    return ERROR_SUCCESS;
+    return SetIn(doc, key, value, create_key, changed);
   });
 }
 
 DWORD Registry::DeleteValue(std::string_view key, std::string_view name) const {
   if (!IsValidKeyPath(key)) return ERROR_FILE_NOT_FOUND;
-  std::string full = FullPath(key);
-  std::string clean = CleanName(name);
   return registry_store::Update(FilePath(), [&](RegDocument& doc, bool& changed) {
-    if (!Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
-    RegKeyNode* node = doc.FindKey(full);
-    changed = node && node->DeleteValue(clean);
-    return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    return DeleteIn(doc, key, name, changed);
   });
 }
 
 DWORD Registry::EnumValue(std::string_view key, DWORD index, std::size_t max_name_units,
                           std::string* name) const {
   name->clear();
-  if (!IsValidKeyPath(key)) return ERROR_FILE_NOT_FOUND;
-  std::string full = FullPath(key);
   return registry_store::Read(FilePath(), [&](const RegDocument& doc) {
-    if (!Exists(doc, key, full)) return ERROR_FILE_NOT_FOUND;
-    const RegKeyNode* node = doc.FindKey(full);
-    if (!node || index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
-    const std::string& found = node->values[index].name;
-    if (Utf16Length(found) >= max_name_units) return ERROR_MORE_DATA;
-    *name = found;
-    return ERROR_SUCCESS;
+    return EnumIn(doc, key, index, max_name_units, name);
   });
 }
 
@@ -152,6 +175,36 @@ DWORD Registry::EnumKey(std::string_view key, DWORD index, std::string* name) co
     *name = names[index];
     return ERROR_SUCCESS;
   });
+}
+
+DWORD Registry::Edit(const std::function<DWORD(RegistryEdit&)>& edit) const {
+  return registry_store::Update(FilePath(), [&](RegDocument& doc, bool& changed) {
+    const RegDocument before = doc;
+    RegistryEdit editor(doc);
+    const DWORD err = edit(editor);
+    changed = err == ERROR_SUCCESS && !(doc == before);
+    return err;
+  });
+}
+
+DWORD RegistryEdit::QueryValue(std::string_view key, std::string_view name, std::size_t max_bytes,
+                               RegValue* out, std::size_t* needed_bytes) const {
+  return QueryIn(doc_, key, name, max_bytes, out, needed_bytes);
+}
+
+DWORD RegistryEdit::SetValue(std::string_view key, const RegValue& value, bool create_key) {
+  bool changed = false;
+  return SetIn(doc_, key, value, create_key, changed);
+}
+
+DWORD RegistryEdit::DeleteValue(std::string_view key, std::string_view name) {
+  bool changed = false;
+  return DeleteIn(doc_, key, name, changed);
+}
+
+DWORD RegistryEdit::EnumValue(std::string_view key, DWORD index, std::size_t max_name_units,
+                              std::string* name) const {
+  return EnumIn(doc_, key, index, max_name_units, name);
 }
 
 std::vector<std::string> TakeRegistryDamageReport() { return registry_store::TakeDamageReport(); }

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,23 @@
 #include "platform/win_types.h"
 
 namespace platform {
+
+// Reads and writes on one copy of the registry that Registry::Edit applies
+// to the file together. The operations answer as Registry's do.
+class RegistryEdit {
+ public:
+  explicit RegistryEdit(RegDocument& doc) : doc_(doc) {}
+
+  DWORD QueryValue(std::string_view key, std::string_view name, std::size_t max_bytes,
+                   RegValue* out, std::size_t* needed_bytes = nullptr) const;
+  DWORD SetValue(std::string_view key, const RegValue& value, bool create_key = true);
+  DWORD DeleteValue(std::string_view key, std::string_view name);
+  DWORD EnumValue(std::string_view key, DWORD index, std::size_t max_name_units,
+                  std::string* name) const;
+
+ private:
+  RegDocument& doc_;
+};
 
 class Registry {
  public:
@@ -60,6 +78,13 @@ class Registry {
                   std::string* name) const;
   // Name of the direct sub-key at `index`.
   DWORD EnumKey(std::string_view key, DWORD index, std::string* name) const;
+
+  // Runs `edit` on a copy of the registry while holding the file's lock, so
+  // that what it reads is still current when its writes land. When it
+  // returns ERROR_SUCCESS the copy replaces the file in one atomic rewrite,
+  // or in none when the copy equals the file; any other result leaves the
+  // file as it was and is returned.
+  DWORD Edit(const std::function<DWORD(RegistryEdit&)>& edit) const;
 
  private:
   std::string file_path_;

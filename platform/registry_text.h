@@ -85,6 +85,8 @@ class RegDocument {
   const std::vector<RegKeyNode>& keys() const { return keys_; }
   std::size_t ValueCount() const;
 
+  bool operator==(const RegDocument&) const = default;
+
  private:
   std::vector<RegKeyNode> keys_;
 };

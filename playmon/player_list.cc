@@ -24,11 +24,16 @@ const std::vector<std::string>& BuiltInPlayers() {
 }
 
 std::vector<std::string> BuildWatchedPlayers(const CRegSettings& settings) {
-  for (const std::string& name : BuiltInPlayers()) {
-    DWORD value = 1;
-    if (!settings.ReadDword(kSubKeyPlayMonitor, name, value))
-      settings.WriteDword(kSubKeyPlayMonitor, name, 1);
-  }
+  // The missing defaults are stored together: one rewrite of the settings
+  // file on a first start rather than one per player.
+  settings.Edit([](CRegSettingsEdit& edit) {
+    for (const std::string& name : BuiltInPlayers()) {
+      DWORD value = 1;
+      if (!edit.ReadDword(kSubKeyPlayMonitor, name, value))
+        edit.WriteDword(kSubKeyPlayMonitor, name, 1);
+    }
+    return TRUE;
+  });
   std::vector<std::string> watched;
   std::string name;
   for (DWORD index = 0; settings.EnumValueName(kSubKeyPlayMonitor, index, name);) {

@@ -9,6 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libchromaprint-dev
   qt6-base-dev libcurl4-openssl-dev libsqlite3-dev libsystemd-dev
   xvfb xauth ffmpeg python3 dbus-daemon openssl trayer xdotool x11-utils
+  qt6-wayland weston at-spi2-core python3-pyatspi python3-dbus python3-gi
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   lintian desktop-file-utils appstream
 )

@@ -3,6 +3,9 @@
 # `vornic /show` under Xvfb with Debian's trayer as the notification area,
 # over a small music folder, and writes PNGs of each page, the About box,
 # the tray menu and the database tester into OUT (default: screenshots/).
+# Then the same program on Wayland (Weston's headless backend, Qt's Wayland
+# plugin): each page again, as wayland-1-login-info.png and so on, the
+# pages chosen through the accessibility bus.
 #
 #   scripts/screenshots.sh [OUT]     (BUILD_DIR picks the build, default build-dev)
 set -euo pipefail
@@ -115,5 +118,35 @@ sleep 0.3
 xdotool mousemove "$x" "$y" click 3
 sleep 0.3
 xdotool key h
+wait "$vornic_pid" || true
+vornic_pid=""
+x_session_stop
+
+# The same window on Wayland, in a sandbox of its own.
+# shellcheck source=scripts/wayland-session.sh
+source "$root/scripts/wayland-session.sh"
+rm -rf "$tmp"
+mkdir -p "$tmp"
+trap 'kill "$vornic_pid" 2>/dev/null || true; wl_session_stop; rm -rf "$tmp"' EXIT
+wl_session_start "$tmp"
+cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<REG
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
+"Notified"=dword:00000001
+REG
+chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+"$vornic" --show >"$tmp/vornic.out" 2>&1 &
+vornic_pid=$!
+/usr/bin/python3 "$root/scripts/a11y.py" window
+page=0
+for name in login-info music-folders activity-monitor; do
+  /usr/bin/python3 "$root/scripts/a11y.py" page "$page"
+  sleep 0.6
+  wl_grab "$out/wayland-$((page + 1))-$name.png"
+  echo "screenshots: $out/wayland-$((page + 1))-$name.png"
+  page=$((page + 1))
+done
+kill -TERM "$vornic_pid"
 wait "$vornic_pid" || true
 vornic_pid=""

@@ -59,7 +59,9 @@ void FirstRunNotice(const AgentContext& context) {
           "First time client has been run, informing user of auth info and how to shutdown "
           "client",
           LEVEL_INFO, MODULE_APPLICATION);
-      AppMessageBox(LoadStringResource(IDS_FIRST_RUN_WELCOME), MB_OK | MB_ICONINFORMATION);
+      // The welcome needs no answer: a pair typed on the account page while
+      // it is still open is taken at once (CredentialRefresh, below).
+      AppNotice(LoadStringResource(IDS_FIRST_RUN_WELCOME), MB_OK | MB_ICONINFORMATION);
       settings.WriteDword(kSubKeySettings, "Notified", notified | 1);
     }
   }
@@ -77,7 +79,7 @@ void FirstRunNotice(const AgentContext& context) {
     }
   }
   if (result == -2 && (notified & 1) != 0)
-    AppMessageBox(LoadStringResource(IDS_LOGIN_INVALID), MB_OK | MB_ICONERROR);
+    AppNotice(LoadStringResource(IDS_LOGIN_INVALID), MB_OK | MB_ICONERROR);
 }
 
 void CredentialRefresh(const AgentContext& context) {

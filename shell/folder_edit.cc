@@ -5,19 +5,11 @@
 #include "app/reg_settings.h"
 #include "platform/file_io.h"
 
-namespace {
-
-FolderEdit Save(const SearchPathMap& map) {
-  return SaveMusicFolderList(map) ? FolderEdit::kChanged : FolderEdit::kSaveFailed;
-}
-
-}  // namespace
-
 bool SaveMusicFolderList(const SearchPathMap& map) {
-  if (!SaveSearchPaths(map)) return false;
-  AppSettings().WriteDword(kSubKeySettings, "IndexComplete", 0);
-  AppSettings().WriteDword(kSubKeySettings, "iTunesComplete", 0);
-  return true;
+  return ChangeSearchPaths([&](SearchPathMap& stored) {
+           stored = map;
+           return true;
+         }) != FALSE;
 }
 
 std::string AbsoluteFolder(const std::string& path) {
@@ -29,19 +21,32 @@ std::string AbsoluteFolder(const std::string& path) {
   return text;
 }
 
+namespace {
+
+// One change of the stored list, made on the list as stored at that moment.
+FolderEdit Change(const std::function<FolderEdit(SearchPathMap&)>& change) {
+  FolderEdit result = FolderEdit::kChanged;
+  const BOOL saved = ChangeSearchPaths([&](SearchPathMap& map) {
+    result = change(map);
+    return result == FolderEdit::kChanged;
+  });
+  return saved ? result : FolderEdit::kSaveFailed;
+}
+
+}  // namespace
+
 FolderEdit AddMusicFolder(const std::string& path) {
   if (!platform::IsDirectory(path)) return FolderEdit::kNotAFolder;
-  SearchPathMap map;
-  LoadSearchPaths(map);
-  if (!map.emplace(SearchPathKey(path), 1).second) return FolderEdit::kAlreadyListed;
-  return Save(map);
+  return Change([&](SearchPathMap& map) {
+    return map.emplace(SearchPathKey(path), 1).second ? FolderEdit::kChanged
+                                                      : FolderEdit::kAlreadyListed;
+  });
 }
 
 FolderEdit RemoveMusicFolder(const std::string& path) {
-  SearchPathMap map;
-  LoadSearchPaths(map);
-  if (map.erase(SearchPathKey(path)) == 0) return FolderEdit::kNotListed;
-  return Save(map);
+  return Change([&](SearchPathMap& map) {
+    return map.erase(SearchPathKey(path)) != 0 ? FolderEdit::kChanged : FolderEdit::kNotListed;
+  });
 }
 
 std::string FolderEditError(FolderEdit result, const std::string& path) {

@@ -12,15 +12,15 @@ std::string AbsoluteFolder(const std::string& path);
 
 #include "app/search_paths.h"
 
-// Saves the list as the folders page does: SaveSearchPaths, then
-// IndexComplete and iTunesComplete cleared so the next search is a full one.
+// Saves the list as the folders page does: the list, IndexComplete and
+// iTunesComplete cleared (so the next search is a full one), in one rewrite.
 bool SaveMusicFolderList(const SearchPathMap& map);
 
 enum class FolderEdit { kChanged, kAlreadyListed, kNotListed, kNotAFolder, kSaveFailed };
 
-// Adds an existing folder, enabled. The list is saved (and IndexComplete
-// and iTunesComplete cleared, so the next search is a full one) only when
-// it changed.
+// Adds an existing folder, enabled, to the list as stored at that moment.
+// The list is saved (and IndexComplete and iTunesComplete cleared, so the
+// next search is a full one) only when it changed, in one rewrite.
 FolderEdit AddMusicFolder(const std::string& path);
 FolderEdit RemoveMusicFolder(const std::string& path);
 // The text the set-up options print for a result (empty for kChanged).

@@ -108,6 +108,8 @@ void CKivClientDlg::OnMessage(Message& message) {
       break;
     case WM_SEARCH_PATHS_SAVED:
       OnSearchPathsSaved(w != 0);
+      // The folders page shows the new list, whoever saved it.
+      view_.ForwardToPages(message);
       break;
     case WM_OPEN_DB_TESTER:
       view_.OpenDatabaseTester();

@@ -35,9 +35,17 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   description->setWordWrap(true);
 
   auto* notice = new QLabel(
-      QStringLiteral("Vornic reads the tags of the music in the folders you choose and the "
-                     "plays of your media players, and sends them to your KIV account. Nothing "
-                     "else leaves this computer."),
+      QStringLiteral(
+          "What Vornic sends to KIV: the tags and audio details of the music in the folders you "
+          "choose (title, artist, album, genre, label, length, format, track number), each play "
+          "in your media players and the play history of your iTunes library. With every call "
+          "it sends your KIV e-mail address, this program's version, the operating system's name "
+          "and release, and the hardware address of this computer's network card as the device "
+          "name.\n\nWhat it reads besides your music: the list of running programs and the "
+          "files your media players hold open, and the KIV login cookie kept by your web "
+          "browser (Firefox, or a cookies.txt file), so that a browser signed in to KIV signs it "
+          "in "
+          "too. It checks the KIV site for a newer version once an hour."),
       this);
   notice->setObjectName(QStringLiteral("notice"));
   notice->setWordWrap(true);

@@ -70,6 +70,11 @@ CAccountPage::CAccountPage(MessageLoop* loop, QWidget* parent) : QWidget(parent)
   password_ = new QLineEdit(this);
   password_->setObjectName(QStringLiteral("1005"));
   password_->setEchoMode(QLineEdit::Password);
+  // A screen reader names each box by its label.
+  email_label->setBuddy(email_);
+  password_label->setBuddy(password_);
+  email_->setAccessibleName(QStringLiteral("Email"));
+  password_->setAccessibleName(QStringLiteral("Password"));
   submit_ = new QPushButton(QStringLiteral("Submit"), this);
   submit_->setObjectName(QStringLiteral("1107"));
   submit_->setAutoDefault(false);
@@ -188,6 +193,9 @@ void CAccountPage::ShowVerifying() {
 void CAccountPage::SetLine(int line, const char* text, bool working) {
   lines_[line]->setText(QString::fromUtf8(text));
   icons_[line]->setPixmap(StateIcon(working));
+  // The icon is read out as words; the line itself is its text.
+  icons_[line]->setAccessibleName(working ? QStringLiteral("Working")
+                                          : QStringLiteral("Not working"));
   working_[line] = working;
 }
 

@@ -43,15 +43,20 @@ CKivClientTester::CKivClientTester(MessageLoop* main_window, platform::Clock& cl
   tree_->setRootIndex(model_->index(QStringLiteral("/")));
   for (int column = 1; column < model_->columnCount(); ++column) tree_->hideColumn(column);
   tree_->header()->hide();
+  tree_->setAccessibleName(QStringLiteral("Navigate to music file to view database entry"));
 
   auto* database_label = new QLabel(QStringLiteral("KIV Database"), this);
   database_label->setObjectName(QStringLiteral("1129"));
   summary_ = ReadOnlyText(this, "1128");
+  database_label->setBuddy(summary_);
+  summary_->setAccessibleName(QStringLiteral("KIV Database"));
   summary_->setMaximumHeight(90);
   path_ = new QLineEdit(this);
   path_->setObjectName(QStringLiteral("1133"));
   path_->setReadOnly(true);
+  path_->setAccessibleName(QStringLiteral("Selected path"));
   record_ = ReadOnlyText(this, "1130");
+  record_->setAccessibleName(QStringLiteral("Database entry"));
 
   struct Button {
     const char* id;

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/reg_settings.h"
-#include "app/search_paths.h"
+#include "platform/last_error.h"
 
 namespace {
 
@@ -64,6 +64,8 @@ CFoldersPage::CFoldersPage(MessageLoop* loop, QWidget* parent) : QWidget(parent)
   frame->setObjectName(QStringLiteral("1095"));
   list_ = new CFolderListCtrl(frame);
   list_->setObjectName(QStringLiteral("1119"));
+  list_->setAccessibleName(QStringLiteral("Music folders"));
+  list_->setAccessibleDescription(frame->title());
   auto button = [this, frame](const char* id, const char* text) {
     auto* b = new QPushButton(QString::fromUtf8(text), frame);
     b->setObjectName(QString::fromLatin1(id));
@@ -74,6 +76,10 @@ CFoldersPage::CFoldersPage(MessageLoop* loop, QWidget* parent) : QWidget(parent)
   delete_ = button("1092", "Delete");
   open_ = button("1122", "Open Folder");
   QPushButton* search = button("1102", "Search All Now");
+  error_ = new QLabel(frame);
+  error_->setObjectName(QStringLiteral("saveError"));
+  error_->setWordWrap(true);
+  error_->hide();
 
   auto* grid = new QGridLayout(frame);
   grid->addWidget(list_, 0, 0, 1, 5);
@@ -82,6 +88,7 @@ CFoldersPage::CFoldersPage(MessageLoop* loop, QWidget* parent) : QWidget(parent)
   grid->addWidget(open_, 1, 2);
   grid->setColumnStretch(3, 1);
   grid->addWidget(search, 1, 4);
+  grid->addWidget(error_, 2, 0, 1, 5);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(frame);
 
@@ -101,13 +108,26 @@ CFoldersPage::CFoldersPage(MessageLoop* loop, QWidget* parent) : QWidget(parent)
 }
 
 void CFoldersPage::Refill() {
+  QStringList selected;
+  for (const QListWidgetItem* item : list_->selectedItems()) selected << item->text();
+  const QString current = list_->currentItem() ? list_->currentItem()->text() : QString();
   filling_ = true;
   list_->clear();
-  SearchPathMap map;
-  LoadSearchPaths(map);
-  for (const auto& [path, enabled] : map) list_->AddFolder(QString::fromStdString(path), enabled);
+  LoadSearchPaths(shown_);
+  for (const auto& [path, enabled] : shown_) {
+    list_->AddFolder(QString::fromStdString(path), enabled);
+    QListWidgetItem* item = list_->item(list_->count() - 1);
+    item->setSelected(selected.contains(item->text()));
+    if (item->text() == current) list_->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+  }
   filling_ = false;
   UpdateButtons();
+}
+
+void CFoldersPage::OnSearchPathsSaved() {
+  SearchPathMap stored;
+  LoadSearchPaths(stored);
+  if (stored != shown_ || list_->count() != static_cast<int>(shown_.size())) Refill();
 }
 
 void CFoldersPage::AddFolder() {
@@ -140,16 +160,41 @@ void CFoldersPage::OpenFolder() {
 
 void CFoldersPage::SearchAllNow() { Save(true); }
 
-void CFoldersPage::Save(bool search_now) {
+SearchPathMap CFoldersPage::ShownList() const {
   SearchPathMap map;
   for (int i = 0; i < list_->count(); ++i) {
     const QListWidgetItem* item = list_->item(i);
     if (item->text().isEmpty()) continue;
     map[SearchPathKey(item->text().toStdString())] = item->checkState() == Qt::Checked ? 1 : 0;
   }
-  SaveSearchPaths(map);
-  AppSettings().WriteDword(kSubKeySettings, "IndexComplete", 0);
-  AppSettings().WriteDword(kSubKeySettings, "iTunesComplete", 0);
+  return map;
+}
+
+void CFoldersPage::Save(bool search_now) {
+  // Only what the user changed since the page last showed the stored list
+  // goes onto the list as it is stored now.
+  const SearchPathMap now = ShownList();
+  const SearchPathMap before = shown_;
+  const BOOL saved = ChangeSearchPaths([&](SearchPathMap& stored) {
+    for (const auto& [path, enabled] : before)
+      if (!now.count(path)) stored.erase(path);
+    for (const auto& [path, enabled] : now) {
+      const auto was = before.find(path);
+      if (was == before.end() || was->second != enabled) stored[path] = enabled;
+    }
+    return true;
+  });
+  if (!saved) {
+    const DWORD error = platform::GetLastError();
+    error_->setText(QStringLiteral("The music folders could not be saved (settings error %1); "
+                                   "the list shows the folders that are stored.")
+                        .arg(error));
+    error_->show();
+    Refill();
+    return;
+  }
+  error_->hide();
+  Refill();
   if (loop_) loop_->PostMessage(WM_SEARCH_PATHS_SAVED, search_now ? 1 : 0, 0);
 }
 
@@ -168,6 +213,7 @@ void CFoldersPage::keyPressEvent(QKeyEvent* event) {
 }
 
 void CFoldersPage::showEvent(QShowEvent* event) {
-  list_->UpdateColours();
+  // The list may have changed while the page was not shown.
+  Refill();
   QWidget::showEvent(event);
 }

@@ -23,6 +23,8 @@ void CKivClientTab::Forward(Message& message) {
     status_page_->OnStatusMessage(message);
   else if (message.id == WM_CONNECTION_VERIFYING || message.id == WM_CONNECTION_STATUS)
     account_page_->OnConnectionMessage(message);
+  else if (message.id == WM_SEARCH_PATHS_SAVED)
+    folders_page_->OnSearchPathsSaved();
 }
 
 void CKivClientTab::keyPressEvent(QKeyEvent* event) {

@@ -26,7 +26,8 @@ class CKivClientTab : public QTabWidget {
 
   // Tab index of the page with template `id`; -1 when there is none.
   int FindPage(int template_id) const;
-  // WM_STATUS_* to the status page, WM_CONNECTION_* to the account page.
+  // WM_STATUS_* to the status page, WM_CONNECTION_* to the account page,
+  // WM_SEARCH_PATHS_SAVED to the folders page.
   void Forward(Message& message);
 
   CStatusPage* status_page() { return status_page_; }

@@ -9,12 +9,25 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/string_table.h"
 #include "ui/about_box.h"
 #include "ui/app_icon.h"
 #include "ui/db_tester.h"
 #include "ui/qt_message_box.h"
 #include "ui/service_pages.h"
 #include "ui/tester_database.h"
+
+namespace {
+
+// The background notice on a desktop without a notification area.
+constexpr const char* kRunsInBackgroundNoTray =
+    "Vornic will run in the background from here.\r\nYou can open its window again from the "
+    "application menu or with \"vornic --show\".";
+// Follows the first line of an update notice there.
+constexpr const char* kOfferOnStatusPage =
+    "\r\nThe Activity Monitor page of the Vornic window offers it.";
+
+}  // namespace
 
 CKivClientWindow::CKivClientWindow(MessageLoop& loop, QtMessageBoxHost* host,
                                    platform::Clock& clock)
@@ -30,6 +43,8 @@ CKivClientWindow::CKivClientWindow(MessageLoop& loop, QtMessageBoxHost* host,
   tab_ = new CKivClientTab(&loop_, this);
   tab_->status_page()->SetJobListener(
       [this](const std::string& description) { tray_.SetTooltipText(description); });
+  connect(tab_->status_page()->update_offer(), &CUpdateOffer::accepted, this,
+          [this] { Post(WM_UPDATE_ACCEPTED, 0); });
 
   version_ = new QLabel(VersionText(), this);
   version_->setObjectName(QStringLiteral("1143"));
@@ -133,7 +148,23 @@ void CKivClientWindow::SetAgentsButtonText(const std::string& text) {
 void CKivClientWindow::SetTrayTooltip(const std::string& text) { tray_.SetTooltipText(text); }
 
 void CKivClientWindow::ShowBalloon(const std::string& text, bool count) {
-  tray_.ShowBalloon(text, count);
+  if (TrayAvailable()) {
+    tray_.ShowBalloon(text, count);
+    return;
+  }
+  // Without an icon there is nothing to right-click, and a desktop
+  // notification cannot be clicked: an offered update waits on the status
+  // page for a Yes or No.
+  std::string notice = text;
+  if (count) {
+    // "Click for details." would ask for the impossible.
+    const std::string offer = text.substr(0, text.find('\r'));
+    tab_->status_page()->update_offer()->Offer(offer);
+    notice = offer + kOfferOnStatusPage;
+  } else if (text == LoadStringResource(IDS_RUNS_IN_BACKGROUND)) {
+    notice = kRunsInBackgroundNoTray;
+  }
+  tray_.ShowBalloon(notice, false);
 }
 
 void CKivClientWindow::OnTrayNotification(WPARAM icon, LPARAM mouse) {

@@ -57,6 +57,30 @@ int QtMessageBoxHost::Show(const std::string& text, UINT type) {
   return result;
 }
 
+void QtMessageBoxHost::ShowNoWait(const std::string& text, UINT type) {
+  AppLog().Log(text, (type & MB_ICONERROR) ? LEVEL_ERROR : LEVEL_INFO, MODULE_APPLICATION);
+  auto pending = std::make_shared<Pending>();
+  pending->type = type;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return;
+    pending_.push_back(pending);
+  }
+  // Taken off the open list when it is answered, on the GUI thread.
+  QMetaObject::invokeMethod(
+      this,
+      [this, pending, text] {
+        Open(pending, text, false);
+        auto forget = [this, pending] {
+          std::lock_guard<std::mutex> lock(mutex_);
+          pending_.remove(pending);
+        };
+        if (!pending->box) return forget();
+        connect(pending->box, &QObject::destroyed, this, forget);
+      },
+      Qt::QueuedConnection);
+}
+
 void QtMessageBoxHost::Open(const std::shared_ptr<Pending>& pending, const std::string& text,
                             bool wait) {
   const UINT type = pending->type;

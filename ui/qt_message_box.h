@@ -30,6 +30,8 @@ class QtMessageBoxHost : public QObject, public MessageBoxHost {
   ~QtMessageBoxHost() override;
 
   int Show(const std::string& text, UINT type) override;
+  // The box is opened on the GUI thread, non-modal, and nobody waits for it.
+  void ShowNoWait(const std::string& text, UINT type) override;
   // Answers every open box safely and refuses new ones (GUI thread).
   void Close();
 

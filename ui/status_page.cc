@@ -36,6 +36,7 @@ CStatusPage::CStatusPage(QWidget* parent) : QWidget(parent) {
   bar_ = new QProgressBar(work);
   bar_->setObjectName(QStringLiteral("1100"));
   bar_->setTextVisible(false);
+  bar_->setAccessibleName(QStringLiteral("Progress"));
   status_ = new QLabel(QStringLiteral("Progress status msg"), work);
   status_->setObjectName(QStringLiteral("1098"));
   // A long file name must not widen the window.
@@ -50,9 +51,13 @@ CStatusPage::CStatusPage(QWidget* parent) : QWidget(parent) {
   found_ = SunkenNumber(collection, "1103");
   kivified_ = SunkenNumber(collection, "1105");
   auto* counts = new QGridLayout(collection);
-  counts->addWidget(new QLabel(QStringLiteral("Files Found:"), collection), 0, 0);
+  auto* found_label = new QLabel(QStringLiteral("Files Found:"), collection);
+  auto* kivified_label = new QLabel(QStringLiteral("Files KIVified:"), collection);
+  found_label->setBuddy(found_);
+  kivified_label->setBuddy(kivified_);
+  counts->addWidget(found_label, 0, 0);
   counts->addWidget(found_, 0, 1);
-  counts->addWidget(new QLabel(QStringLiteral("Files KIVified:"), collection), 0, 3);
+  counts->addWidget(kivified_label, 0, 3);
   counts->addWidget(kivified_, 0, 4);
   counts->setColumnStretch(2, 1);
   state_line_ = new QLabel(collection);
@@ -65,11 +70,16 @@ CStatusPage::CStatusPage(QWidget* parent) : QWidget(parent) {
 
   events_ = new CEventBox(this);
   events_->setObjectName(QStringLiteral("1106"));
+  auto* events_label = new QLabel(QStringLiteral("Recent Events"), this);
+  events_label->setBuddy(events_);
+  events_->setAccessibleName(QStringLiteral("Recent Events"));
 
+  update_offer_ = new CUpdateOffer(this);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(update_offer_);
   layout->addWidget(work);
   layout->addWidget(collection);
-  layout->addWidget(new QLabel(QStringLiteral("Recent Events"), this));
+  layout->addWidget(events_label);
   layout->addWidget(events_, 1);
   InitPage();
 }
@@ -193,6 +203,9 @@ void CStatusPage::CountNow() {
   }
   found_->setText(QString::number(counts.found));
   kivified_->setText(QString::number(counts.reported));
+  // A number alone says nothing to a screen reader.
+  found_->setAccessibleName(QStringLiteral("Files Found: ") + found_->text());
+  kivified_->setAccessibleName(QStringLiteral("Files KIVified: ") + kivified_->text());
   RefreshStateLine();
 }
 

@@ -20,6 +20,7 @@
 
 #include "app/message_loop.h"
 #include "ui/event_box.h"
+#include "ui/update_offer.h"
 
 class CStatusPage : public QWidget {
   Q_OBJECT
@@ -49,6 +50,8 @@ class CStatusPage : public QWidget {
   int range_high() const { return range_high_; }
   int position() const { return position_; }
   CEventBox* events() { return events_; }
+  // A newer version offered without a notification area (hidden otherwise).
+  CUpdateOffer* update_offer() { return update_offer_; }
 
  private:
   void InitPage();
@@ -69,6 +72,7 @@ class CStatusPage : public QWidget {
   QLabel* kivified_;
   QLabel* state_line_;
   CEventBox* events_;
+  CUpdateOffer* update_offer_;
   QElapsedTimer counted_;
   bool count_pending_ = false;
 

@@ -42,7 +42,7 @@ CTrayIcon::CTrayIcon(UINT icon_id, QObject* parent)
   icon_.setToolTip(tooltip_);
   connect(&menu_, &QMenu::aboutToShow, this, &CTrayIcon::MarkDefaultItem);
   connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-    if (r == QSystemTrayIcon::Trigger) Notify(WM_LBUTTONDOWN);
+    if (r == QSystemTrayIcon::Trigger) Notify(NIN_SELECT);
     if (r == QSystemTrayIcon::DoubleClick) Notify(WM_LBUTTONDBLCLK);
     if (r == QSystemTrayIcon::Context) Notify(WM_RBUTTONUP);
   });
@@ -96,9 +96,11 @@ void CTrayIcon::ShowBalloon(const std::string& text, bool count) {
   else
     ShowDesktopNotice(title, body);
   if (!count) return;
-  ++pending_balloons_;
-  // The balloon is gone after its time-out whether or not anyone saw it.
-  QTimer::singleShot(kBalloonTimeoutMs, this, [this] { Notify(NIN_BALLOONTIMEOUT); });
+  const int serial = next_serial_++;
+  pending_.insert(serial);
+  // The balloon is gone after its time-out whether or not anyone saw it;
+  // one that was clicked or closed already is not counted again.
+  QTimer::singleShot(balloon_timeout_ms_, this, [this, serial] { pending_.erase(serial); });
 }
 
 WPARAM CTrayIcon::DefaultCommand() {
@@ -116,11 +118,14 @@ void CTrayIcon::MarkDefaultItem() {
 }
 
 bool CTrayIcon::OnTrayNotification(WPARAM icon, LPARAM mouse) {
-  if (pending_balloons_ > 0) {
+  if (!pending_.empty()) {
     // While an update notice is out, a click on it or on the icon accepts it.
-    if (mouse == NIN_BALLOONUSERCLICK || mouse == WM_LBUTTONDOWN) Post(WM_UPDATE_ACCEPTED, 0, 0);
+    const bool click =
+        mouse == NIN_BALLOONUSERCLICK || mouse == WM_LBUTTONDOWN || mouse == NIN_SELECT;
+    if (click) Post(WM_UPDATE_ACCEPTED, 0, 0);
+    // The oldest balloon is the one the system shows or dropped first.
     if (mouse == NIN_BALLOONHIDE || mouse == NIN_BALLOONTIMEOUT || mouse == NIN_BALLOONUSERCLICK)
-      --pending_balloons_;
+      pending_.erase(pending_.begin());
     return false;
   }
   if (icon != icon_id_) return false;
@@ -130,7 +135,7 @@ bool CTrayIcon::OnTrayNotification(WPARAM icon, LPARAM mouse) {
     MarkDefaultItem();
     return true;
   }
-  if (mouse == WM_LBUTTONDBLCLK) {
+  if (mouse == WM_LBUTTONDBLCLK || mouse == NIN_SELECT) {
     Post(WM_COMMAND, DefaultCommand(), 0);
     return true;
   }

@@ -4,8 +4,9 @@
 // Mouse activity on the icon and balloon clicks reach the controller as
 // WM_TRAY_NOTIFY messages (icon id, mouse message) posted to its loop; the
 // controller hands them back to OnTrayNotification, which keeps the count
-// of pending balloons, opens the menu's default command on a double-click
-// and posts WM_UPDATE_ACCEPTED when a pending update balloon is clicked.
+// of pending balloons, opens the menu's default command on a click or a
+// double-click and posts WM_UPDATE_ACCEPTED when a pending update balloon
+// (or, while one is out, the icon) is clicked.
 // Menu commands are posted as WM_COMMAND with the design's command ids.
 //
 // When the desktop has no notification area (plain GNOME, the offscreen
@@ -19,11 +20,15 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <set>
 #include <string>
 
 #include "app/message_loop.h"
 
-// Mouse and balloon messages of a notification icon.
+// Mouse and balloon messages of a notification icon. NIN_SELECT is one
+// activation of the icon (a click, or Enter on it), the only thing that
+// StatusNotifierItem hosts (most current desktops) report for a click.
+inline constexpr LPARAM NIN_SELECT = WM_USER + 0;
 inline constexpr LPARAM WM_LBUTTONDOWN = 0x0201;
 inline constexpr LPARAM WM_LBUTTONDBLCLK = 0x0203;
 inline constexpr LPARAM WM_RBUTTONUP = 0x0205;
@@ -54,8 +59,10 @@ class CTrayIcon : public QObject {
   void SetTooltipText(const std::string& text);
   // A balloon with `text` (cut to 256) titled with the tooltip (cut to 64),
   // shown for 30 s. With `count`, a pending balloon is counted until it is
-  // clicked or times out.
+  // clicked, closed or times out, whichever comes first (once).
   void ShowBalloon(const std::string& text, bool count);
+  // How long a balloon counts as out (tests shorten it).
+  void SetBalloonTimeout(int ms) { balloon_timeout_ms_ = ms; }
   // Handles one notification; false when not handled.
   bool OnTrayNotification(WPARAM icon, LPARAM mouse);
 
@@ -64,7 +71,7 @@ class CTrayIcon : public QObject {
   static WPARAM DefaultCommand();
 
   const QString& tooltip() const { return tooltip_; }
-  int pending_balloons() const { return pending_balloons_; }
+  int pending_balloons() const { return static_cast<int>(pending_.size()); }
   bool visible() const { return icon_.isVisible(); }
   QMenu* menu() { return &menu_; }
   QSystemTrayIcon* system_icon() { return &icon_; }
@@ -82,5 +89,8 @@ class CTrayIcon : public QObject {
   QMenu menu_;
   QString base_tooltip_;
   QString tooltip_;
-  int pending_balloons_ = 0;
+  // The counted balloons still out, by serial, oldest first.
+  std::set<int> pending_;
+  int next_serial_ = 0;
+  int balloon_timeout_ms_ = kBalloonTimeoutMs;
 };

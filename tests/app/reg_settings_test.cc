@@ -1,6 +1,7 @@
 #include "app/reg_settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/folders.h"
 #include "platform/last_error.h"
@@ -17,6 +18,11 @@ class CRegSettingsTest : public ::testing::Test {
     settings_.SetApplicationName("Windows Client");
   }
   std::string File() const { return platform::ConfigDir() + "/registry.reg"; }
+  // The file's inode: every rewrite replaces the file by rename.
+  ino_t Inode() const {
+    struct stat st {};
+    return ::stat(File().c_str(), &st) == 0 ? st.st_ino : 0;
+  }
 
   testing_support::TempEnv env_;
   CRegSettings settings_;
@@ -190,6 +196,56 @@ TEST_F(CRegSettingsTest, UnwritableConfigFolderFailsWithAnError) {
   DWORD level = 5;
   EXPECT_FALSE(settings_.ReadDword(kSubKeySettings, "LogLevel", level));
   EXPECT_EQ(level, 5u);
+}
+
+TEST_F(CRegSettingsTest, AnEditIsOneRewriteAndNoneWhenNothingChanges) {
+  ASSERT_TRUE(settings_.WriteDword(kSubKeySettings, "Notified", 1));
+  const ino_t first = Inode();
+  ASSERT_TRUE(settings_.Edit([](CRegSettingsEdit& edit) {
+    for (int i = 0; i < 20; ++i) edit.WriteDword(kSubKeyPlayMonitor, "p" + std::to_string(i), 1);
+    edit.WriteString(kSubKeySettings, "Username", "ann");
+    // The edit's reads see its own writes.
+    std::string name;
+    return edit.ReadString(kSubKeySettings, "username", name) && name == "ann" &&
+           edit.DeleteValue(kSubKeySettings, "Notified");
+  }));
+  const ino_t second = Inode();
+  EXPECT_NE(second, first);
+  DWORD value = 7;
+  EXPECT_FALSE(settings_.ReadDword(kSubKeySettings, "Notified", value));
+  EXPECT_TRUE(settings_.ReadDword(kSubKeyPlayMonitor, "p19", value));
+
+  // The same values again, a single unchanged write, a value deleted and
+  // written back in its place: the file is not touched.
+  ASSERT_TRUE(settings_.Edit([](CRegSettingsEdit& edit) {
+    edit.DeleteValue(kSubKeyPlayMonitor, "p19");
+    for (int i = 0; i < 20; ++i) edit.WriteDword(kSubKeyPlayMonitor, "p" + std::to_string(i), 1);
+    return TRUE;
+  }));
+  ASSERT_TRUE(settings_.WriteString(kSubKeySettings, "Username", "ann"));
+  EXPECT_EQ(Inode(), second);
+}
+
+TEST_F(CRegSettingsTest, ADeclinedOrFailedEditWritesNothing) {
+  ASSERT_TRUE(settings_.WriteString(kSubKeySettings, "Username", "ann"));
+  EXPECT_FALSE(settings_.Edit([](CRegSettingsEdit& edit) {
+    edit.WriteString(kSubKeySettings, "Username", "bob");
+    platform::SetLastErrorEx(ERROR_INVALID_DATA);
+    return FALSE;
+  }));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
+  std::string name;
+  settings_.ReadString(kSubKeySettings, "Username", name);
+  EXPECT_EQ(name, "ann");
+
+  // The rewrite itself fails (its temp file's name is taken by a folder):
+  // the file keeps the old values, and the call says so.
+  ASSERT_EQ(::mkdir((File() + ".tmp").c_str(), 0700), 0);
+  EXPECT_FALSE(settings_.Edit(
+      [](CRegSettingsEdit& edit) { return edit.WriteString(kSubKeySettings, "Username", "bob"); }));
+  EXPECT_NE(GetLastError(), ERROR_SUCCESS);
+  settings_.ReadString(kSubKeySettings, "Username", name);
+  EXPECT_EQ(name, "ann");
 }
 
 }  // namespace

@@ -98,4 +98,34 @@ TEST(SearchPathQueriesTest, LongestKeyDecidesAndTiesGoToTheFirstInMapOrder) {
   EXPECT_EQ(FindEnabledPath(map, "/a/x/y/z.mp3"), 1u);
 }
 
+TEST_F(SearchPathsTest, AChangeWorksOnTheStoredListAndClearsTheFinishedMarks) {
+  settings_.WriteDword(kSubKeySettings, "IndexComplete", 1);
+  settings_.WriteDword(kSubKeySettings, "iTunesComplete", 1);
+  ASSERT_TRUE(SaveSearchPaths({{"/a", 1}, {"/b", 1}}, settings_));
+  // Someone else removed /a after this caller looked; its change (adding
+  // /c) keeps that removal.
+  ASSERT_TRUE(SaveSearchPaths({{"/b", 1}}, settings_));
+  ASSERT_TRUE(ChangeSearchPaths(
+      [](SearchPathMap& stored) {
+        EXPECT_EQ(stored, (SearchPathMap{{"/b", 1}}));
+        stored["/c"] = 0;
+        return true;
+      },
+      settings_));
+  SearchPathMap loaded;
+  LoadSearchPaths(loaded, settings_);
+  EXPECT_EQ(loaded, (SearchPathMap{{"/b", 1}, {"/c", 0}}));
+  DWORD index = 7, itunes = 7;
+  settings_.ReadDword(kSubKeySettings, "IndexComplete", index);
+  settings_.ReadDword(kSubKeySettings, "iTunesComplete", itunes);
+  EXPECT_EQ(index, 0u);
+  EXPECT_EQ(itunes, 0u);
+
+  // A change that declines leaves the marks alone.
+  settings_.WriteDword(kSubKeySettings, "IndexComplete", 1);
+  ASSERT_TRUE(ChangeSearchPaths([](SearchPathMap&) { return false; }, settings_));
+  settings_.ReadDword(kSubKeySettings, "IndexComplete", index);
+  EXPECT_EQ(index, 1u);
+}
+
 }  // namespace

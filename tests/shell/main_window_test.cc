@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <QLabel>
 #include <QListWidget>
 #include <atomic>
 #include <chrono>
@@ -105,6 +106,21 @@ TEST_F(MainWindowTest, HideWithCredentialsLeavesTheNoticeOnceAndSetsItsBit) {
   else
     EXPECT_TRUE(window_.isMinimized());
   EXPECT_EQ(Notified() & 2, 2u);
+}
+
+TEST_F(MainWindowTest, WithoutATrayAnOfferedUpdateIsTakenOnTheStatusPage) {
+  if (CKivClientWindow::TrayAvailable()) GTEST_SKIP() << "a notification area is there";
+  window_.ShowBalloon("A new version of Vornic is available.\r\nClick for details.", true);
+  CUpdateOffer* offer = window_.tab()->status_page()->update_offer();
+  ASSERT_TRUE(offer->isVisibleTo(window_.tab()->status_page()));
+  EXPECT_EQ(window_.tray()->pending_balloons(), 0);
+  EXPECT_EQ(offer->findChild<QLabel*>()->text(), "A new version of Vornic is available.");
+  Click("updateYes");
+  ASSERT_TRUE(Drain());
+  EXPECT_FALSE(offer->isVisibleTo(window_.tab()->status_page()));
+  DWORD allow = 0;
+  AppSettings().ReadDword(kSubKeySettings, "UpdateAllow", allow);
+  EXPECT_EQ(allow, 1u);
 }
 
 TEST_F(MainWindowTest, TheAgentsButtonTogglesItsCaptionAndTheTooltip) {

@@ -1,5 +1,6 @@
 #include "ui/folders_page.h"
 
+#include <QLabel>
 #include <QTest>
 #include <filesystem>
 
@@ -43,6 +44,12 @@ class FoldersPageTest : public UiTest {
     DWORD value = 7;
     AppSettings().ReadDword(kSubKeySettings, name, value);
     return value;
+  }
+
+  std::vector<std::string> Listed() {
+    std::vector<std::string> texts;
+    for (int i = 0; i < Page().list()->count(); ++i) texts.push_back(Item(i)->text().toStdString());
+    return texts;
   }
 
   std::string music_, rock_;
@@ -117,6 +124,47 @@ TEST_F(FoldersPageTest, SearchAllNowSavesAndAsksForTheIndexerNow) {
   QTest::mouseClick(Control<QPushButton>(&Page(), "1102"), Qt::LeftButton);
   EXPECT_EQ(Saves(), std::vector<WPARAM>{1});
   EXPECT_EQ(Stored(), (SearchPathMap{{music_, 1}}));
+}
+
+TEST_F(FoldersPageTest, ChangesMadeElsewhereAreShownAndKeptByTheNextToggle) {
+  const std::string jazz = env_.Path("jazz");
+  ASSERT_TRUE(SaveSearchPaths({{music_, 1}, {rock_, 1}}));
+  ASSERT_EQ(Listed(), (std::vector<std::string>{music_, rock_}));
+  // From the terminal, while the page is open: one folder added, one removed.
+  ASSERT_TRUE(ChangeSearchPaths([&](SearchPathMap& map) {
+    map.erase(music_);
+    map[jazz] = 1;
+    return true;
+  }));
+  Page().OnSearchPathsSaved();
+  EXPECT_EQ(Listed(), (std::vector<std::string>{jazz, rock_}));
+
+  // Changed again without a message (a hand edit): a toggle made on the
+  // stale page still keeps what is stored and changes only its own folder.
+  ASSERT_TRUE(SaveSearchPaths({{jazz, 1}, {rock_, 1}, {music_, 1}}));
+  Item(1)->setCheckState(Qt::Unchecked);
+  EXPECT_EQ(Stored(), (SearchPathMap{{jazz, 1}, {music_, 1}, {rock_, 0}}));
+  EXPECT_EQ(Listed(), (std::vector<std::string>{jazz, music_, rock_}));
+  EXPECT_EQ(Saves(), std::vector<WPARAM>{0});
+}
+
+TEST_F(FoldersPageTest, AFailedSaveIsSaidOnThePageAndTheStoredListStays) {
+  ASSERT_TRUE(SaveSearchPaths({{music_, 1}}));
+  ASSERT_FALSE(Page().error_line()->isVisibleTo(&Page()));
+  // The rewrite cannot happen: its temp file's name is taken by a folder.
+  const std::string temp = env_.ConfigHome() + "/kiv/registry.reg.tmp";
+  std::filesystem::create_directories(temp);
+  EXPECT_TRUE(Page().AddPath(QString::fromStdString(rock_)));
+  EXPECT_TRUE(Page().error_line()->isVisibleTo(&Page()));
+  EXPECT_TRUE(Page().error_line()->text().contains("could not be saved"));
+  EXPECT_EQ(Listed(), std::vector<std::string>{music_});
+  EXPECT_EQ(Stored(), (SearchPathMap{{music_, 1}}));
+  EXPECT_TRUE(Saves().empty());
+
+  std::filesystem::remove(temp);
+  EXPECT_TRUE(Page().AddPath(QString::fromStdString(rock_)));
+  EXPECT_FALSE(Page().error_line()->isVisibleTo(&Page()));
+  EXPECT_EQ(Stored(), (SearchPathMap{{music_, 1}, {rock_, 1}}));
 }
 
 }  // namespace

@@ -65,6 +65,30 @@ TEST_F(TrayIconTest, WhileAnUpdateBalloonIsPendingAClickAcceptsTheUpdate) {
   EXPECT_TRUE(tray_.OnTrayNotification(CTrayIcon::kIconId, WM_LBUTTONDBLCLK));
 }
 
+TEST_F(TrayIconTest, AClickOpensTheWindowAndEachBalloonIsCountedOnce) {
+  // A single activation (all a StatusNotifierItem host reports) opens the
+  // default page as the double click does.
+  AuthState = 0;
+  EXPECT_TRUE(tray_.OnTrayNotification(CTrayIcon::kIconId, NIN_SELECT));
+  std::vector<Message> posted = TakeMessages();
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0].wParam, ID_CMD_SHOW_STATUS);
+
+  // Balloon A is clicked; its time-out later must not end balloon B.
+  tray_.SetBalloonTimeout(300);
+  tray_.ShowBalloon("A", true);
+  tray_.OnTrayNotification(CTrayIcon::kIconId, NIN_BALLOONUSERCLICK);
+  PumpUntil([] { return false; }, 150);
+  tray_.ShowBalloon("B", true);
+  PumpUntil([] { return false; }, 250);  // A's time-out has passed
+  EXPECT_EQ(tray_.pending_balloons(), 1);
+  EXPECT_FALSE(tray_.OnTrayNotification(CTrayIcon::kIconId, NIN_SELECT));
+  EXPECT_TRUE(PumpUntil([&] { return tray_.pending_balloons() == 0; }));
+  posted = TakeMessages();
+  ASSERT_EQ(posted.size(), 2u);
+  EXPECT_EQ(posted[1].id, WM_UPDATE_ACCEPTED);
+}
+
 TEST_F(TrayIconTest, TheTooltipIsVornicPlusTheJobCutAt128Characters) {
   EXPECT_EQ(tray_.tooltip(), "Vornic");
   tray_.SetTooltipText("Indexing...");
