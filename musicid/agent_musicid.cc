@@ -169,9 +169,15 @@ int AgentMusicID::Run() {
     return !(s.flags & DBFLAG_IDENTIFIED);
   };
   DBEntry entry;
+  bool stopped = false;
   for (std::uint32_t pos = db.GetFirstEntry(&entry, unidentified); pos != 0;
        pos = db.GetNextEntry(&entry, unidentified)) {
     if (counts_.queued >= kMusicIdMaxQueued) break;
+    // Each record may cost a read of its file's tags.
+    if (CheckQuit()) {
+      stopped = true;
+      break;
+    }
     context_.clock->SleepMs(1);
     const std::string path = EntryPath(entry);
     if (entry.flags & DBFLAG_IDENTIFIED) continue;
@@ -224,9 +230,9 @@ int AgentMusicID::Run() {
     ReportUnavailable(owned ? owned->FailureReason(wrapper_result)
                             : std::string("The identification component failed."));
     can_run = false;
-  } else if (owned && counts_.queued != 0) {
+  } else if (owned && counts_.queued != 0 && !stopped) {
     can_run = IdentifyQueued(db);
-  } else if (counts_.candidates == 0) {
+  } else if (counts_.candidates == 0 && !stopped) {
     // Nothing waits for identification any more: no retry is needed.
     const IdentificationState state = GetIdentificationStatus().state;
     if (state == IdentificationState::kRetrying || state == IdentificationState::kGivenUp)

@@ -26,6 +26,9 @@ struct DirEntry {
   // a folder (nor a link to one), so a walk that wants folders only can
   // skip the Stat of plain files.
   bool maybe_directory = true;
+  // From the listing alone: the entry is a symbolic link (false when the
+  // file system does not say).
+  bool is_link = false;
   bool is_directory = false;
   bool is_regular = false;
   std::uint64_t size = 0;

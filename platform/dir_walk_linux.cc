@@ -100,6 +100,7 @@ bool DirReader::Next(DirEntry* entry) {
     entry->inode = 0;
     entry->modified = 0;
     entry->maybe_directory = d->d_type == DT_DIR || d->d_type == DT_LNK || d->d_type == DT_UNKNOWN;
+    entry->is_link = d->d_type == DT_LNK;
     return true;
   }
 }

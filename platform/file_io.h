@@ -52,6 +52,12 @@ bool PathExists(const std::string& path);
 // when it holds more than `max_bytes`.
 int ReadFileLimited(const std::string& path, std::size_t max_bytes, std::string* out);
 
+// Replaces the contents of `path` with `data` as one step: written to
+// "<path>.tmp", flushed to the device, then renamed over `path`, so a
+// reader (or a crash) sees the old contents or the new, never a mix.
+// Neither may be a symbolic link (ELOOP). 0 or errno.
+int ReplaceFileContents(const std::string& path, std::string_view data);
+
 // The text of an errno value (strerror_r).
 std::string ErrnoText(int err);
 

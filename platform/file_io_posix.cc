@@ -58,6 +58,18 @@ int CopyFileOverwrite(const std::string& from, const std::string& to) {
   return err;
 }
 
+int ReplaceFileContents(const std::string& path, std::string_view data) {
+  const std::string temp = path + ".tmp";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return errno;
+  int err = posix::WriteAll(fd, data);
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) ::unlink(temp.c_str());
+  return err;
+}
+
 int ReadFileLimited(const std::string& path, std::size_t max_bytes, std::string* out) {
   out->clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

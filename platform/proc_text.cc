@@ -1,5 +1,6 @@
 #include "platform/proc_text.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace platform {
@@ -65,6 +66,20 @@ std::uint32_t AccessFromOpenFlags(std::uint32_t flags) {
     default:
       return 0;
   }
+}
+
+bool ParseProcessStartTime(std::string_view stat, std::uint64_t* start) {
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string_view::npos) return false;
+  std::string_view rest = stat.substr(close + 1);
+  // Fields 3 onwards follow the name; the start time is field 22.
+  for (int field = 3; field <= 22; ++field) {
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    const std::size_t end = std::min(rest.find_first_of(" \n"), rest.size());
+    if (field == 22) return ParseWhole(rest.substr(0, end), 10, start);
+    rest.remove_prefix(end);
+  }
+  return false;
 }
 
 bool ParseProcessId(std::string_view name, std::uint32_t* pid) {

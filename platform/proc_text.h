@@ -33,6 +33,12 @@ bool ParseDescriptorInfo(std::string_view text, DescriptorInfo* out);
 // (write data), read and write 0x3; the invalid access mode 3 gives 0.
 std::uint32_t AccessFromOpenFlags(std::uint32_t flags);
 
+// The start time of a process (clock ticks after boot) from the bytes of
+// /proc/<pid>/stat: its 22nd field, counted after the name in parentheses
+// (which may itself hold blanks and parentheses). With the process id it
+// names one process: an id taken again later has another start time.
+bool ParseProcessStartTime(std::string_view stat, std::uint64_t* start);
+
 // A process id from a /proc entry name: decimal digits only, no sign or
 // leading zero, and non-zero; false for every other name.
 bool ParseProcessId(std::string_view name, std::uint32_t* pid);

@@ -42,7 +42,8 @@ bool ListProcesses(const ProcessVisitor& visit);
 // process that reuses the id does not share. Names are read again at the
 // two listings after the first (a program started through a chain of
 // execs, as a launcher or wrapper script does, shows its own name by then)
-// and at every kRefreshListings-th listing (a later exec).
+// and after a later exec, which every kRefreshListings-th listing looks
+// for in the kernel name.
 //
 // Thread safety: an object belongs to one thread.
 class ProcessTable {
@@ -75,6 +76,9 @@ class ProcessTable {
 // when its descriptors could be read (by root).
 bool ProcessBelongsToUser(std::uint32_t pid);
 
+// The start time of `pid` (ParseProcessStartTime); false when it ended.
+bool ReadProcessStartTime(std::uint32_t pid, std::uint64_t* start);
+
 // This process's id.
 std::uint32_t CurrentProcessId();
 
@@ -85,6 +89,11 @@ struct Descriptor {
   int number = -1;
   DescriptorKind kind = DescriptorKind::kOther;
   bool unlinked = false;  // a file deleted while open (no name left)
+  // The file behind it, from the same cached attributes: which file it is
+  // (whatever path it was opened by) and its length in bytes.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
 };
 
 // The open descriptors of `pid`, in number order. Kinds come from the

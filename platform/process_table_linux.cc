@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,22 +65,36 @@ DescriptorKind KindOfMode(unsigned mode) {
 // network mount that stopped answering does not hold the look.
 bool StatDescriptor(int dir_fd, const char* name, Descriptor* out) {
   struct statx st;
-  if (::statx(dir_fd, name, AT_STATX_DONT_SYNC, STATX_TYPE | STATX_NLINK, &st) != 0) return false;
+  if (::statx(dir_fd, name, AT_STATX_DONT_SYNC, STATX_TYPE | STATX_NLINK | STATX_INO | STATX_SIZE,
+              &st) != 0)
+    return false;
   out->kind = KindOfMode(st.stx_mode);
+  out->device = makedev(st.stx_dev_major, st.stx_dev_minor);
+  out->inode = st.stx_ino;
+  out->size = st.stx_size;
   out->unlinked = out->kind == DescriptorKind::kFile && st.stx_nlink == 0;
   return true;
 }
 
 // Reads the cmdline and comm names of `pid`; false when it has ended.
-bool ReadNames(int proc_fd, std::uint32_t pid, ProcessNames* names) {
-  char buffer[4096];
+// Reads the comm name of `pid`; false when it has ended.
+bool ReadComm(int proc_fd, std::uint32_t pid, std::string* comm) {
+  char buffer[256];
   char path[48];
   std::snprintf(path, sizeof path, "%u/comm", pid);
-  ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
+  const ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
   if (got < 0) return false;
-  names->comm = ImageNameFromComm(std::string_view(buffer, got));
+  *comm = ImageNameFromComm(std::string_view(buffer, got));
+  return true;
+}
+
+// Reads the cmdline and comm names of `pid`; false when it has ended.
+bool ReadNames(int proc_fd, std::uint32_t pid, ProcessNames* names) {
+  if (!ReadComm(proc_fd, pid, &names->comm)) return false;
+  char buffer[4096];
+  char path[48];
   std::snprintf(path, sizeof path, "%u/cmdline", pid);
-  got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
+  const ssize_t got = ReadSmallFile(proc_fd, path, buffer, sizeof buffer);
   if (got < 0) return false;
   names->image = ImageNameFromCmdline(std::string_view(buffer, got));
   if (names->image.empty()) names->image = names->comm;
@@ -112,6 +127,16 @@ bool ProcessTable::List(const ProcessVisitor& visit) {
       ++known.listings;
       ++known.since_read;
     }
+    if (same && known.listings > 2 && known.since_read >= kRefreshListings) {
+      // A later exec changes the kernel name too: the command line is read
+      // again only then, which halves the reads of a listing.
+      std::string comm;
+      if (!ReadComm(proc_fd, pid, &comm)) {
+        known_.erase(pid);  // ended since the listing
+        continue;
+      }
+      if (comm == known.names.comm) known.since_read = 0;
+    }
     if (!same || known.listings <= 2 || known.since_read >= kRefreshListings) {
       if (!ReadNames(proc_fd, pid, &known.names)) {
         known_.erase(pid);  // ended since the listing
@@ -136,6 +161,19 @@ bool ProcessBelongsToUser(std::uint32_t pid) {
   struct stat st;
   if (::stat(path, &st) != 0) return Fail(errno);
   return st.st_uid == ::geteuid();
+}
+
+bool ReadProcessStartTime(std::uint32_t pid, std::uint64_t* start) {
+  char path[40];
+  std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+  char buffer[1024];
+  const ssize_t got = ReadSmallFile(AT_FDCWD, path, buffer, sizeof buffer);
+  if (got < 0) return Fail(errno);
+  if (!ParseProcessStartTime(std::string_view(buffer, got), start)) {
+    SetLastErrorEx(ERROR_INVALID_DATA);
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }

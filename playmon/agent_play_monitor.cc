@@ -10,6 +10,7 @@
 #include "media/tag_reader.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
+#include "platform/process_table.h"
 #include "platform/text.h"
 #include "playmon/handle_information.h"
 #include "playmon/process_information.h"
@@ -29,20 +30,23 @@ void LogMonitor(const char* text, const std::string& path, DWORD level) {
   AppLog().LogDetail(text, path, level, MODULE_PLAY_MONITOR);
 }
 
-// The tag fields that reading a file's tags fills.
+// The fields that reading a file's tags fills (GetTagEntry).
 void CopyTags(const DBEntry& from, DBEntry& to) {
   std::memcpy(to.artist, from.artist, sizeof to.artist);
   std::memcpy(to.album, from.album, sizeof to.album);
   std::memcpy(to.title, from.title, sizeof to.title);
   std::memcpy(to.year, from.year, sizeof to.year);
   std::memcpy(to.genre, from.genre, sizeof to.genre);
+  std::memcpy(to.gn_id, from.gn_id, sizeof to.gn_id);
   to.track_number = from.track_number;
 }
 
 }  // namespace
 
 AgentPlayMonitor::AgentPlayMonitor(const AgentContext& context, AgentPlayMonitorOptions options)
-    : context_(context), options_(std::move(options)) {}
+    : context_(context),
+      options_(std::move(options)),
+      counted_(options_.counted ? *options_.counted : CountedPlays::Program()) {}
 
 AgentPlayMonitor::~AgentPlayMonitor() = default;
 
@@ -75,19 +79,19 @@ bool AgentPlayMonitor::LoadFolders() {
 void AgentPlayMonitor::Look() {
   // The players first, then only their descriptors: the cost of a look
   // follows the players, not every process of the system.
-  std::unique_ptr<SystemProcessInformation> players =
+  std::unique_ptr<SystemProcessInformation> processes =
       options_.players.empty()
           ? std::make_unique<SystemProcessInformation>()
           : std::make_unique<SystemProcessInformation>(options_.players, false);
-  players->UseProcessTable(&process_table_);
-  if (!players->Refresh()) {
+  processes->UseProcessTable(&process_table_);
+  if (!processes->Refresh()) {
     LogMonitor("SystemProcessInformation::Refresh() failed.", LEVEL_ERROR);
     return;
   }
   SystemHandleInformation handles(kAllProcesses, false, nullptr);
   std::vector<DWORD> pids;
   bool itunes = false;
-  for (const auto& [pid, name] : players->processes()) {
+  for (const auto& [pid, name] : processes->processes()) {
     pids.push_back(pid);
     if (name == kITunesImage) itunes = true;
   }
@@ -96,36 +100,95 @@ void AgentPlayMonitor::Look() {
     LogMonitor("Could not create instance of SystemHandleInformation", LEVEL_ERROR);
     return;
   }
+  // The chosen folders may be links whose targets change; links inside
+  // them are searched for now and again only, as that walks their folders.
+  spelling_.Refresh(folders_, looks_++ % kLooksPerLinkSearch == 0);
 
   // An empty list is an ordinary look: it only means that no player holds
-  // a file, and the play that was going on has ended.
-  observations_.BeginLook();
+  // a file, and the plays that were going on have ended.
+  std::map<DWORD, PlayerKey> by_pid;
+  UpdatePlayers(processes->processes(), &by_pid);
+  for (auto& [key, player] : players_) player.seen.BeginLook();
   std::string path;
   std::uint32_t position = 0;
   for (const HandleEntry& entry : handles.handles()) {
-    if (Qualifies(entry.handle_value, entry.process_id, entry.object_type, &path, &position))
-      observations_.Observe(path, position);
+    const auto player = by_pid.find(entry.process_id);
+    if (player == by_pid.end() || !Qualifies(entry, &path, &position)) continue;
+    players_[player->second].seen.Observe(
+        path, position, SeenFile{entry.file_device, entry.file_inode, entry.file_size});
   }
   ReportITunes(itunes);
 
-  const std::string candidate = observations_.Pick();
-  if (!now_playing_.empty() && candidate != now_playing_) PlayEnded();
-  if (now_playing_.empty() && !candidate.empty()) PlayStarted(candidate);
+  std::set<OpenInstance> open;
+  for (auto& [key, player] : players_) Decide(key, player, &open);
+  counted_.KeepOnly(open);
 }
 
-bool AgentPlayMonitor::Qualifies(DWORD handle, DWORD process_id, std::uint8_t object_type,
-                                 std::string* path, std::uint32_t* position) const {
+void AgentPlayMonitor::UpdatePlayers(const ProcessMap& processes,
+                                     std::map<DWORD, PlayerKey>* by_pid) {
+  std::set<PlayerKey> running;
+  for (const auto& [pid, name] : processes) {
+    std::uint64_t start = 0;
+    if (!platform::ReadProcessStartTime(pid, &start)) continue;  // ended since the listing
+    const PlayerKey key{pid, start};
+    running.insert(key);
+    (*by_pid)[pid] = key;
+    if (players_.try_emplace(key).second) LogMonitor("Found Process: ", name, LEVEL_INFO);
+  }
+  for (auto it = players_.begin(); it != players_.end();) {
+    if (running.count(it->first)) {
+      ++it;
+      continue;
+    }
+    if (!it->second.now_playing.empty()) PlayEnded(it->second);
+    it = players_.erase(it);
+  }
+}
+
+void AgentPlayMonitor::Decide(const PlayerKey& key, Player& player, std::set<OpenInstance>* open) {
+  std::string candidate = player.seen.Pick();
+  OpenInstance chosen;
+  for (const auto& [path, record] : player.seen.records()) {
+    const OpenInstance instance{key.first, key.second, record.device, record.inode};
+    open->insert(instance);
+    if (path == candidate) chosen = instance;
+    // Played again from the start without being closed: a new play, once
+    // it has been heard for as long as a newly opened file.
+    if (counted_.Follow(instance, record.position, record.size) == FollowResult::kPlayedAgain) {
+      player.seen.Restart(path);
+      if (path == candidate) candidate.clear();
+    }
+  }
+  if (!player.now_playing.empty() && candidate != player.now_playing) PlayEnded(player);
+  if (candidate != player.failed) player.failed.clear();
+  if (player.now_playing.empty() && !candidate.empty() && candidate != player.failed)
+    PlayStarted(player, candidate, chosen);
+}
+
+std::vector<std::string> AgentPlayMonitor::now_playing() const {
+  std::vector<std::string> paths;
+  for (const auto& [key, player] : players_)
+    if (!player.now_playing.empty()) paths.push_back(player.now_playing);
+  return paths;
+}
+
+bool AgentPlayMonitor::Qualifies(const HandleEntry& entry, std::string* path,
+                                 std::uint32_t* position) const {
   std::string name;
-  if (!GetName(handle, &name, process_id)) return false;
-  if (object_type != kFileTypeNumber) return false;
-  if (!DeviceToDosPath(name, path)) return false;
-  *path = platform::PathKey(*path);
-  if (path->empty() || (*path)[0] != '/') return false;
-  if (platform::IsInSystemTree(*path)) return false;
+  if (!GetName(entry.handle_value, &name, entry.process_id)) return false;
+  if (entry.object_type != kFileTypeNumber) return false;
+  std::string real;
+  if (!DeviceToDosPath(name, &real)) return false;
+  real = platform::PathKey(real);
+  if (real.empty() || real[0] != '/') return false;
+  if (platform::IsInSystemTree(real)) return false;
+  // The kernel shows the real path; the folders and records spell it
+  // through the links the user chose.
+  *path = spelling_.Spell(real);
   if (!IsSupportedFile(*path)) return false;
   if (FindEnabledPath(folders_, *path) == 0) return false;
   std::uint32_t access = 0;
-  GetFilePositionAndAccess(handle, position, &access, process_id);
+  GetFilePositionAndAccess(entry.handle_value, position, &access, entry.process_id);
   return (access & kReadData) != 0 && (access & kWriteData) == 0;
 }
 
@@ -136,7 +199,21 @@ void AgentPlayMonitor::ReportITunes(bool running) {
   context_.PostToMainWindow(WM_AGENT_DONE, ID_NOTIFY_ITUNES_RUNNING, state);
 }
 
-void AgentPlayMonitor::PlayStarted(const std::string& path) {
+void AgentPlayMonitor::PlayStarted(Player& player, const std::string& path,
+                                   const OpenInstance& instance) {
+  const std::string shown(platform::BaseName(path));
+  auto announce = [&] {
+    context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
+                              StrFormat(LoadStringResource(IDS_PLAY_NOW_PLAYING), shown.c_str()));
+    player.now_playing = path;
+  };
+  // Counted before this job started (the monitor or the program restarted
+  // while the song played): still playing, not played again.
+  if (counted_.Contains(instance)) {
+    LogMonitor("Play already counted for", path, LEVEL_INFO);
+    announce();
+    return;
+  }
   KivDB db;
   if (!db.IsReady()) return;
   DBEntry entry;
@@ -147,6 +224,7 @@ void AgentPlayMonitor::PlayStarted(const std::string& path) {
   }
   if (!db.GetEntry(path, &entry)) {
     LogMonitor("File just added not found!", path, LEVEL_ERROR);
+    player.failed = path;
     return;
   }
   // Tags are read before the record is changed: reading a file may take
@@ -164,10 +242,12 @@ void AgentPlayMonitor::PlayStarted(const std::string& path) {
   });
   if (!counted) {
     LogMonitor("Could not update entry playcount!", path, LEVEL_ERROR);
+    player.failed = path;
     return;
   }
   // On the device before anyone hears of it.
   db.Flush();
+  counted_.Add(instance, path);
 
   context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
   if (added) {
@@ -175,18 +255,15 @@ void AgentPlayMonitor::PlayStarted(const std::string& path) {
     options_.settings->WriteDword(kSubKeySettings, kITunesCompleteValue, 0);
     context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
   }
-  const std::string shown(platform::BaseName(path));
-  context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
-                            StrFormat(LoadStringResource(IDS_PLAY_NOW_PLAYING), shown.c_str()));
+  announce();
   LogMonitor("Playcount incremented for", path, LEVEL_INFO);
-  now_playing_ = path;
 }
 
-void AgentPlayMonitor::PlayEnded() {
-  const std::string shown(platform::BaseName(now_playing_));
+void AgentPlayMonitor::PlayEnded(Player& player) {
+  const std::string shown(platform::BaseName(player.now_playing));
   context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
                             StrFormat(LoadStringResource(IDS_PLAY_ENDED), shown.c_str()));
-  now_playing_.clear();
+  player.now_playing.clear();
 }
 
 void RegisterPlayMonitorAgent(AgentJobRegistry& jobs, AgentPlayMonitorOptions options) {

@@ -1,13 +1,19 @@
 // AgentPlayMonitor: the agent job that notices what the user plays, with no
 // plug-in in the player. Every five seconds it lists the files the running
 // media players hold open for reading, keeps the supported media files in
-// the enabled chosen folders, follows their read positions from look to
-// look (playmon/play_observations.h) and counts a play for the file that
-// becomes the one now playing: its record (added first when the file has
-// none) gets one more play, the played time and DBFLAG_PLAYED, and the
-// transmit agent is requested to send it. It also tells the controller
-// whether iTunes runs (WM_AGENT_DONE 33018), which holds back the iTunes
-// import.
+// the enabled chosen folders (spelled as the folders spell them, links and
+// all: playmon/folder_spelling.h), follows their read positions from look
+// to look, for each player on its own (playmon/play_observations.h), and
+// counts a play for the file that becomes a player's one now playing: its
+// record (added first when the file has none) gets one more play, the
+// played time and DBFLAG_PLAYED, and the transmit agent is requested to
+// send it. It also tells the controller whether iTunes runs (WM_AGENT_DONE
+// 33018), which holds back the iTunes import.
+//
+// A play is counted once per time it is played: the open files already
+// counted are remembered beyond this job (playmon/counted_plays.h), so the
+// restarts of the agent and of the program do not count a playing song
+// again, while a song played again without being closed is counted again.
 //
 // A counted play is on the storage device before it is announced: the
 // record is written and flushed before "Now Playing" is posted and the
@@ -18,7 +24,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/agent.h"
@@ -26,7 +35,11 @@
 #include "app/reg_settings.h"
 #include "app/search_paths.h"
 #include "platform/process_table.h"
+#include "playmon/counted_plays.h"
+#include "playmon/folder_spelling.h"
+#include "playmon/handle_information.h"
 #include "playmon/play_observations.h"
+#include "playmon/process_information.h"
 
 // The status page's activity number of the play monitor.
 inline constexpr WPARAM kJobPlayMonitor = 8;
@@ -40,7 +53,12 @@ struct AgentPlayMonitorOptions {
   // Image names to watch instead of the program's list (tests, benchmarks);
   // empty: WatchedPlayers().
   std::vector<std::string> players;
+  // The counted plays (not owned); the program's by default.
+  CountedPlays* counted = nullptr;
 };
+
+// Looks between two searches of the chosen folders for links to folders.
+inline constexpr int kLooksPerLinkSearch = 120;
 
 class AgentPlayMonitor : public CAgent {
  public:
@@ -57,25 +75,41 @@ class AgentPlayMonitor : public CAgent {
   bool LoadFolders();
   void Look();
 
-  // Full path of the file counted as playing; empty when none.
-  const std::string& now_playing() const { return now_playing_; }
+  // The files the players play now, in player order; empty when none.
+  std::vector<std::string> now_playing() const;
 
  private:
+  // A player process: its id and start time.
+  using PlayerKey = std::pair<DWORD, std::uint64_t>;
+  struct Player {
+    PlayObservations seen;
+    std::string now_playing;
+    // A file whose play could not be recorded: not tried again while it
+    // stays the candidate, so its failure is logged once.
+    std::string failed;
+  };
+
   // Whether an open handle is a file to observe, and its path and position.
-  bool Qualifies(DWORD handle, DWORD process_id, std::uint8_t object_type, std::string* path,
-                 std::uint32_t* position) const;
+  bool Qualifies(const HandleEntry& entry, std::string* path, std::uint32_t* position) const;
+  // The players running now; new ones are logged.
+  void UpdatePlayers(const ProcessMap& processes, std::map<DWORD, PlayerKey>* by_pid);
+  // Follows the counted files of `player` and picks its file now playing.
+  void Decide(const PlayerKey& key, Player& player, std::set<OpenInstance>* open);
   void ReportITunes(bool running);
-  // Counts the play of `path` and makes it the one now playing.
-  void PlayStarted(const std::string& path);
-  void PlayEnded();
+  // Counts the play of `path` (unless this open instance was counted
+  // already) and makes it the player's one now playing.
+  void PlayStarted(Player& player, const std::string& path, const OpenInstance& instance);
+  void PlayEnded(Player& player);
 
   AgentContext context_;
   AgentPlayMonitorOptions options_;
+  CountedPlays& counted_;
   SearchPathMap folders_;
+  FolderSpelling spelling_;
+  int looks_ = 0;
   // Outlives the looks, so a look reads the names of new processes only.
   platform::ProcessTable process_table_;
-  PlayObservations observations_;
-  std::string now_playing_;
+  std::map<PlayerKey, Player> players_;
   DWORD itunes_running_ = 0;
 };
 

@@ -96,6 +96,9 @@ BOOL SystemHandleInformation::Refresh() {
       entry.process_id = pid;
       entry.object_type = TypeNumber(type);
       entry.handle_value = static_cast<DWORD>(descriptor.number);
+      entry.file_device = descriptor.device;
+      entry.file_inode = descriptor.inode;
+      entry.file_size = descriptor.size;
       if (!IsSupportedHandle(entry)) continue;
       if (!type_filter_.empty() && type_filter_ != type) continue;
       handles_.push_back(entry);

@@ -37,6 +37,11 @@ struct HandleEntry {
   std::uint8_t flags = 0;
   DWORD handle_value = 0;    // the descriptor number
   DWORD granted_access = 0;  // not known at listing time: see GetFilePositionAndAccess
+  // The file behind a "File" handle: which file it is, whatever path it was
+  // opened by, and its length in bytes.
+  std::uint64_t file_device = 0;
+  std::uint64_t file_inode = 0;
+  std::uint64_t file_size = 0;
 };
 
 class SystemHandleInformation {

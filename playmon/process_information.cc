@@ -1,6 +1,5 @@
 #include "playmon/process_information.h"
 
-#include "app/log.h"
 #include "platform/process_table.h"
 #include "platform/text.h"
 
@@ -25,7 +24,6 @@ BOOL SystemProcessInformation::Refresh() {
     }
     // Another user's player is not this user's play.
     if (!platform::ProcessBelongsToUser(pid)) return;
-    AppLog().LogDetail("Found Process: ", lower, LEVEL_INFO, MODULE_PLAY_MONITOR);
     processes_.emplace(pid, lower);
   };
   const bool listed = table_ ? table_->List(visit) : platform::ListProcesses(visit);

@@ -2,11 +2,10 @@
 //
 // A refresh walks the process table once (platform/process_table.h) and
 // keeps the processes of this user whose image name, or failing that whose
-// kernel name, is watched (see playmon/player_list.h), each logged as
-// "Found Process". The kernel name catches a player written as a script,
-// whose first argument is its interpreter. The play monitor makes one
-// object per look and throws it away afterwards; the process table it
-// hands over outlives the looks, so names are not read again each time.
+// kernel name, is watched (see playmon/player_list.h). The kernel name catches a player written as
+// a script, whose first argument is its interpreter. The play monitor makes one object per look and
+// throws it away afterwards; the process table it hands over outlives the looks, so names are not
+// read again each time.
 //
 // Thread safety: an object belongs to one thread.
 #pragma once

@@ -12,6 +12,7 @@ packages=(
   qt6-wayland weston at-spi2-core python3-pyatspi python3-dbus python3-gi
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   lintian desktop-file-utils appstream
+  mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -84,6 +84,10 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
   DBEntry entry;
   for (std::uint32_t pos = db->GetFirstEntry(&entry, may_be_candidate); pos != 0;
        pos = db->GetNextEntry(&entry, may_be_candidate)) {
+    if (CheckQuit()) {
+      Log(LEVEL_INFO, kQuitLine);
+      return false;
+    }
     if (!IsCandidate(entry, played_only, paths)) continue;
     const std::string path = EntryPath(entry);
     if (!(entry.flags & DBFLAG_IDENTIFIED) && transmit::StillUnsendable(path)) {
@@ -136,6 +140,13 @@ bool AgentTransmit::SendIndexedEntries(bool played_only) {
   for (std::uint32_t pos = db->GetFirstEntry(&entry, may_be_candidate);
        pos != 0 && pass.processed < pass.to_send && pass.leave.empty();
        pos = db->GetNextEntry(&entry, may_be_candidate)) {
+    // Every record may cost a read of its file's tags, and a run of records
+    // without artist or title sends nothing: the stop is looked at here, not
+    // only between batches.
+    if (CheckQuit()) {
+      pass.leave = kQuitLine;
+      break;
+    }
     if (!IsCandidate(entry, played_only, paths)) continue;
     if (!unsendable.empty() && unsendable.count(EntryPath(entry)) != 0) continue;
     BatchIndexData_t& element = pass.elements[static_cast<std::size_t>(pass.n)];

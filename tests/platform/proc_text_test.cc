@@ -61,5 +61,19 @@ TEST(ProcTextTest, ProcessIdsAreDecimalNamesOnly) {
     EXPECT_FALSE(ParseProcessId(name, &pid)) << name;
 }
 
+TEST(ProcTextTest, StartTimeIsTheTwentySecondFieldAfterTheName) {
+  // A name may hold blanks and parentheses; the fields count from the last ')'.
+  const std::string stat =
+      "4242 (my (odd) player) S 1 4242 4242 0 -1 4194304 100 0 0 0 11 2 0 0 20 0 9 0 "
+      "106865 890814464 16509\n";
+  std::uint64_t start = 0;
+  ASSERT_TRUE(ParseProcessStartTime(stat, &start));
+  EXPECT_EQ(start, 106865u);
+  for (const char* text : {"", "4242 (mpv) S 1 2 3",
+                           "4242 mpv S 1 2 3 4 5 6 7 8 9 10 11 12 13 "
+                           "14 15 16 17 18 19 20 21 22"})
+    EXPECT_FALSE(ParseProcessStartTime(text, &start)) << text;
+}
+
 }  // namespace
 }  // namespace platform

@@ -145,6 +145,12 @@ TEST_F(DescriptorTest, KindsTargetsAndDeletedFiles) {
 
   EXPECT_EQ(Find(file).kind, DescriptorKind::kFile);
   EXPECT_FALSE(Find(file).unlinked);
+  // Which file it is, however it was opened.
+  struct stat st {};
+  ASSERT_EQ(::stat(song.c_str(), &st), 0);
+  EXPECT_EQ(Find(file).device, static_cast<std::uint64_t>(st.st_dev));
+  EXPECT_EQ(Find(file).inode, static_cast<std::uint64_t>(st.st_ino));
+  EXPECT_EQ(Find(file).size, 100000u);
   EXPECT_EQ(Find(folder).kind, DescriptorKind::kDirectory);
   EXPECT_EQ(Find(pipe_fds[0]).kind, DescriptorKind::kPipe);
   EXPECT_EQ(Find(sock).kind, DescriptorKind::kSocket);
@@ -159,6 +165,15 @@ TEST_F(DescriptorTest, KindsTargetsAndDeletedFiles) {
   EXPECT_EQ(one.kind, DescriptorKind::kSocket);
   EXPECT_FALSE(QueryDescriptor(CurrentProcessId(), 999999, &one));
   EXPECT_FALSE(ReadDescriptorTarget(CurrentProcessId(), 999999, &target));
+}
+
+TEST(ProcessStartTimeTest, NamesOneProcessAndFailsOnceItEnded) {
+  std::uint64_t mine = 0, again = 0;
+  ASSERT_TRUE(ReadProcessStartTime(CurrentProcessId(), &mine));
+  ASSERT_TRUE(ReadProcessStartTime(CurrentProcessId(), &again));
+  EXPECT_EQ(mine, again);
+  EXPECT_GT(mine, 0u);
+  EXPECT_FALSE(ReadProcessStartTime(0x7FFFFFF0u, &again));
 }
 
 TEST_F(DescriptorTest, PositionAndAccessFollowTheOpen) {

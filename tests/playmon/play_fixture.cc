@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <chrono>
 #include <filesystem>
@@ -71,6 +75,7 @@ void PlayFixture::SetUp() {
   music_ = env_.Path("music");
   fs::create_directories(music_);
   loop_.SetHandler([this](Message& message) { posted_.push_back(message); });
+  counted_ = std::make_unique<CountedPlays>(env_.Path("counted"));
 }
 
 void PlayFixture::TearDown() { KivDB::Shutdown(); }
@@ -117,12 +122,67 @@ std::unique_ptr<ChildProcess> PlayFixture::StartPlayer(const std::string& image,
   return player;
 }
 
-std::unique_ptr<AgentPlayMonitor> PlayFixture::MakeMonitor() {
+std::unique_ptr<ChildProcess> PlayFixture::StartMpv(const std::vector<std::string>& files) {
+  if (!Installed("mpv")) return nullptr;
+  std::vector<std::string> args = {
+      "mpv",       "--no-config",    "--no-video",
+      "--ao=null", "--really-quiet", "--input-ipc-server=" + mpv_socket()};
+  args.insert(args.end(), files.begin(), files.end());
+  auto mpv = std::make_unique<ChildProcess>("/usr/bin/mpv", args, false);
+  EXPECT_TRUE(WaitOpen(mpv->pid(), files.front()));
+  return mpv;
+}
+
+std::unique_ptr<ChildProcess> PlayFixture::StartGst(const std::string& wav) {
+  if (!Installed("gst-launch-1.0")) return nullptr;
+  auto gst = std::make_unique<ChildProcess>(
+      "/usr/bin/gst-launch-1.0",
+      std::vector<std::string>{"gst-launch-1.0", "-q", "filesrc", "location=" + wav, "!",
+                               "wavparse", "!", "fakesink", "sync=true"},
+      false);
+  EXPECT_TRUE(WaitOpen(gst->pid(), wav));
+  return gst;
+}
+
+bool PlayFixture::Installed(const char* program) {
+  return ::access((std::string("/usr/bin/") + program).c_str(), X_OK) == 0;
+}
+
+bool PlayFixture::MpvCommand(const std::string& command) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, mpv_socket().c_str(), sizeof address.sun_path - 1);
+  const std::string line = "{\"command\": [\"" + command + "\"]}\n";
+  bool sent = fd >= 0 &&
+              ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+              ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  char answer[256];
+  sent = sent && ::read(fd, answer, sizeof answer) > 0;  // done once it answers
+  if (fd >= 0) ::close(fd);
+  return sent;
+}
+
+bool PlayFixture::WaitOpen(pid_t pid, const std::string& path) {
+  const std::string real = fs::weakly_canonical(path).string();
+  for (int i = 0; i < 500; ++i) {
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+      if (fs::read_symlink(fd.path(), error) == real) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::unique_ptr<AgentPlayMonitor> PlayFixture::MakeMonitor(std::vector<std::string> players) {
   AgentContext context;
   context.kind = AGENT_PLAYMON;
   context.main_window = &loop_;
   context.clock = &clock_;
-  auto monitor = std::make_unique<AgentPlayMonitor>(context);
+  AgentPlayMonitorOptions options;
+  options.counted = counted_.get();
+  options.players = std::move(players);
+  auto monitor = std::make_unique<AgentPlayMonitor>(context, options);
   EXPECT_TRUE(monitor->LoadFolders());
   return monitor;
 }
@@ -160,6 +220,30 @@ int PlayFixture::Requests(const std::vector<Message>& messages, WPARAM agent) {
 DWORD PlayFixture::ReadDword(const char* name, DWORD preset) {
   AppSettings().ReadDword(kSubKeySettings, name, preset);
   return preset;
+}
+
+DBEntry PlayFixture::Record(const std::string& path) {
+  KivDB db;
+  DBEntry entry{};
+  EXPECT_TRUE(db.GetEntry(path, &entry)) << path;
+  return entry;
+}
+
+bool PlayFixture::HasRecord(const std::string& path) {
+  KivDB db;
+  DBEntry entry;
+  return db.GetEntry(path, &entry);
+}
+
+void PlayFixture::Index(const std::string& path) {
+  KivDB db;
+  ASSERT_TRUE(db.AddEntry(path));
+}
+
+int PlayFixture::Occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
 }
 
 std::string PlayFixture::LogText() const {

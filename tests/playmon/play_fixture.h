@@ -14,9 +14,11 @@
 
 #include "app/agent_registry.h"
 #include "app/message_loop.h"
+#include "db/db_format.h"
 #include "media/tag_reader.h"
 #include "platform/clock.h"
 #include "playmon/agent_play_monitor.h"
+#include "playmon/counted_plays.h"
 #include "tests/support/temp_env.h"
 
 namespace playmon_test {
@@ -56,8 +58,23 @@ class PlayFixture : public ::testing::Test {
   std::unique_ptr<ChildProcess> StartPlayer(const std::string& image,
                                             const std::vector<std::string>& files);
 
-  // A monitor for AGENT_PLAYMON with the chosen folders loaded.
-  std::unique_ptr<AgentPlayMonitor> MakeMonitor();
+  // Real players, playing at the pace of the audio with no sound device:
+  // mpv with `files` as its playlist, taking commands on mpv_socket(); and
+  // gst-launch-1.0 playing one wav file. Null (and the test is skipped by
+  // the caller) when the program is missing.
+  std::unique_ptr<ChildProcess> StartMpv(const std::vector<std::string>& files);
+  std::unique_ptr<ChildProcess> StartGst(const std::string& wav);
+  static bool Installed(const char* program);
+  // Sends mpv one command ("playlist-next") over its socket.
+  bool MpvCommand(const std::string& command);
+  std::string mpv_socket() const { return env_.Path("mpv.sock"); }
+  // Waits (up to 5 s) until process `pid` holds the file `path` open.
+  static bool WaitOpen(pid_t pid, const std::string& path);
+
+  // A monitor for AGENT_PLAYMON with the chosen folders loaded, counting
+  // into counted_ (a new program start makes a new ledger on its file).
+  // `players`: the image names to watch instead of the program's list.
+  std::unique_ptr<AgentPlayMonitor> MakeMonitor(std::vector<std::string> players = {});
   // Lets the players read, then takes one look.
   void Look(AgentPlayMonitor& monitor, int wait_ms = 40);
 
@@ -67,6 +84,11 @@ class PlayFixture : public ::testing::Test {
   static std::vector<std::string> Events(const std::vector<Message>& messages);
   static int Requests(const std::vector<Message>& messages, WPARAM agent);
   DWORD ReadDword(const char* name, DWORD preset = 0xFFFFFFFF);
+  // The database record of `path` (a failure when there is none).
+  DBEntry Record(const std::string& path);
+  bool HasRecord(const std::string& path);
+  void Index(const std::string& path);
+  static int Occurrences(const std::string& text, const std::string& what);
   std::string LogText() const;
 
   testing_support::TempEnv env_;
@@ -75,6 +97,7 @@ class PlayFixture : public ::testing::Test {
   CTagReaderRef tag_reader_;
   std::string music_;
   std::vector<Message> posted_;
+  std::unique_ptr<CountedPlays> counted_;
 };
 
 }  // namespace playmon_test
