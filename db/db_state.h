@@ -53,6 +53,12 @@ struct DbState {
   bool header_stale = false;
   std::uint64_t header_written_ms = 0;
   platform::Clock* clock = &platform::SystemClock();
+  // The cause (errno) of the writes failing now, 0 while writes succeed,
+  // and whether the failing write was one that grows the file: on a full
+  // disk records are still overwritten in place, so only a write that grows
+  // the file again tells that space came back.
+  int write_failure = 0;
+  bool write_failure_grows = false;
   // Message-box texts waiting to be shown once the lock is released (a box
   // may wait for the user interface thread, which may want the lock).
   std::vector<std::string> messages;
@@ -65,6 +71,7 @@ struct DbState {
   std::atomic<std::int64_t> last_add_time{0};
   std::atomic<std::int64_t> last_delete_time{0};
   std::atomic<DbEventSink*> sink{nullptr};
+  std::atomic<bool> writes_failing{false};
 
   // The program's "now" for record times.
   std::int64_t Now() const { return platform::NowAsStoredTime(clock->WallTime()); }
@@ -86,6 +93,15 @@ RecordSummary Summarise(const DBEntry& entry);
 // write generation and keeps the slot's summary; `written` is the record
 // now on disk, null when the write failed and left the slot unknown.
 void NoteWrite(std::uint64_t pos, const DBEntry* written);
+
+// After a write failed with `err` (with the lock held): true when it is the
+// first failure of a run, or one of another cause, and so is to be logged;
+// a run of failures of one cause is logged once, not once per write.
+// `grows`: the write was to extend the file.
+bool NoteWriteFailure(int err, bool grows);
+// After a write succeeded (with the lock held): logs once that writes work
+// again when they were failing.
+void NoteWriteSuccess(bool grows);
 
 // Shows the texts in DbState::messages. Call without holding the lock.
 void ShowPendingMessages();

@@ -64,6 +64,28 @@ void NoteWrite(std::uint64_t pos, const DBEntry* written) {
     state.summaries[slot].reset();
 }
 
+bool NoteWriteFailure(int err, bool grows) {
+  DbState& state = State();
+  const bool is_new = state.write_failure != err;
+  state.write_failure_grows = grows || (!is_new && state.write_failure_grows);
+  state.write_failure = err;
+  state.writes_failing = true;
+  if (is_new)
+    DbLog(LEVEL_ERROR,
+          "Writes to the local db fail (%s): nothing is lost, and failures of this kind are "
+          "not logged again until a write succeeds",
+          platform::ErrnoText(err).c_str());
+  return is_new;
+}
+
+void NoteWriteSuccess(bool grows) {
+  DbState& state = State();
+  if (state.write_failure == 0 || (state.write_failure_grows && !grows)) return;
+  state.write_failure = 0;
+  state.writes_failing = false;
+  DbLog(LEVEL_WARNING, "Writes to the local db succeed again");
+}
+
 void ShowPendingMessages() {
   std::vector<std::string> messages;
   {
@@ -102,6 +124,7 @@ DWORD KivDB::KivIdCount() { return State().kiv_id_count; }
 std::int64_t KivDB::LastAddTime() { return State().last_add_time; }
 std::int64_t KivDB::LastDeleteTime() { return State().last_delete_time; }
 bool KivDB::IsInitialised() { return State().ready; }
+bool KivDB::WritesFailing() { return State().writes_failing; }
 void KivDB::SetEventSink(DbEventSink* sink) { State().sink = sink; }
 
 std::string KivDB::DatabasePath() {
@@ -153,6 +176,11 @@ BOOL KivDB::OpenLocked() {
       file_.Close();
       return FALSE;
     }
+    // A new file, its header and its name reach the disk before any record
+    // is written to it: a record flushed later must not sit in a file that
+    // a power cut leaves without a name.
+    if (!file_.Flush() || platform::SyncParentFolder(path) != 0)
+      DbLog(LEVEL_WARNING, "Unable to make the new local db file durable: %s", path.c_str());
     return TRUE;
   }
   DBHeader header;
@@ -187,10 +215,12 @@ BOOL KivDB::OpenLocked() {
 BOOL KivDB::WriteHeader() {
   auto& state = State();
   if (!file_.WriteAt(0, &state.header, sizeof state.header)) {
-    DbLog(LEVEL_ERROR, "Unable to write file header in local db: %s, %i", state.path.c_str(),
-          file_.last_errno());
+    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+      DbLog(LEVEL_ERROR, "Unable to write file header in local db: %s, %i", state.path.c_str(),
+            file_.last_errno());
     return FALSE;
   }
+  kivdb::NoteWriteSuccess(false);
   state.header_stale = false;
   state.header_written_ms = platform::SystemClock().TickMs();
   return TRUE;
@@ -429,8 +459,9 @@ BOOL KivDB::Flush() {
   if (!IsReady()) return FALSE;
   if (State().header_stale && !WriteHeader()) return FALSE;
   if (!file_.Flush()) {
-    DbLog(LEVEL_ERROR, "Flush: unable to flush local db file: %s, %i", State().path.c_str(),
-          file_.last_errno());
+    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+      DbLog(LEVEL_ERROR, "Flush: unable to flush local db file: %s, %i", State().path.c_str(),
+            file_.last_errno());
     return FALSE;
   }
   return TRUE;

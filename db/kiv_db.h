@@ -69,6 +69,9 @@ class KivDB {
   static std::int64_t LastAddTime();
   static std::int64_t LastDeleteTime();
   static bool IsInitialised();
+  // True from a failed write of the file (a full disk, a folder gone
+  // read-only) until writes succeed again.
+  static bool WritesFailing();
   // Full path of the database file (empty before Initialise).
   static std::string DatabasePath();
   // Receiver of count changes (the main window); null for none. The sink

@@ -115,6 +115,8 @@ void KivDB::Shutdown() {
   state.initialised = false;
   state.loaded = false;
   state.ready = false;
+  state.write_failure = 0;
+  state.writes_failing = false;
   state.file_lock.Release();
 }
 

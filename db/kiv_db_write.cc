@@ -92,8 +92,9 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
   }
   if (!file_.WriteAt(pos, entry, sizeof *entry)) {
     kivdb::NoteWrite(pos, nullptr);
-    DbLog(LEVEL_ERROR, "Unable to write new entry in local db: %s, %i", state.path.c_str(),
-          file_.last_errno());
+    if (kivdb::NoteWriteFailure(file_.last_errno(), !reused))
+      DbLog(LEVEL_ERROR, "Unable to write new entry in local db: %s, %i", state.path.c_str(),
+            file_.last_errno());
     // Keep what was there: cut a part-written new record off, put an
     // emptied slot back as it was.
     if (reused) {
@@ -106,6 +107,7 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
     return FALSE;
   }
   kivdb::NoteWrite(pos, entry);
+  kivdb::NoteWriteSuccess(!reused);
   state.index[key] = static_cast<std::uint32_t>(pos);
   if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry->kiv_id != 0) ++state.kiv_id_count;
@@ -191,11 +193,13 @@ BOOL KivDB::WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry
   auto& state = State();
   if (!file_.WriteAt(pos, &entry, sizeof entry)) {
     kivdb::NoteWrite(pos, nullptr);
-    DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: unable to write entry in local db: %s, %i",
-                state.path.c_str(), file_.last_errno());
+    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+      DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: unable to write entry in local db: %s, %i",
+                  state.path.c_str(), file_.last_errno());
     return FALSE;
   }
   kivdb::NoteWrite(pos, &entry);
+  kivdb::NoteWriteSuccess(false);
   UpdateCounters(old_entry, entry);
   if (old_entry.flags & DBFLAG_VALID) return TRUE;
   // Only a damaged file has an indexed slot without DBFLAG_VALID; keep the
@@ -314,11 +318,13 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   }
   if (!file_.WriteAt(pos, &empty, sizeof empty)) {
     kivdb::NoteWrite(pos, nullptr);
-    DbLogDetail(LEVEL_ERROR, path, "DeleteEntry: unable to write entry in local db: %s, %i",
-                state.path.c_str(), file_.last_errno());
+    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+      DbLogDetail(LEVEL_ERROR, path, "DeleteEntry: unable to write entry in local db: %s, %i",
+                  state.path.c_str(), file_.last_errno());
     return FALSE;
   }
   kivdb::NoteWrite(pos, &empty);
+  kivdb::NoteWriteSuccess(false);
   UpdateCounters(old_entry, empty);
   state.index.erase(it);
   if (pos + kDbRecordSize == state.length && file_.Truncate(pos)) {

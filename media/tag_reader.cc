@@ -1,5 +1,6 @@
 // ReadTags: TagLib for the formats it knows, FFmpeg's metadata for the
-// others and for files whose content TagLib cannot place.
+// others, for files whose content TagLib cannot place and for the fields
+// TagLib left empty, and a FLAC comment walk when both refuse the file.
 #include "media/tag_reader.h"
 
 #include <taglib/asffile.h>
@@ -49,11 +50,9 @@ constexpr const char* kInfoIds[][2] = {{"INAM"}, {"IART"},         {"IPRD"}, {"I
 
 char16_t* Field(MediaTagSet* tags, TagField member) { return tags->*member; }
 
-bool AnyFieldSet(const MediaTagSet& tags) {
-  for (const FieldNames& names : kFields) {
-    if ((tags.*names.field)[0] != 0) return true;
-  }
-  return tags.gnid[0] != 0;
+// The fields a record keeps that a second reader may still fill.
+bool MainFieldMissing(const MediaTagSet& tags) {
+  return tags.title[0] == 0 || tags.artist[0] == 0 || tags.album[0] == 0 || tags.track[0] == 0;
 }
 
 std::string Utf8(const TagLib::String& text) { return text.to8Bit(true); }
@@ -246,11 +245,14 @@ HRESULT ReadTags(const std::string& path, MediaTagSet* tags) {
     std::string error;
     if (ReadWithTagLib(path, tags)) {
       // Some tags TagLib does not read for a format it knows (APE tags in
-      // True Audio files, for one); FFmpeg may.
-      if (!AnyFieldSet(*tags)) ReadWithFfmpeg(path, tags, &error);
+      // True Audio files, for one), and a damaged frame or block may end its
+      // parsing early; FFmpeg may read more. It fills only what is still
+      // empty, so the two together give whichever reads more.
+      if (MainFieldMissing(*tags)) ReadWithFfmpeg(path, tags, &error);
       return S_OK;
     }
     if (ReadWithFfmpeg(path, tags, &error)) return S_OK;
+    if (ReadFlacComments(path, tags)) return S_OK;
     AppLog().LogDetail("ReadTags: cannot open file, " + error, path, LEVEL_VERBOSE, MODULE_INDEXER);
     return E_FAIL;
   } catch (const std::exception& e) {

@@ -51,6 +51,12 @@ DWORD FieldCapacity(const MediaTagSet& tags);
 // passes every non-empty piece to AddExtension.
 void AddExtensionList(std::string_view list);
 
+// Fills the empty fields of `tags` from the Vorbis comment block of the
+// FLAC file at `path`, found by walking the block headers and read by its
+// own lengths, bounded by the bytes there (for metadata the libraries
+// refuse). False when the file has no readable comment.
+bool ReadFlacComments(const std::string& path, MediaTagSet* tags);
+
 // True while a reference holds the reader initialised.
 bool TagReaderInitialised();
 

@@ -44,7 +44,8 @@ class AppendFile {
   int Close();
   bool is_open() const { return fd_ >= 0; }
 
-  // Writes all of `data` at the end of the file. 0 or errno.
+  // Writes all of `data` at the end of the file. 0 or errno; on a failure
+  // the part written (of a regular file) is cut off again.
   int Write(std::string_view data);
 
   // The open file's identity, and its current size when it is a regular

@@ -53,7 +53,27 @@ int AppendFile::Close() {
 }
 
 int AppendFile::Write(std::string_view data) {
-  return fd_ < 0 ? EBADF : posix::WriteAll(fd_, data);
+  if (fd_ < 0) return EBADF;
+  std::size_t left = data.size();
+  int err = 0;
+  while (left > 0) {
+    ssize_t n = ::write(fd_, data.data() + (data.size() - left), left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      err = errno;
+      break;
+    }
+    left -= static_cast<std::size_t>(n);
+  }
+  // A record cut short (the disk filled up in the middle of it) is taken
+  // back off the end, so the file never holds half a record and the next
+  // record starts on a fresh line.
+  const std::size_t written = data.size() - left;
+  struct stat st {};
+  if (err != 0 && written > 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+      st.st_size >= static_cast<off_t>(written))
+    (void)::ftruncate(fd_, st.st_size - static_cast<off_t>(written));
+  return err;
 }
 
 int AppendFile::Identity(FileIdentity* id, std::int64_t* size) const {

@@ -41,6 +41,10 @@ int CopyFileOverwrite(const std::string& from, const std::string& to);
 // Removes the file at `path`. 0 or errno.
 int RemoveFile(const std::string& path);
 
+// Makes the names in the folder that holds `path` durable (an fsync of the
+// folder), so a file just created there survives a power cut. 0 or errno.
+int SyncParentFolder(const std::string& path);
+
 // True when `path` names an existing folder (symlinks followed).
 bool IsDirectory(const std::string& path);
 

@@ -118,6 +118,7 @@ void AgentPlayMonitor::Look() {
         path, position, SeenFile{entry.file_device, entry.file_inode, entry.file_size});
   }
   ReportITunes(itunes);
+  StorePendingPlays();
 
   std::set<OpenInstance> open;
   for (auto& [key, player] : players_) Decide(key, player, &open);
@@ -201,62 +202,107 @@ void AgentPlayMonitor::ReportITunes(bool running) {
 
 void AgentPlayMonitor::PlayStarted(Player& player, const std::string& path,
                                    const OpenInstance& instance) {
-  const std::string shown(platform::BaseName(path));
-  auto announce = [&] {
-    context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
-                              StrFormat(LoadStringResource(IDS_PLAY_NOW_PLAYING), shown.c_str()));
-    player.now_playing = path;
-  };
   // Counted before this job started (the monitor or the program restarted
   // while the song played): still playing, not played again.
   if (counted_.Contains(instance)) {
     LogMonitor("Play already counted for", path, LEVEL_INFO);
-    announce();
+    PostNowPlaying(path);
+    player.now_playing = path;
     return;
   }
-  KivDB db;
-  if (!db.IsReady()) return;
-  DBEntry entry;
+  const std::int64_t now = platform::NowAsStoredTime(context_.clock->WallTime());
   bool added = false;
-  if (!db.GetEntry(path, &entry)) {
-    LogMonitor("Playing file not in DB. Adding...", path, LEVEL_WARNING);
-    added = db.AddEntry(path) != FALSE;
+  if (StorePlay(path, now, &added)) {
+    counted_.Add(instance, path);
+    AnnouncePlay(path, added);
+    player.now_playing = path;
+    return;
   }
-  if (!db.GetEntry(path, &entry)) {
-    LogMonitor("File just added not found!", path, LEVEL_ERROR);
+  if (!KivDB::WritesFailing()) {
     player.failed = path;
     return;
+  }
+  // The database can not be written (a full disk): the play is kept, and
+  // stored and announced at the first look that can write it.
+  if (pending_plays_.empty())
+    LogMonitor(
+        "Could not store the play: the database can not be written; keeping it until it "
+        "can",
+        path, LEVEL_WARNING);
+  pending_plays_.push_back({path, now, instance});
+  player.now_playing = path;
+}
+
+void AgentPlayMonitor::StorePendingPlays() {
+  std::size_t stored = 0;
+  bool added = false;
+  for (; stored < pending_plays_.size(); ++stored) {
+    const PendingPlay& play = pending_plays_[stored];
+    if (!StorePlay(play.path, play.when, &added)) break;
+    counted_.Add(play.instance, play.path);
+    AnnouncePlay(play.path, added);
+  }
+  if (stored == 0) return;
+  pending_plays_.erase(pending_plays_.begin(), pending_plays_.begin() + stored);
+  LogMonitor(
+      StrFormat("Stored %zu plays kept while the database could not be written", stored).c_str(),
+      LEVEL_WARNING);
+}
+
+bool AgentPlayMonitor::StorePlay(const std::string& path, std::int64_t when, bool* added) {
+  KivDB db;
+  if (!db.IsReady()) return false;
+  // While writes fail the database has said so once; these lines would
+  // repeat at every look.
+  const bool quiet = KivDB::WritesFailing();
+  DBEntry entry;
+  *added = false;
+  if (!db.GetEntry(path, &entry)) {
+    if (!quiet) LogMonitor("Playing file not in DB. Adding...", path, LEVEL_WARNING);
+    *added = db.AddEntry(path) != FALSE;
+  }
+  if (!db.GetEntry(path, &entry)) {
+    if (!KivDB::WritesFailing()) LogMonitor("File just added not found!", path, LEVEL_ERROR);
+    return false;
   }
   // Tags are read before the record is changed: reading a file may take
   // long, and the change runs under the database lock.
-  if (added) db.GetTagEntry(&entry, TRUE);
+  if (*added) db.GetTagEntry(&entry, TRUE);
   const DBEntry tagged = entry;
-  const std::int64_t now = platform::NowAsStoredTime(context_.clock->WallTime());
+  const bool is_new = *added;
   const BOOL counted = db.ModifyEntry(path, [&](DBEntry& record) {
-    if (added) CopyTags(tagged, record);
+    if (is_new) CopyTags(tagged, record);
     record.flags |= DBFLAG_PLAYED;
     record.play_count += 1;
-    record.played = now;
-    if (record.date_added == 0) record.date_added = now;
+    record.played = when;
+    if (record.date_added == 0) record.date_added = when;
     return true;
   });
   if (!counted) {
-    LogMonitor("Could not update entry playcount!", path, LEVEL_ERROR);
-    player.failed = path;
-    return;
+    if (!KivDB::WritesFailing()) LogMonitor("Could not update entry playcount!", path, LEVEL_ERROR);
+    return false;
   }
-  // On the device before anyone hears of it.
+  // On the device before anyone hears of it. The record is written: a
+  // failed flush does not make it a play to store again.
   db.Flush();
-  counted_.Add(instance, path);
+  return true;
+}
 
+void AgentPlayMonitor::AnnouncePlay(const std::string& path, bool added) {
   context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
   if (added) {
     options_.settings->WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
     options_.settings->WriteDword(kSubKeySettings, kITunesCompleteValue, 0);
     context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_INDEXER, 0);
   }
-  announce();
+  PostNowPlaying(path);
   LogMonitor("Playcount incremented for", path, LEVEL_INFO);
+}
+
+void AgentPlayMonitor::PostNowPlaying(const std::string& path) {
+  const std::string shown(platform::BaseName(path));
+  context_.PostToMainWindow(WM_STATUS_EVENT, kJobPlayMonitor, 0,
+                            StrFormat(LoadStringResource(IDS_PLAY_NOW_PLAYING), shown.c_str()));
 }
 
 void AgentPlayMonitor::PlayEnded(Player& player) {

@@ -100,6 +100,23 @@ class AgentPlayMonitor : public CAgent {
   // already) and makes it the player's one now playing.
   void PlayStarted(Player& player, const std::string& path, const OpenInstance& instance);
   void PlayEnded(Player& player);
+  // Stores one play of `path` made at `when` (adding the file's record when
+  // it has none); false when it could not be stored. `added`: a record was
+  // made for it.
+  bool StorePlay(const std::string& path, std::int64_t when, bool* added);
+  // After a play is stored: the transmit agent, the indexer for a new
+  // record, and the status page hear of it.
+  void AnnouncePlay(const std::string& path, bool added);
+  void PostNowPlaying(const std::string& path);
+  // Stores the plays kept while the database could not be written, oldest
+  // first, as far as it can be written now.
+  void StorePendingPlays();
+
+  struct PendingPlay {
+    std::string path;
+    std::int64_t when;
+    OpenInstance instance;
+  };
 
   AgentContext context_;
   AgentPlayMonitorOptions options_;
@@ -110,6 +127,9 @@ class AgentPlayMonitor : public CAgent {
   // Outlives the looks, so a look reads the names of new processes only.
   platform::ProcessTable process_table_;
   std::map<PlayerKey, Player> players_;
+  // Plays counted while the database could not be written (a full disk),
+  // kept until it can be.
+  std::vector<PendingPlay> pending_plays_;
   DWORD itunes_running_ = 0;
 };
 

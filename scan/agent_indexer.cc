@@ -1,5 +1,6 @@
 #include "scan/agent_indexer.h"
 
+#include <atomic>
 #include <utility>
 
 #include "app/format.h"
@@ -15,6 +16,11 @@ namespace {
 
 // Records read at a time by the deleted-file pass (about 83 KB).
 constexpr std::size_t kRecordBlock = 64;
+
+// Files the last run could not store (process-wide: each run is a new
+// job). While not 0 a run over the whole collection goes ahead whatever
+// "IndexComplete" says, and the retry has been announced in the log.
+std::atomic<DWORD> g_unstored{0};
 
 }  // namespace
 
@@ -37,7 +43,7 @@ int AgentIndexer::Run() {
   const bool whole = scope_.whole();
   DWORD complete = 0;
   settings.ReadDword(kSubKeySettings, kIndexCompleteValue, complete);
-  if (whole && complete != 0) {
+  if (whole && complete != 0 && g_unstored == 0) {
     IndexerLog("AgentIndexer: No need to index, marked as complete.", LEVEL_INFO);
     return 1;
   }
@@ -59,11 +65,27 @@ int AgentIndexer::Run() {
   if (going) {
     IndexerLog("AgentIndexer: indexing added", LEVEL_INFO);
     going = IndexingPass(result);
-    if (going && whole && !CheckQuit())
+    if (going) SettleUnstored();
+    if (going && whole && unstored_ == 0 && !CheckQuit())
       settings.WriteDword(kSubKeySettings, kIndexCompleteValue, 1);
   }
   Post(WM_STATUS_DONE, kJobScan, 0);
   return 1;
+}
+
+void AgentIndexer::SettleUnstored() {
+  const DWORD before = g_unstored.exchange(unstored_);
+  if (unstored_ == 0) {
+    if (before != 0) IndexerLog("AgentIndexer: every file found is stored again", LEVEL_WARNING);
+    return;
+  }
+  if (before == 0)
+    IndexerLog(
+        StrFormat("AgentIndexer: %u files could not be stored in the database; indexing "
+                  "again every %d s until they are",
+                  static_cast<unsigned>(unstored_), static_cast<int>(kIndexerRetryMs / 1000)),
+        LEVEL_ERROR);
+  Post(WM_AGENT_REQUEST, ID_AGENT_INDEXER, kIndexerRetryMs);
 }
 
 void AgentIndexer::ShowIndexingNotice() {
@@ -213,6 +235,11 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
       Post(WM_STATUS_EVENT, kJobIndex, 0,
            StrFormat(LoadStringResource(IDS_INDEX_ADDED),
                      std::string(platform::BaseName(path)).c_str()));
+    } else if (KivDB::WritesFailing()) {
+      // The database said so once; the retry of the pass is announced once.
+      ++unstored_;
+      IndexerLogPath("AgentIndexer: could not store new file, left for the next pass", path,
+                     LEVEL_VERBOSE);
     } else {
       IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
     }

@@ -6,8 +6,11 @@
 // file changed. The indexer reads no tags. On the way it records the path of
 // an iTunes library file in "ITunesHistoryFile" for the iTunes import.
 //
-// A run that completes without being stopped sets "IndexComplete"; later runs
-// do nothing until something clears it. Progress goes to the main window as
+// A run that completes without being stopped, with every new file stored,
+// sets "IndexComplete"; later runs do nothing until something clears it. A
+// run that could not store some files because the database could not be
+// written asks for another run 30 s later (a whole one, whatever the mark
+// says), until one stores them all. Progress goes to the main window as
 // status messages of job 1 (the run) and job 2 (the indexing pass).
 //
 // A run asked for changed folders only (an IndexScope in the launch
@@ -60,6 +63,10 @@ inline constexpr std::uint32_t kIndexerFileSleepMs = 10;
 // A known file is refreshed when its last write is later than the record's
 // file-modified time by more than this many seconds.
 inline constexpr std::int64_t kIndexerRefreshSlackSeconds = 100;
+// A pass that could not store every new file (a full disk, a data folder
+// gone read-only) is not complete: the indexer asks to run again this many
+// milliseconds later, and goes on doing so until every file is stored.
+inline constexpr LPARAM kIndexerRetryMs = 30000;
 
 struct AgentIndexerOptions {
   // Benchmarks set the pauses to 0.
@@ -113,6 +120,9 @@ class AgentIndexer : public CAgent {
   bool CollectionPass(ScanResult& result);
   bool IndexingPass(const ScanResult& result);
   void ShowIndexingNotice();
+  // After the indexing pass: keeps the pass open while files were left
+  // unstored, and says so once per change.
+  void SettleUnstored();
   // Refreshes the record (at `pos`) of a known file whose last write is
   // more than the slack later than the record's. `listed_modified` is the
   // time the listing saw, or kUnknownTime.
@@ -164,6 +174,8 @@ class AgentIndexer : public CAgent {
   // State of one collection pass.
   VisitedFolders visited_;
   bool looking_for_itunes_ = false;
+  // New files of this run whose add failed on a database write.
+  DWORD unstored_ = 0;
 };
 
 // Registers the indexer job for AGENT_INDEXER.

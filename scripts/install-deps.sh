@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev clang-format
   lintian desktop-file-utils appstream
   mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  strace python3-mutagen
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The kill campaign: the real program (`vornic --headless`) against the
+# development KIV server on loopback, with a music folder of tagged files and
+# a stand-in player ("mpv") playing one of them, killed with SIGKILL N times
+# at random moments of its work: indexing, counting the play, reporting the
+# tracks and the plays, and the settings saves that go with them. Then one
+# last run is left to finish, and the server's record is compared with what
+# the runs announced:
+#   lost    tracks never described to the server, plus plays announced
+#           ("Now Playing" in the log) that never reached it;
+#   resent  track descriptions beyond the first per track, plus plays that
+#           reached the server more often than they were announced.
+#
+#   scripts/kill-campaign.sh N       BUILD_DIR (default build-test), TRACKS (8),
+#                                    PATIENCE (240 s for the last run), KEEP
+#
+# The last line printed is "N kills: L lost, R resent". Nothing outside a
+# temporary folder and the build folder is touched.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+kills=${1:?usage: scripts/kill-campaign.sh N}
+build_dir=${BUILD_DIR:-$root/build-test}
+tracks=${TRACKS:-8}
+python=/usr/bin/python3
+
+if [ ! -f "$build_dir/build.ninja" ]; then
+  cmake -S "$root" -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_TESTS=ON >/dev/null
+fi
+ninja -C "$build_dir" vornic make_test_media playmon_test_player >/dev/null
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/vornic-kills-XXXXXX")
+server_pid="" vornic_pid="" player_pid=""
+cleanup() {
+  for pid in "$vornic_pid" "$player_pid" "$server_pid"; do
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill -KILL "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+  if [ -n "${KEEP:-}" ]; then echo "kept $tmp"; else rm -rf "$tmp"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+export XDG_RUNTIME_DIR="$tmp/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME" "$tmp/music" "$tmp/bin" "$tmp/out"
+mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+
+user="demo@example.org"
+client_password="demo-client-password"
+cat >"$tmp/server.json" <<EOF
+{"accounts": [{"username": "$user", "password": "demo",
+               "client_password": "$client_password"}],
+ "batch_size": 2, "rate_limit": 0.2}
+EOF
+"$python" "$root/tools/kiv-devserver" --port 0 --port-file "$tmp/port" \
+  --config "$tmp/server.json" --record "$tmp/record" >"$tmp/server.log" 2>&1 &
+server_pid=$!
+for _ in $(seq 200); do
+  [ -s "$tmp/port" ] && break
+  sleep 0.05
+done
+url="http://127.0.0.1:$(cat "$tmp/port")/kiv_backend/api"
+cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<EOF
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
+"ServerUrl"="$url"
+"Username"="$user"
+"Password"="$client_password"
+
+[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\SearchPaths]
+"path0"="$tmp/music"
+"enable0"=dword:00000001
+EOF
+chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+for ((i = 1; i <= tracks; i++)); do
+  "$build_dir/tools/make_test_media" --size 150000 --title "Kill Song $i" --artist "Campaign" \
+    --album "Kills" --track "$i" "$(printf "%s/%02d.mp3" "$tmp/music" "$i")" >/dev/null
+done
+cp "$build_dir/tests/playmon/playmon_test_player" "$tmp/bin/mpv"
+
+# Plays a song of the folder, another one after every few kills.
+play() {
+  if [ -n "$player_pid" ]; then
+    kill -KILL "$player_pid" 2>/dev/null || true
+    wait "$player_pid" 2>/dev/null || true
+  fi
+  "$tmp/bin/mpv" 512 100 "r:$(printf "%s/%02d.mp3" "$tmp/music" "$1")" >/dev/null &
+  player_pid=$!
+}
+
+run() {
+  "$build_dir/vornic" --headless >"$tmp/out/$1.out" 2>&1 &
+  vornic_pid=$!
+}
+
+# The program indexes 10 s after it starts and looks for plays every 5 s
+# from then on, counting one once the file was open at three looks (about
+# 25 s after the start): the kills fall between 8 and 40 s (KILL_FROM,
+# KILL_SPAN), over every kind of work.
+kill_from=${KILL_FROM:-8}
+kill_span=${KILL_SPAN:-32}
+for ((k = 1; k <= kills; k++)); do
+  if (((k - 1) % 3 == 0)); then play $((((k - 1) / 3) % tracks + 1)); fi
+  run "$k"
+  sleep "$(awk -v s="$RANDOM" -v a="$kill_from" -v b="$kill_span" \
+    'BEGIN { srand(s); printf "%.2f", a + rand() * b }')"
+  kill -KILL "$vornic_pid" 2>/dev/null || true
+  wait "$vornic_pid" 2>/dev/null || true
+  vornic_pid=""
+  echo "kill $k: $(grep -c "Now Playing: " "$XDG_DATA_HOME/kiv/kivclient.log" || true) plays announced so far"
+done
+kill -KILL "$player_pid" 2>/dev/null || true
+wait "$player_pid" 2>/dev/null || true
+player_pid=""
+
+# The last run finishes: every track and every play on disk reaches the
+# server (or the patience runs out and the count says what was lost).
+run final
+summary() {
+  ROOT="$root" "$python" - "$tmp" "$tracks" "$kills" "$1" <<'EOF'
+import glob, importlib.machinery, os, sys
+tmp, tracks, kills, final = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4] == "1"
+report = importlib.machinery.SourceFileLoader(
+    "report", os.path.join(os.environ["ROOT"], "tools", "kiv-devserver-report")).load_module()
+calls = [c for c in report.calls(os.path.join(tmp, "record")) if c["answer"] is not None]
+described, titles = {}, {}
+for c in calls:
+    if c["method"] == "IndexBatch":
+        for tags, kiv_id in report.described(c):
+            title = tags.get("title", "")
+            described[title] = described.get(title, 0) + 1
+            titles[str(kiv_id)] = title
+received = {}
+for c in calls:
+    if c["method"] == "PlayedWide" and len(c["params"]) > 1:
+        title = titles.get(str(c["params"][1]), "?")
+        received[title] = received.get(title, 0) + 1
+# The log, not the program's output: a killed program's buffered output
+# is lost, its log lines are written at once.
+announced = {}
+for log in glob.glob(os.path.join(tmp, "data", "kiv", "kivclient.log*")):
+    for line in open(log, errors="replace"):
+        if "Now Playing: " in line:
+            n = int(line.split("Now Playing: ")[1].split(".")[0])
+            title = "Kill Song %d" % n
+            announced[title] = announced.get(title, 0) + 1
+lost = sum(1 for i in range(1, tracks + 1) if described.get("Kill Song %d" % i, 0) == 0)
+lost += sum(max(0, n - received.get(t, 0)) for t, n in announced.items())
+resent = sum(n - 1 for n in described.values() if n > 1)
+resent += sum(max(0, n - announced.get(t, 0)) for t, n in received.items())
+if final:
+    print("plays announced %d, received %d; track descriptions %d for %d tracks" % (
+        sum(announced.values()), sum(received.values()), sum(described.values()), tracks))
+    print("%d kills: %d lost, %d resent" % (kills, lost, resent))
+else:
+    print(lost)
+EOF
+}
+deadline=$((SECONDS + ${PATIENCE:-240}))
+while [ "$SECONDS" -lt "$deadline" ] && [ "$(summary 0)" != 0 ]; do sleep 2; done
+sleep 3
+kill -TERM "$vornic_pid" 2>/dev/null || true
+wait "$vornic_pid" 2>/dev/null || true
+vornic_pid=""
+summary 1
