@@ -465,6 +465,27 @@ DWORD KivDB::CountWhere(const SummaryTest& test, const std::vector<std::uint32_t
   return count;
 }
 
+DWORD KivDB::CountInFolders(const FolderTest& wanted, const SummaryTest& test, bool* busy) {
+  auto& state = State();
+  std::unique_lock guard(state.lock, std::defer_lock);
+  if (busy == nullptr) {
+    guard.lock();
+  } else {
+    *busy = !guard.try_lock();
+    if (*busy) return 0;
+  }
+  if (!state.initialised || !state.loaded) return 0;
+  const std::vector<bool> chosen = state.folders.Select(wanted);
+  DWORD count = 0;
+  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
+    const std::uint32_t folder = state.slots[slot].folder;
+    if (folder >= chosen.size() || !chosen[folder]) continue;
+    const std::optional<RecordSummary> summary = kivdb::KeptSummary(slot);
+    if (summary && (summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
+  }
+  return count;
+}
+
 std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, PositionedEntries* found) {
   auto& state = State();
   std::lock_guard guard(state.lock);

@@ -121,6 +121,13 @@ class KivDB {
   // returned).
   using FolderTest = std::function<bool(std::string_view folder)>;
   BOOL GetEntriesIn(const FolderTest& wanted, PositionedEntries* found);
+  // How many valid records in a folder `wanted` accepts have a summary
+  // `test` accepts, from the folders and the summaries in memory alone (no
+  // file handle, no read; a record whose last write failed is not
+  // counted). Both tests run under the database lock. With `busy` given, a
+  // lock held elsewhere is not waited for: 0 is returned and `*busy` set.
+  static DWORD CountInFolders(const FolderTest& wanted, const SummaryTest& test,
+                              bool* busy = nullptr);
 
   // Adds a record (DBFLAG_VALID is set in `entry`); reuses the oldest free
   // slot before growing the file. Refuses duplicates and files below

@@ -29,6 +29,16 @@ static_assert(kDecodeBlockBytes % kOutputFrameBytes == 0);
 constexpr int kMinInputRate = 1000;
 constexpr int kMaxInputRate = 1000000;
 
+// The audio stream's length from the stream information: the stream's own
+// duration, else the container's; 0 when neither is known.
+long StreamSeconds(const AudioInput& input) {
+  const AVStream* stream = input.Stream();
+  if (stream->duration > 0 && stream->time_base.den > 0)
+    return static_cast<long>(static_cast<double>(stream->duration) * av_q2d(stream->time_base));
+  if (input.format->duration > 0) return static_cast<long>(input.format->duration / AV_TIME_BASE);
+  return 0;
+}
+
 // One decode run. Holds every FFmpeg object it creates and frees them when
 // it goes out of scope, whatever the outcome.
 class DecodeRun {
@@ -204,6 +214,7 @@ HRESULT DecodeRun::Run(const std::string& path) {
                        MODULE_INDEXER);
     return E_FAIL;
   }
+  sink_->StreamSeconds(StreamSeconds(input_));
   status_ = sink_->Begin(kOutputRate, 16, kOutputChannels);
   if (status_ < 0) return status_;
 

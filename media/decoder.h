@@ -19,6 +19,10 @@
 class ISampleSink {
  public:
   virtual ~ISampleSink() = default;
+  // Told, before Begin, the length of the whole audio stream in seconds as
+  // the file's stream information gives it (0: unknown); the decoding
+  // itself may stop long before the end.
+  virtual void StreamSeconds(long /*seconds*/) {}
   // Told the format of every following block: 44100, 16, 2.
   virtual HRESULT Begin(DWORD sample_rate, DWORD bits_per_sample, DWORD channels) = 0;
   // Negative: error, stop. 1: enough data, finish. Anything else: go on.

@@ -13,6 +13,7 @@
 #include "db/kiv_db.h"
 #include "musicid/kiv_client_musicid.h"
 #include "musicid/musicid_log.h"
+#include "platform/clock.h"
 #include "platform/network.h"
 
 using musicid::Log;
@@ -20,6 +21,9 @@ using musicid::Log;
 namespace {
 
 constexpr const char* kUseMusicIdValue = "UseMusicID";
+// When the identification failures in a row began (seconds since the
+// epoch), kept while they last.
+constexpr const char* kFailingSinceValue = "IdentifyFailingSince";
 
 bool ContainsAny(const std::string& text, std::initializer_list<const char*> words) {
   return std::any_of(words.begin(), words.end(),
@@ -29,6 +33,10 @@ bool ContainsAny(const std::string& text, std::initializer_list<const char*> wor
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
+}
+
+std::string TimeText(std::int64_t t) {
+  return platform::FormatLocalTime(static_cast<std::time_t>(t), "%Y-%m-%d %H:%M:%S");
 }
 
 // Copies the fields GetTagEntry fills from `from` into `to`.
@@ -67,12 +75,55 @@ AgentMusicID::AgentMusicID(const AgentContext& context, AgentMusicIDOptions opti
 }
 
 void AgentMusicID::ReportUnavailable(const std::string& reason) {
-  SetIdentificationUnavailable(true);
+  NoteIdentificationUnavailable(reason);
+  options_.settings->DeleteValue(kSubKeySettings, kFailingSinceValue);
   Log(LEVEL_WARNING,
       "AgentMusicID: identification cannot run: " + reason + " Tracks are sent unidentified.");
   context_.PostToMainWindow(WM_STATUS_EVENT, kJobMusicId, 0,
                             "Cannot perform music identification. " + reason);
   context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
+}
+
+void AgentMusicID::ScheduleRetry(const std::string& reason, std::int64_t retry_after) {
+  const std::time_t now = context_.clock->WallTime();
+  // The beginning of the failures outlives a restart, so that restarting
+  // every day does not hold the tracks for ever.
+  DWORD stored_since = 0;
+  const bool failing = GetIdentificationStatus().failing_since != 0;
+  if (!failing) options_.settings->ReadDword(kSubKeySettings, kFailingSinceValue, stored_since);
+  const IdentificationStatus status =
+      NoteIdentificationFailed(reason, now, retry_after, static_cast<std::int64_t>(stored_since));
+  if (static_cast<std::int64_t>(stored_since) != status.failing_since && !failing)
+    options_.settings->WriteDword(kSubKeySettings, kFailingSinceValue,
+                                  static_cast<DWORD>(status.failing_since));
+  const std::int64_t delay = std::max<std::int64_t>(1, status.next_attempt - now);
+  const std::string next = TimeText(status.next_attempt);
+  if (status.state == IdentificationState::kGivenUp) {
+    Log(LEVEL_WARNING,
+        StrFormat("AgentMusicID: identification failed again: %s It has failed since %s, so "
+                  "tracks are sent unidentified; next attempt at %s.",
+                  reason.c_str(), TimeText(status.failing_since).c_str(), next.c_str()));
+    context_.PostToMainWindow(WM_STATUS_EVENT, kJobMusicId, 0,
+                              "Identification has failed for a day: tracks are sent "
+                              "unidentified. " +
+                                  reason);
+    context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_SERVER, 0);
+  } else {
+    Log(LEVEL_WARNING, StrFormat("AgentMusicID: identification failed: %s New tracks are held "
+                                 "back; next attempt at %s (attempt %d).",
+                                 reason.c_str(), next.c_str(), status.failures + 1));
+    context_.PostToMainWindow(
+        WM_STATUS_EVENT, kJobMusicId, 0,
+        "Identification failed, new tracks wait: " + reason + " Next attempt at " + next + ".");
+  }
+  context_.PostToMainWindow(WM_AGENT_REQUEST, ID_AGENT_MUSICID, static_cast<LPARAM>(delay * 1000));
+}
+
+void AgentMusicID::NoteRan() {
+  if (GetIdentificationStatus().state != IdentificationState::kRuns)
+    Log(LEVEL_INFO, "AgentMusicID: identification runs again");
+  NoteIdentificationRan();
+  options_.settings->DeleteValue(kSubKeySettings, kFailingSinceValue);
 }
 
 int AgentMusicID::Run() {
@@ -181,6 +232,11 @@ int AgentMusicID::Run() {
     can_run = false;
   } else if (owned && counts_.queued != 0 && !stopped) {
     can_run = IdentifyQueued(db);
+  } else if (counts_.candidates == 0 && !stopped) {
+    // Nothing waits for identification any more: no retry is needed.
+    const IdentificationState state = GetIdentificationStatus().state;
+    if (state == IdentificationState::kRetrying || state == IdentificationState::kGivenUp)
+      NoteRan();
   }
   if (owned) {
     owned->Shutdown();
@@ -209,12 +265,15 @@ bool AgentMusicID::IdentifyQueued(KivDB& db) {
   }
   context_.PostToMainWindow(WM_STATUS_DONE, kJobMusicId, 0);
   const std::string reason = wrapper->FailureReason(hr);
-  if (!reason.empty()) {
-    ReportUnavailable(reason);
-    return false;
+  if (reason.empty()) {
+    NoteRan();
+    return true;
   }
-  SetIdentificationUnavailable(false);
-  return true;
+  if (KivClientMusicID::IsPassingFailure(hr))
+    ScheduleRetry(reason, wrapper->RetryAfterSeconds());
+  else
+    ReportUnavailable(reason);
+  return false;
 }
 
 void RegisterMusicIdAgent(AgentJobRegistry& jobs, AgentMusicIDOptions options) {

@@ -7,14 +7,18 @@
 // controller for the transmit agent or for another run of its own.
 //
 // With the UseMusicID setting 0 (its default) it only asks for the
-// transmit agent. When identification cannot run (no client key, the
-// service unreachable, the component missing) it says why in the log and
-// on the status page and marks identification unavailable, so that the
-// transmit agent sends the tracks unidentified.
+// transmit agent. When identification cannot run it says why in the log
+// and on the status page. A lasting reason (no client key, a key the
+// service refuses, the component missing) lets the transmit agent send the
+// tracks unidentified at once; a passing one (the service unreachable,
+// failing or busy) keeps them held and asks for another run after a
+// growing delay, until the failures have lasted a day
+// (app/identification_state.h).
 //
 // Thread safety: a job runs on its agent thread only.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "app/agent.h"
@@ -58,6 +62,11 @@ class AgentMusicID : public CAgent {
   bool IdentifyQueued(class KivDB& db);
   // Says why identification cannot run and lets the tracks go unidentified.
   void ReportUnavailable(const std::string& reason);
+  // A passing failure: says so and asks for the next attempt; the tracks
+  // stay held until the failures have lasted a day.
+  void ScheduleRetry(const std::string& reason, std::int64_t retry_after);
+  // An attempt ran: tracks wait for identification again.
+  void NoteRan();
 
   AgentContext context_;
   AgentMusicIDOptions options_;

@@ -106,6 +106,8 @@ enum class CddbOption {
   kProxyPassword,   // text
   kLookupUrl,       // text: the lookup service's address
   kClientKey,       // text: the client key the lookup service knows us by
+  kRetryAfter,      // number: seconds the service asked to wait, after a run
+                    // that ended with CDDBSTATUS_SERVICE_UNAVAILABLE
 };
 
 class ICddbUnknown {
@@ -197,6 +199,9 @@ class ICddbFingerprinter : public ICddbUnknown {
   // 1 once enough audio was seen; negative on error.
   virtual HRESULT Write(const void* buffer, DWORD bytes) = 0;
   virtual HRESULT Finish(std::string* fingerprint) = 0;
+  // The length of the whole file in seconds, from the decoder's stream
+  // information (0: unknown); the lookup is made with it.
+  virtual HRESULT SetStreamSeconds(long seconds) = 0;
 };
 
 class ICddbFingerprintReceiver : public ICddbUnknown {

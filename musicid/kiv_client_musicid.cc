@@ -32,6 +32,7 @@ std::atomic<KivClientMusicID*> g_wrapper{nullptr};
 class FingerprinterSink : public ISampleSink {
  public:
   explicit FingerprinterSink(ICddbFingerprinter* fingerprinter) : fp_(fingerprinter) {}
+  void StreamSeconds(long seconds) override { fp_->SetStreamSeconds(seconds); }
   HRESULT Begin(DWORD rate, DWORD bits, DWORD channels) override {
     return fp_->Begin(rate, bits, channels);
   }
@@ -206,6 +207,15 @@ HRESULT KivClientMusicID::GenerateFingerprint(const std::string& path, std::stri
   }
   LogDetail(LEVEL_CRITICAL, "Fatal error generating fingerprint for", path);
   return E_FAIL;
+}
+
+std::int64_t KivClientMusicID::RetryAfterSeconds() const {
+  if (!control_) return 0;
+  CddbPtr<ICddbOptions> options;
+  long seconds = 0;
+  if (SUCCEEDED(control_->GetOptions(options.Out())) && options)
+    options->GetNumber(CddbOption::kRetryAfter, &seconds);
+  return seconds > 0 ? seconds : 0;
 }
 
 std::string KivClientMusicID::FailureReason(HRESULT hr) const {

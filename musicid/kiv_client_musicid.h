@@ -66,6 +66,11 @@ class KivClientMusicID {
   // `hr` failed Initialise or IdentifyAll; empty when `hr` is not such a
   // failure (a stop, a success).
   std::string FailureReason(HRESULT hr) const;
+  // True when `hr` is a failure that may pass (the service unreachable,
+  // failing or busy): worth another attempt later.
+  static bool IsPassingFailure(HRESULT hr) { return hr == CDDBSTATUS_SERVICE_UNAVAILABLE; }
+  // After such a failure: the seconds the service asked to wait (0: none).
+  std::int64_t RetryAfterSeconds() const;
 
   CddbModuleLoader* loader() const;
   const MusicIdEnvironment& environment() const { return env_; }

@@ -130,7 +130,15 @@ void MusicIDEventSink::StoreItem(ICddbListItem* item) {
     return;
   }
   std::optional<MatchFields> match;
-  if (IsMatch(code)) match = ReadMatch(item, CddbLoader());
+  if (IsMatch(code)) {
+    match = ReadMatch(item, CddbLoader());
+    // A match that cannot be read is no outcome: the record stays as it is
+    // stored, and the file is tried again by a later run.
+    if (!match) {
+      LogDetail(LEVEL_WARNING, "MusicID match could not be read", path);
+      return;
+    }
+  }
   const std::int64_t now = platform::NowAsStoredTime(env_.clock->WallTime());
   database_->ModifyEntry(path, [&](DBEntry& entry) {
     entry.flags &= ~DBFLAG_MUSICID_INUSE;

@@ -18,6 +18,11 @@
 // a crashed first copy never blocks a new start; a stale socket file is
 // replaced by the next first copy.
 //
+// The first copy writes its process id and its socket's path into the lock
+// file ("PID\nSOCKET\n"), so a later copy or the command line finds the
+// socket whatever runtime folder their own environment names
+// (FindRunningCopy).
+//
 // Acquire, Listen, SendCommand and Release belong to one thread (start-up).
 // The command callback runs on the listener's own thread.
 #pragma once
@@ -52,7 +57,13 @@ class SingleInstance {
   State state() const { return state_; }
   int error() const { return error_; }
   std::string LockPath() const { return lock_dir_ + "/kiv.lock"; }
+  // This copy's own socket (first copy), from its socket folder.
   std::string SocketPath() const { return socket_dir_ + "/kiv.sock"; }
+  // The socket requests go to: the one the running copy published in the
+  // lock file once Acquire found it running (or SetPeerSocket named),
+  // else SocketPath().
+  std::string PeerSocketPath() const { return peer_socket_.empty() ? SocketPath() : peer_socket_; }
+  void SetPeerSocket(std::string path) { peer_socket_ = std::move(path); }
 
   // First copy only: listens on the socket; every command received calls
   // `on_command` on the listener thread, which answers whether it is one
@@ -89,8 +100,12 @@ class SingleInstance {
   bool ServeClient(int fd, bool readable, std::int64_t deadline_ms, std::string& text);
   std::string Answer(const std::string& request);
 
+  // Writes "PID\nSOCKET\n" into the lock file (first copy).
+  void Publish(const std::string& socket_path);
+
   std::string lock_dir_;
   std::string socket_dir_;
+  std::string peer_socket_;
   State state_ = State::kNotTried;
   int error_ = 0;
   int lock_fd_ = -1;
@@ -101,6 +116,17 @@ class SingleInstance {
   std::atomic<bool> stopping_{false};
   std::thread listener_;
 };
+
+// What the lock file in `lock_dir` says about the copy that holds it.
+struct RunningCopyInfo {
+  bool running = false;     // a process holds the lock
+  long pid = 0;             // the pid it published (0: not yet, or unknown)
+  std::string socket_path;  // its socket (empty: not listening yet, or none)
+};
+// Looks without taking the lock for good: a shared lock is tried and at
+// once released, and a copy starting at that moment tries its lock again
+// (Acquire). Not running when the lock file is missing or cannot be read.
+RunningCopyInfo FindRunningCopy(const std::string& lock_dir);
 
 // Parses one command line ("1624\n"); false when it is not a decimal
 // number that fits in 32 bits.

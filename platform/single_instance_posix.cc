@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/secret_text.h"
@@ -28,6 +30,12 @@ constexpr std::size_t kMaxRequestBytes = 8192;
 // Answers may list every music folder.
 constexpr std::size_t kMaxAnswerBytes = 65536;
 constexpr int kRetryStepMs = 50;
+// A lock found taken is tried again this often, this far apart: someone
+// may only be looking at it (FindRunningCopy).
+constexpr int kLockTries = 5;
+constexpr int kLockRetryMs = 20;
+// The published text is a pid and a socket path.
+constexpr std::size_t kMaxPublishedBytes = 4096;
 
 bool MakeAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof *addr);
@@ -99,11 +107,59 @@ SingleInstance::State SingleInstance::Acquire() {
     error_ = errno;
     return state_ = State::kFailed;
   }
-  if (::flock(lock_fd_, LOCK_EX | LOCK_NB) == 0) return state_ = State::kFirst;
-  error_ = errno;
+  for (int tries = 1;; ++tries) {
+    if (::flock(lock_fd_, LOCK_EX | LOCK_NB) == 0) {
+      Publish("");
+      return state_ = State::kFirst;
+    }
+    error_ = errno;
+    if (error_ != EWOULDBLOCK || tries >= kLockTries) break;
+    SleepMs(kLockRetryMs);
+  }
   ::close(lock_fd_);
   lock_fd_ = -1;
-  return state_ = (error_ == EWOULDBLOCK) ? State::kAnotherRunning : State::kFailed;
+  if (error_ != EWOULDBLOCK) return state_ = State::kFailed;
+  const RunningCopyInfo running = FindRunningCopy(lock_dir_);
+  if (!running.socket_path.empty()) peer_socket_ = running.socket_path;
+  return state_ = State::kAnotherRunning;
+}
+
+void SingleInstance::Publish(const std::string& socket_path) {
+  if (lock_fd_ < 0) return;
+  const std::string text = std::to_string(::getpid()) + "\n" + socket_path + "\n";
+  if (::ftruncate(lock_fd_, 0) == 0) {
+    // Without it later copies fall back to their own socket folder.
+    const ssize_t n = ::pwrite(lock_fd_, text.data(), text.size(), 0);
+    (void)n;
+  }
+}
+
+RunningCopyInfo FindRunningCopy(const std::string& lock_dir) {
+  RunningCopyInfo info;
+  const std::string path = lock_dir + "/kiv.lock";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return info;
+  if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return info;
+  }
+  info.running = errno == EWOULDBLOCK;
+  char buf[kMaxPublishedBytes];
+  const ssize_t n = info.running ? ::pread(fd, buf, sizeof buf, 0) : 0;
+  ::close(fd);
+  if (n <= 0) return info;
+  const std::string text(buf, static_cast<std::size_t>(n));
+  const std::size_t end = text.find('\n');
+  if (end == std::string::npos) return info;
+  info.pid = std::strtol(text.substr(0, end).c_str(), nullptr, 10);
+  const std::size_t socket_end = text.find('\n', end + 1);
+  if (socket_end != std::string::npos) {
+    std::string socket = text.substr(end + 1, socket_end - end - 1);
+    // Only an absolute path is taken from the file.
+    if (!socket.empty() && socket[0] == '/') info.socket_path = std::move(socket);
+  }
+  return info;
 }
 
 bool SingleInstance::Listen(std::function<bool(std::uint32_t)> on_command,
@@ -134,6 +190,7 @@ bool SingleInstance::Listen(std::function<bool(std::uint32_t)> on_command,
     return false;
   }
   listen_fd_ = fd;
+  Publish(SocketPath());
   on_command_ = std::move(on_command);
   on_request_ = std::move(on_request);
   stop_.Clear();
@@ -241,7 +298,7 @@ bool SingleInstance::SendCommand(std::uint32_t command, int timeout_ms) {
 bool SingleInstance::SendRequest(const std::string& request, std::string* answer, int timeout_ms) {
   answer->clear();
   sockaddr_un addr;
-  if (!MakeAddress(SocketPath(), &addr)) {
+  if (!MakeAddress(PeerSocketPath(), &addr)) {
     error_ = ENAMETOOLONG;
     return false;
   }
@@ -312,6 +369,9 @@ void SingleInstance::StopListening() {
 void SingleInstance::Release() {
   StopListening();
   if (lock_fd_ >= 0) {
+    if (state_ == State::kFirst && ::ftruncate(lock_fd_, 0) != 0) {
+      // What it published stays, and is ignored while nobody holds the lock.
+    }
     ::close(lock_fd_);  // Releases the flock.
     lock_fd_ = -1;
   }

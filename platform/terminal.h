@@ -1,6 +1,7 @@
 // Reading a secret from the person at the terminal.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -11,7 +12,10 @@ namespace platform {
 // when SIGINT, SIGTERM, SIGHUP or SIGQUIT arrives meanwhile: the
 // signal then takes its usual course);
 // otherwise the line is read from standard input as it comes. False at end
-// of input before any character, or when reading fails.
-bool ReadSecretLine(const std::string& prompt, std::string* line);
+// of input before any character, when reading fails, or when the line is
+// longer than `max_bytes` (then `*too_long`, when given, is set and the
+// line is left empty).
+bool ReadSecretLine(const std::string& prompt, std::string* line, std::size_t max_bytes = 4096,
+                    bool* too_long = nullptr);
 
 }  // namespace platform

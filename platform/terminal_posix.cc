@@ -11,9 +11,11 @@
 namespace platform {
 namespace {
 
-// Reads up to a line feed; a carriage return before it is dropped.
-bool ReadLine(int fd, std::string* line) {
+// Reads up to a line feed; a carriage return before it is dropped. Stops
+// reading once the line would pass `max_bytes`.
+bool ReadLine(int fd, std::string* line, std::size_t max_bytes, bool* too_long) {
   line->clear();
+  if (too_long) *too_long = false;
   bool any = false;
   for (;;) {
     char c;
@@ -22,9 +24,20 @@ bool ReadLine(int fd, std::string* line) {
     if (n <= 0) return any;
     any = true;
     if (c == '\n') break;
+    // One byte of room for a carriage return before the line feed.
+    if (line->size() > max_bytes) {
+      line->clear();
+      if (too_long) *too_long = true;
+      return false;
+    }
     line->push_back(c);
   }
   if (!line->empty() && line->back() == '\r') line->pop_back();
+  if (line->size() > max_bytes) {
+    line->clear();
+    if (too_long) *too_long = true;
+    return false;
+  }
   return true;
 }
 
@@ -64,10 +77,11 @@ class RestoreOnSignal {
 
 }  // namespace
 
-bool ReadSecretLine(const std::string& prompt, std::string* line) {
+bool ReadSecretLine(const std::string& prompt, std::string* line, std::size_t max_bytes,
+                    bool* too_long) {
   termios saved{};
   if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &saved) != 0)
-    return ReadLine(STDIN_FILENO, line);
+    return ReadLine(STDIN_FILENO, line, max_bytes, too_long);
   std::fputs(prompt.c_str(), stderr);
   std::fflush(stderr);
   termios quiet = saved;
@@ -75,7 +89,7 @@ bool ReadSecretLine(const std::string& prompt, std::string* line) {
   quiet.c_lflag |= ECHONL;
   RestoreOnSignal restore(saved);
   ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  const bool ok = ReadLine(STDIN_FILENO, line);
+  const bool ok = ReadLine(STDIN_FILENO, line, max_bytes, too_long);
   ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   return ok;
 }

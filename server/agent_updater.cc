@@ -1,7 +1,9 @@
 #include "server/agent_updater.h"
 
 #include <chrono>
+#include <ctime>
 #include <future>
+#include <mutex>
 #include <system_error>
 
 #include "app/agent_kinds.h"
@@ -53,7 +55,29 @@ std::string DefaultUpdateSite() {
   return "https://" + server.host + "/";
 }
 
+std::mutex g_check_mutex;
+std::time_t g_checked_at = 0;
+std::string g_check_finding;
+
+void RecordUpdateCheck(std::time_t when, const std::string& finding) {
+  std::lock_guard<std::mutex> lock(g_check_mutex);
+  g_checked_at = when;
+  g_check_finding = finding;
+}
+
 }  // namespace
+
+std::string UpdateCheckStatusText() {
+  {
+    std::lock_guard<std::mutex> lock(g_check_mutex);
+    if (g_checked_at != 0)
+      return platform::FormatLocalTime(g_checked_at, "%Y-%m-%d %H:%M") + ": " + g_check_finding;
+  }
+  std::string checked;
+  if (AppSettings().ReadStringUtf8(kSubKeySettings, "UpdateCheck", checked) && !checked.empty())
+    return checked + " (before this start)";
+  return "no check yet";
+}
 
 std::string DefaultUpdateUrl() {
   UrlParts server;
@@ -94,6 +118,7 @@ int AgentUpdater::Run() {
       Announce();
   }
   settings.WriteStringUtf8(kSubKeySettings, "UpdateCheck", TimeText(now));
+  RecordUpdateCheck(context_.clock->WallTime(), finding_);
   return 1;
 }
 
@@ -170,10 +195,12 @@ int AgentUpdater::CheckForUpdate() {
     url = DefaultUpdateUrl();
   std::string text;
   secure_text_ = false;
+  finding_ = "the update description could not be read from " + url;
   if (session.DownloadToString(url, &text) == -1 || text.empty()) return 0;
   // Redirects never step down from https, so the first address says it.
   secure_text_ = platform::AsciiLower(url.substr(0, 8)) == "https://";
   UpdateOffer offer;
+  finding_ = "no update for this system";
   if (!ParseUpdateDescription(text, &offer)) {
     AppLog().LogDetail("AgentUpdater: no section for this system in the update description", url,
                        LEVEL_WARNING, kModuleUpdater);
@@ -182,7 +209,10 @@ int AgentUpdater::CheckForUpdate() {
   version_ = std::move(offer.version);
   url_ = std::move(offer.url);
   description_ = std::move(offer.description);
-  return IsNewerVersion(version_, GetClientVersion()) ? 1 : 0;
+  const bool newer = IsNewerVersion(version_, GetClientVersion());
+  finding_ = newer ? "version " + version_ + " is available"
+                   : "no newer version (" + version_ + " offered)";
+  return newer ? 1 : 0;
 }
 
 int AgentUpdater::DownloadUpdate() {

@@ -28,6 +28,11 @@
 // Three days, the least time between two questions after a No.
 inline constexpr std::int64_t kUpdateDeclinedWaitSeconds = 259200;
 
+// The last update check for the status page and `--status`: when it was
+// made and what it found ("no check yet" before the first), or the time of
+// the last check of an earlier run (the UpdateCheck setting). Any thread.
+std::string UpdateCheckStatusText();
+
 class AgentUpdater : public CAgent {
  public:
   explicit AgentUpdater(const AgentContext& context);
@@ -66,6 +71,8 @@ class AgentUpdater : public CAgent {
   void Announce();
 
   AgentContext context_;
+  // What the last CheckForUpdate found, in words.
+  std::string finding_;
   std::atomic<int> cancel_{0};
   bool secure_text_ = false;  // the update text came over https
   std::string version_;

@@ -51,9 +51,11 @@ bool AgentTransmit::IsCandidate(const DBEntry& entry, bool played_only,
   if (entry.kiv_id != 0) return false;
   if (played_only && entry.play_count == 0) return false;
   // With identification in use a track waits until the identification
-  // agent has looked at it since it was last reported, unless
-  // identification cannot run at all: then it goes unidentified.
-  if (use_music_id_ != 0 && !IdentificationUnavailable() && !(entry.identified > entry.reported))
+  // agent has looked at it since it was last reported (a track once sent
+  // is never sent again, so it is held through passing failures), unless
+  // identification cannot run for good, or has failed for a day: then it
+  // goes unidentified.
+  if (use_music_id_ != 0 && !IdentificationReleasesTracks() && !(entry.identified > entry.reported))
     return false;
   if (entry.flags & kNeverSent) return false;
   return FindEnabledPath(paths, EntryPath(entry)) != 0;

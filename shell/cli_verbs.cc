@@ -43,28 +43,84 @@ std::string Setting(const char* name) {
   return value;
 }
 
-// The running copy, reached over its socket.
+// A password longer than this is refused rather than read on and on.
+constexpr std::size_t kMaxPasswordBytes = 1024;
+// A busy copy is asked this often, this far apart.
+constexpr int kBusyTries = 4;
+constexpr std::uint32_t kBusyPauseMs = 500;
+
+// The running copy: found through its lock in the data folder, which every
+// copy of this user meets whatever its environment (cron, su and ssh give
+// another runtime folder, or none), and reached over the socket it
+// published there.
 class RunningCopy {
  public:
-  RunningCopy() : instance_(platform::RuntimeDir()) {}
+  RunningCopy()
+      : info_(platform::FindRunningCopy(platform::DataDir())),
+        instance_(platform::DataDir(), platform::RuntimeDir()) {
+    if (!info_.socket_path.empty()) instance_.SetPeerSocket(info_.socket_path);
+  }
 
-  // False when no copy runs (no socket, or nobody listening on it).
-  bool Present() const { return platform::PathExists(instance_.SocketPath()); }
-  // The answer's fields; false (with `*lost` telling whether the request
-  // may have arrived) when there was none.
-  bool Ask(const Fields& request, Fields* answer, bool* lost = nullptr) {
+  // True while a copy holds the lock; the settings are then its to write.
+  bool Running() const { return info_.running; }
+  std::string Pid() const { return info_.pid > 0 ? std::to_string(info_.pid) : "unknown"; }
+  // The answer's fields; false when there was none. A copy too busy to
+  // take the request (still starting, or stopping its agents) did not
+  // carry it out, so it is asked again a few times.
+  bool Ask(const Fields& request, Fields* answer) {
+    for (int tries = 1;; ++tries) {
+      if (!AskOnce(request, answer)) return false;
+      if (tries >= kBusyTries || answer->size() < 2 || (*answer)[0] != "error" ||
+          (*answer)[1] != "busy")
+        return true;
+      platform::SystemClock().SleepMs(kBusyPauseMs);
+    }
+  }
+  // Why the copy could not be asked, and whether anything may change.
+  int Unreachable() const {
+    const std::string who = "Vornic is running (pid " + Pid() + ") but ";
+    if (!delivered_)
+      return Fail(kExitUnreachable, who + "cannot be reached on " + instance_.PeerSocketPath() +
+                                        "; nothing was changed");
+    return Fail(kExitUnreachable, who +
+                                      "did not answer; it may still carry the request out "
+                                      "(vornic --status tells what it does)");
+  }
+  // An answer that is not "ok": what the copy said, as the exit status
+  // means it.
+  static int Refused(const Fields& answer) {
+    const std::string word = answer.size() > 1 ? answer[1] : std::string();
+    if (word == "busy")
+      return Fail(kExitUnreachable,
+                  "the running copy was busy and did not carry the request out; try again");
+    if (word == "late")
+      return Fail(kExitUnreachable,
+                  "the running copy took the request but did not answer in time; it carries it "
+                  "out (vornic --status tells what it does)");
+    return Fail(kExitFailed, word.empty() ? "the running copy refused" : word);
+  }
+
+ private:
+  bool AskOnce(const Fields& request, Fields* answer) {
+    // A published socket that is gone will not come back: no waiting for
+    // it (one not yet published may be on its way while the copy starts).
+    if (!info_.socket_path.empty() && !platform::PathExists(info_.socket_path)) {
+      delivered_ = false;
+      return false;
+    }
     std::string line;
     if (!instance_.SendRequest(EncodeFields(request), &line, 5000)) {
       const int error = instance_.error();
-      if (lost) *lost = error != ECONNREFUSED && error != ENOENT;
+      delivered_ = error != ECONNREFUSED && error != ENOENT && error != ENAMETOOLONG;
       return false;
     }
     *answer = DecodeFields(line);
     return true;
   }
 
- private:
+  platform::RunningCopyInfo info_;
   platform::SingleInstance instance_;
+  bool delivered_ = false;
 };
 
 // The log of a copy that is not running, so that a sign-in made here leaves
@@ -89,29 +145,44 @@ int PrintLoginOutcome(const std::string& word, const std::string& email) {
   return Fail(kExitFailed, "the sign-in failed (" + word + ")");
 }
 
-int Login(RunningCopy& copy, bool running, const std::string& email) {
+// The outcome of a sign-in handed to the running copy, which keeps a pair
+// the server did not answer for and tries it again.
+int PrintHandedLoginOutcome(const std::string& word, const std::string& email) {
+  if (word != "unreachable") return PrintLoginOutcome(word, email);
+  return Fail(kExitUnreachable, "server unreachable: the KIV server at " + GetServerUrl() +
+                                    " did not answer; the running copy keeps the sign-in of " +
+                                    email + " and tries it again when the server can be reached");
+}
+
+int Login(RunningCopy& copy, const std::string& email) {
   std::string password;
   platform::WipeOnExit wipe_password(password);
-  if (!platform::ReadSecretLine("KIV password for " + email + ": ", &password) || password.empty())
-    return Fail(kExitFailed, "no password given; nothing was changed");
-  if (running) {
+  bool too_long = false;
+  if (!platform::ReadSecretLine("KIV password for " + email + ": ", &password, kMaxPasswordBytes,
+                                &too_long) ||
+      password.empty())
+    return Fail(kExitFailed, too_long ? StrFormat("the password is longer than %zu characters; "
+                                                  "nothing was changed",
+                                                  kMaxPasswordBytes)
+                                      : std::string("no password given; nothing was changed"));
+  if (copy.Running()) {
     Fields answer;
-    bool lost = false;
-    if (copy.Ask({"login", email, password}, &answer, &lost)) {
-      if (answer[0] != "ok" || answer.size() < 2)
-        return Fail(kExitFailed, answer.size() > 1 ? answer[1] : "the running copy refused");
-      const std::string count = answer[1];
-      for (int waited = 0; waited < kLoginPatienceMs; waited += kLoginPollMs) {
-        Fields result;
-        if (!copy.Ask({"login-result", count}, &result))
-          return Fail(kExitUnreachable, "the running copy stopped answering");
-        if (result.size() >= 2 && result[1] != "pending")
-          return PrintLoginOutcome(result[1], email);
-        platform::SystemClock().SleepMs(kLoginPollMs);
-      }
-      return Fail(kExitUnreachable, "server unreachable: no answer within 90 s");
+    if (!copy.Ask({"login", email, password}, &answer)) return copy.Unreachable();
+    if (answer[0] != "ok" || answer.size() < 2) return RunningCopy::Refused(answer);
+    const std::string count = answer[1];
+    for (int waited = 0; waited < kLoginPatienceMs; waited += kLoginPollMs) {
+      Fields result;
+      if (!copy.Ask({"login-result", count}, &result))
+        return Fail(kExitUnreachable,
+                    "the running copy stopped answering; it may still sign in as " + email);
+      if (result.size() >= 2 && result[1] != "pending")
+        return PrintHandedLoginOutcome(result[1], email);
+      platform::SystemClock().SleepMs(kLoginPollMs);
     }
-    if (lost) return Fail(kExitUnreachable, "the running copy did not answer");
+    return Fail(kExitUnreachable,
+                "server unreachable: no answer within 90 s; the running copy keeps the sign-in "
+                "of " +
+                    email + " and tries it again");
   }
   // No copy runs: the same exchange here, as the connection monitor makes it.
   UseProgramLog();
@@ -140,7 +211,8 @@ int PrintFolders(const Fields& answer) {
 }
 
 int PrintStatus(const Fields& answer) {
-  std::string online, auth, user, found, reported, log, server, pid, agents, event;
+  std::string online, auth, user, found, reported, log, server, pid, agents, event, identify,
+      update;
   for (std::size_t i = 1; i < answer.size(); ++i) {
     const std::string& field = answer[i];
     const std::size_t eq = field.find('=');
@@ -163,6 +235,10 @@ int PrintStatus(const Fields& answer) {
       pid = value;
     else if (key == "event")
       event = value;
+    else if (key == "identify")
+      identify = value;
+    else if (key == "update")
+      update = value;
     else if (key == "agent")
       agents += (agents.empty() ? "" : ", ") + value;
   }
@@ -182,8 +258,10 @@ int PrintStatus(const Fields& answer) {
                                 ? std::string("no client password: sign in again")
                                 : std::string("login ") + login;
   Say("account:  " + (user.empty() ? std::string("nobody signed in") : user + " (" + state + ")"));
-  Say("tracks:   " + found + " found, " + reported + " reported");
+  Say("tracks:   " + found + " found, " + reported + " reported (in the enabled music folders)");
+  Say("identify: " + identify);
   Say("agents:   " + agents);
+  Say("update:   last check " + update);
   if (!event.empty()) Say("last event: " + event);
   Say("log:      " + log);
   return kExitDone;
@@ -199,6 +277,12 @@ int OfflineStatus() {
            ? std::string("nobody signed in")
            : user + (Setting("Password").empty() ? " (no client password: sign in again)" : "")));
   Say(StrFormat("folders:  %zu", ListMusicFolders().size()));
+  DWORD use_music_id = 0;
+  AppSettings().ReadDword(kSubKeySettings, "UseMusicID", use_music_id);
+  Say(std::string("identify: ") + (use_music_id != 0 ? "on" : "off (UseMusicID 0)"));
+  std::string checked;
+  AppSettings().ReadString(kSubKeySettings, "UpdateCheck", checked);
+  Say("update:   last check " + (checked.empty() ? std::string("none yet") : checked));
   Say("log:      " + ResolveLogPath(Setting("LogFileName"), platform::DataDir()));
   return kExitDone;
 }
@@ -210,8 +294,8 @@ int RunCliVerb(const CommandLineOptions& options) {
   AppSettings().SetApplicationName("Windows Client");
   const std::string& argument = options.verb_argument;
   RunningCopy copy;
-  bool running = copy.Present();
-  if (options.verb == CliVerb::kLogin) return Login(copy, running, argument);
+  const bool running = copy.Running();
+  if (options.verb == CliVerb::kLogin) return Login(copy, argument);
 
   const std::string folder =
       options.verb == CliVerb::kAddFolder || options.verb == CliVerb::kRemoveFolder
@@ -240,14 +324,11 @@ int RunCliVerb(const CommandLineOptions& options) {
     default:
       return Fail(kExitUsage, "no set-up option given");
   }
+  // While a copy runs the settings are its own: they are changed through it
+  // or not at all.
   Fields answer;
-  bool lost = false;
-  if (running && !copy.Ask(request, &answer, &lost)) {
-    if (lost) return Fail(kExitUnreachable, "the running copy did not answer");
-    running = false;  // a socket left behind by a copy that is gone
-  }
-  if (running && answer[0] != "ok")
-    return Fail(kExitFailed, answer.size() > 1 ? answer[1] : "the running copy refused");
+  if (running && !copy.Ask(request, &answer)) return copy.Unreachable();
+  if (running && answer[0] != "ok") return RunningCopy::Refused(answer);
 
   switch (options.verb) {
     case CliVerb::kLogout:
@@ -276,14 +357,9 @@ int RunCliVerb(const CommandLineOptions& options) {
         Say("searching all music folders now");
         return kExitDone;
       }
-      {
-        SearchPathMap map;
-        LoadSearchPaths(map);
-        if (!SaveMusicFolderList(map))
-          return Fail(kExitFailed, "the settings could not be written");
-      }
-      Say("Vornic is not running: every music folder will be searched when it starts");
-      return kExitDone;
+      return Fail(kExitUnreachable,
+                  "Vornic is not running, so nothing is searched now; every start searches all "
+                  "music folders");
     case CliVerb::kStatus:
       return running ? PrintStatus(answer) : OfflineStatus();
     default:

@@ -34,9 +34,10 @@ struct CommandLineOptions {
   std::string error;
 };
 
-// "/show" counts only when it is the whole command line (after
-// lower-casing). A verb stands alone: it cannot be combined with another
-// verb or with a start option.
+// "/show" (any case) is another spelling of --show. A verb stands alone: it
+// cannot be combined with another verb or with a start option, and its
+// value is never an option. --show goes with neither --headless nor
+// --autostart.
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& args);
 
 // The --help text.

@@ -45,12 +45,19 @@ void PrintError(const std::string& text) {
   std::fflush(stderr);
 }
 
-// The running copy's process id as it tells it, or "unknown".
-std::string RunningCopyPid(platform::SingleInstance& instance) {
+// What a second start says once the running copy took its show command:
+// the copy's process id as it tells it, and whether it has a window to
+// show at all.
+std::string HandedOverText(platform::SingleInstance& instance) {
   std::string answer;
-  if (!instance.SendRequest(EncodeFields({"pid"}), &answer)) return "unknown";
-  const std::vector<std::string> fields = DecodeFields(answer);
-  return fields.size() == 2 && fields[0] == "ok" ? fields[1] : "unknown";
+  std::vector<std::string> fields;
+  if (instance.SendRequest(EncodeFields({"pid"}), &answer)) fields = DecodeFields(answer);
+  const std::string pid = fields.size() >= 2 && fields[0] == "ok" ? fields[1] : "unknown";
+  if (fields.size() >= 3 && fields[2] == "headless")
+    return "a copy is already running (pid " + pid +
+           ") without a window (headless: no display), so there is nothing to show; "
+           "vornic --status tells what it does";
+  return "a copy is already running (pid " + pid + "); it was asked to show its window";
 }
 
 }  // namespace
@@ -125,6 +132,7 @@ BOOL CKivClientApp::InitInstance() {
     const char* text = "Unable to initlialize Vornic Database.\nVornic will shutdown.";
     LogApp(text, LEVEL_ERROR);
     AppMessageBox(text, MB_OK | MB_ICONERROR);
+    exit_code_ = 1;
     return FALSE;
   }
   database_ready_ = true;
@@ -198,12 +206,14 @@ BOOL CKivClientApp::CheckSingleInstance() {
       // The running copy shows its Activity Monitor page; only when it
       // cannot be reached does this copy show the refusal itself.
       if (!instance_->SendCommand(static_cast<std::uint32_t>(ID_CMD_SHOW_ACTIVITY))) {
-        PrintError("another copy is running but did not answer");
+        const platform::RunningCopyInfo running = platform::FindRunningCopy(platform::DataDir());
+        PrintError(StrFormat("another copy is running (pid %ld) but did not answer on %s",
+                             running.pid, instance_->PeerSocketPath().c_str()));
         AppMessageBox(kInstanceRefusal, MB_OK | MB_ICONERROR);
+        exit_code_ = 3;
         return FALSE;
       }
-      PrintError(StrFormat("a copy is already running (pid %s); it was asked to show its window",
-                           RunningCopyPid(*instance_).c_str()));
+      PrintError(HandedOverText(*instance_));
       return FALSE;
     default:
       // Without the lock nothing tells a second copy apart; run anyway.
@@ -251,6 +261,7 @@ void CKivClientApp::CreateMainWindow() {
   options.watch_power_events = true;
   main_window_ = std::make_unique<CKivClientDlg>(loop_, *view_, options);
   remote_.SetController(main_window_.get());
+  remote_.SetHasWindow(dynamic_cast<HeadlessMainWindow*>(view_.get()) == nullptr);
   loop_.SetHandler([this](Message& message) {
     if (!remote_.OnMessage(message)) main_window_->OnMessage(message);
   });

@@ -2,14 +2,18 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 
 #include "app/agent_kinds.h"
+#include "app/identification_state.h"
 #include "app/log.h"
 #include "app/login_check.h"
 #include "app/reg_settings.h"
+#include "db/collection_counts.h"
 #include "db/kiv_db.h"
 #include "platform/process_table.h"
 #include "platform/secret_text.h"
+#include "server/agent_updater.h"
 #include "server/connectivity.h"
 #include "server/first_run.h"
 #include "server/server_session.h"
@@ -55,7 +59,10 @@ std::string RemoteCommands::AnswerFromListener(const std::string& request) {
   answered_.wait_for(lock, std::chrono::milliseconds(kAnswerWaitMs),
                      [&] { return stopped_ || answers_.count(id) != 0; });
   waiting_.erase(id);
-  if (answers_.count(id) == 0) return EncodeFields(Error(stopped_ ? "stopping" : "busy"));
+  // "busy": the main loop never began the request, and now never will;
+  // "late": it began it and carries it out without telling the asker.
+  if (answers_.count(id) == 0)
+    return EncodeFields(Error(stopped_ ? "stopping" : taken_.count(id) != 0 ? "late" : "busy"));
   std::string answer = std::move(answers_[id]);
   answers_.erase(id);
   return answer;
@@ -70,11 +77,22 @@ void RemoteCommands::Stop() {
 bool RemoteCommands::OnMessage(Message& message) {
   if (message.id == WM_STATUS_EVENT) last_event_ = message.payload;
   if (message.id != WM_REMOTE_REQUEST) return false;
+  const std::uint64_t id = static_cast<std::uint64_t>(message.wParam);
+  {
+    // A request whose asker was told "busy" is not carried out.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_.count(id) == 0) {
+      platform::WipeString(message.payload);  // it may have carried a password
+      AppLog().Log("A request from the command line came too late and was dropped", LEVEL_WARNING,
+                   MODULE_APPLICATION);
+      return true;
+    }
+    taken_.insert(id);
+  }
   std::string answer = Answer(message.payload);
   platform::WipeString(message.payload);  // it may have carried a password
   std::lock_guard<std::mutex> lock(mutex_);
-  const std::uint64_t id = static_cast<std::uint64_t>(message.wParam);
-  // A request whose asker gave up is not answered.
+  taken_.erase(id);
   if (waiting_.count(id) != 0) {
     answers_[id] = std::move(answer);
     answered_.notify_all();
@@ -94,7 +112,8 @@ std::string RemoteCommands::Answer(const std::string& request) {
   if (verb == "status" && n == 1)
     answer = Status();
   else if (verb == "pid" && n == 1)
-    answer = {"ok", std::to_string(platform::CurrentProcessId())};
+    answer = {"ok", std::to_string(platform::CurrentProcessId()),
+              has_window_ ? "window" : "headless"};
   else if (verb == "login" && n == 3)
     answer = Login(fields[1], fields[2]);
   else if (verb == "login-result" && n == 2)
@@ -113,14 +132,21 @@ std::string RemoteCommands::Answer(const std::string& request) {
 }
 
 Fields RemoteCommands::Status() const {
+  SearchPathMap paths;
+  LoadSearchPaths(paths);
+  const CollectionCounts counts = CountCollection(paths);
+  DWORD use_music_id = 0;
+  AppSettings().ReadDword(kSubKeySettings, "UseMusicID", use_music_id);
   Fields status = {"ok",
                    "pid=" + std::to_string(platform::CurrentProcessId()),
                    "server=" + Setting("ServerUrl"),
                    "online=" + std::to_string(OnlineState.load()),
                    "auth=" + std::to_string(AuthState.load()),
                    "user=" + Setting("Username"),
-                   "found=" + std::to_string(KivDB::ValidCount()),
-                   "reported=" + std::to_string(KivDB::KivIdCount()),
+                   "found=" + std::to_string(counts.found),
+                   "reported=" + std::to_string(counts.reported),
+                   "identify=" + IdentificationStatusText(use_music_id != 0, std::time(nullptr)),
+                   "update=" + UpdateCheckStatusText(),
                    "log=" + AppLog().LogFile(),
                    "disabled=" + std::string(controller_ && controller_->disabled() ? "1" : "0")};
   if (controller_)

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ class RemoteCommands {
 
   // The controller once the main window exists (null again before it goes).
   void SetController(CKivClientDlg* controller) { controller_ = controller; }
+  // Whether this copy has a window a second start can bring up (the "pid"
+  // answer tells it: "window" or "headless").
+  void SetHasWindow(bool has_window) { has_window_ = has_window; }
   // Listener thread: the answer line for one request line. Once Stop was
   // called it answers "error stopping" at once, also to a request already
   // waiting for the main loop.
@@ -59,13 +63,16 @@ class RemoteCommands {
 
   MessageLoop& loop_;
   CKivClientDlg* controller_ = nullptr;
+  bool has_window_ = false;
   std::string last_event_;
 
   std::mutex mutex_;
   std::condition_variable answered_;
   std::uint64_t next_request_ = 0;
   bool stopped_ = false;
-  // Requests still waited for, and their answers once given.
+  // Requests still waited for, those the main loop is carrying out, and
+  // their answers once given.
   std::map<std::uint64_t, std::string> waiting_;
+  std::set<std::uint64_t> taken_;
   std::map<std::uint64_t, std::string> answers_;
 };

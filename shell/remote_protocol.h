@@ -6,7 +6,8 @@
 //
 // Requests: "status"; "login" EMAIL PASSWORD (answered "ok" COUNT); "login-result"
 // COUNT ("pending", or the outcome); "logout"; "folders"; "add-folder" PATH;
-// "remove-folder" PATH; "rescan"; "pid". Answers start with "ok" or
+// "remove-folder" PATH; "rescan"; "pid" (answered "ok" PID, then "window" or
+// "headless"). Answers start with "ok" or
 // "error" (then the reason).
 #pragma once
 

@@ -4,7 +4,15 @@
 #include <QGroupBox>
 #include <QVBoxLayout>
 
+#include <QTimer>
+#include <ctime>
+
+#include "app/identification_state.h"
+#include "app/reg_settings.h"
+#include "app/search_paths.h"
+#include "db/collection_counts.h"
 #include "db/kiv_db.h"
+#include "server/agent_updater.h"
 
 namespace {
 
@@ -52,6 +60,13 @@ CStatusPage::CStatusPage(QWidget* parent) : QWidget(parent) {
   counts->addWidget(kivified_label, 0, 3);
   counts->addWidget(kivified_, 0, 4);
   counts->setColumnStretch(2, 1);
+  state_line_ = new QLabel(collection);
+  state_line_->setObjectName(QStringLiteral("StateLine"));
+  // Two lines whatever they say: a long reason must neither widen the
+  // window nor move the events list.
+  state_line_->setMinimumWidth(1);
+  state_line_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  counts->addWidget(state_line_, 1, 0, 1, 5);
 
   events_ = new CEventBox(this);
   events_->setObjectName(QStringLiteral("1106"));
@@ -95,6 +110,7 @@ void CStatusPage::InitPage() {
   positions_.fill(0);
   MakeCurrent(0);
   status_->clear();
+  RefreshStateLine();
   RefreshCounts();
 }
 
@@ -144,11 +160,13 @@ void CStatusPage::OnStatusMessage(Message& message) {
       break;
     case WM_STATUS_EVENT:
       events_->AppendLine(message.payload);
+      RefreshStateLine();
       break;
     case WM_STATUS_DONE:
       MakeCurrent(0);
       SetBar(1, 100, 0);
       status_->clear();
+      RefreshStateLine();
       break;
     case WM_STATUS_COUNTS:
       RefreshCounts();
@@ -159,12 +177,44 @@ void CStatusPage::OnStatusMessage(Message& message) {
 }
 
 void CStatusPage::RefreshCounts() {
-  // The engine's counts are kept in atomics: no database lock is taken on
-  // the GUI thread.
-  if (!KivDB::IsInitialised()) return;
-  found_->setText(QString::number(KivDB::ValidCount()));
-  kivified_->setText(QString::number(KivDB::KivIdCount()));
+  if (!KivDB::IsInitialised() || count_pending_) return;
+  const qint64 since = counted_.isValid() ? counted_.elapsed() : kCountsIntervalMs;
+  if (since >= kCountsIntervalMs) {
+    CountNow();
+    return;
+  }
+  count_pending_ = true;
+  QTimer::singleShot(static_cast<int>(kCountsIntervalMs - since), this, [this] {
+    count_pending_ = false;
+    CountNow();
+  });
+}
+
+void CStatusPage::CountNow() {
+  counted_.start();
+  SearchPathMap paths;
+  LoadSearchPaths(paths);
+  // The GUI thread never waits for the database lock.
+  bool busy = false;
+  const CollectionCounts counts = CountCollection(paths, &busy);
+  if (busy) {
+    RefreshCounts();
+    return;
+  }
+  found_->setText(QString::number(counts.found));
+  kivified_->setText(QString::number(counts.reported));
   // A number alone says nothing to a screen reader.
   found_->setAccessibleName(QStringLiteral("Files Found: ") + found_->text());
   kivified_->setAccessibleName(QStringLiteral("Files KIVified: ") + kivified_->text());
+  RefreshStateLine();
+}
+
+void CStatusPage::RefreshStateLine() {
+  DWORD use_music_id = 0;
+  AppSettings().ReadDword(kSubKeySettings, "UseMusicID", use_music_id);
+  const QString text = QString::fromStdString(
+      "Identification: " + IdentificationStatusText(use_music_id != 0, std::time(nullptr)) +
+      "\nLast update check: " + UpdateCheckStatusText());
+  // An unchanged line is not set again: no layout pass per event.
+  if (text != state_line_->text()) state_line_->setText(text);
 }

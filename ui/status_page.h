@@ -1,7 +1,8 @@
 // CStatusPage: the "Activity Monitor" page (template 170). One progress
 // area follows the job that reported last, with the job's description,
 // its remembered range and position and its status line; the collection
-// counts; the recent events.
+// counts (tracks in the chosen, enabled folders), a line on identification
+// and the last update check; the recent events.
 //
 // It is driven only by the status messages the agents post to the main
 // window (OnStatusMessage); nothing here waits for anything.
@@ -9,6 +10,7 @@
 // GUI thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QWidget>
@@ -26,6 +28,7 @@ class CStatusPage : public QWidget {
   static constexpr int kTemplateId = 170;
   // Remembered totals and positions exist for jobs 0 to 9.
   static constexpr int kJobSlots = 10;
+  static constexpr int kCountsIntervalMs = 500;
 
   explicit CStatusPage(QWidget* parent = nullptr);
 
@@ -54,7 +57,12 @@ class CStatusPage : public QWidget {
   void InitPage();
   void MakeCurrent(long long job);
   void SetBar(int low, int high, int pos);
+  // At most every kCountsIntervalMs, and never waiting for the database
+  // lock: a refresh that comes too soon or finds the lock taken is made a
+  // little later.
   void RefreshCounts();
+  void CountNow();
+  void RefreshStateLine();
   static int Slot(long long job);
 
   QLabel* description_;
@@ -62,8 +70,11 @@ class CStatusPage : public QWidget {
   QLabel* status_;
   QLabel* found_;
   QLabel* kivified_;
+  QLabel* state_line_;
   CEventBox* events_;
   CUpdateOffer* update_offer_;
+  QElapsedTimer counted_;
+  bool count_pending_ = false;
 
   long long current_job_ = -100;
   int range_low_ = 1;

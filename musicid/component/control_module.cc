@@ -16,7 +16,7 @@ constexpr const char* kControlVersion = "CDDBControl 2.2.1.0";
 
 // Copies every option slot of `from` into `to`.
 void CopyOptions(ICddbOptions* from, Options* to) {
-  for (int i = 0; i <= static_cast<int>(CddbOption::kClientKey); ++i) {
+  for (int i = 0; i <= static_cast<int>(CddbOption::kRetryAfter); ++i) {
     auto option = static_cast<CddbOption>(i);
     std::string text;
     long number = 0;

@@ -48,6 +48,12 @@ HRESULT Fingerprinter::Finish(std::string* fingerprint) {
   return fingerprint->empty() ? S_FALSE : S_OK;
 }
 
+HRESULT Fingerprinter::SetStreamSeconds(long seconds) {
+  if (seconds < 0) return E_INVALIDARG;
+  stream_seconds_ = seconds;
+  return S_OK;
+}
+
 long Fingerprinter::seconds() const { return rate_ ? static_cast<long>(frames_ / rate_) : 0; }
 
 }  // namespace cddb_component

@@ -21,8 +21,12 @@ class Fingerprinter : public CddbObject<ICddbFingerprinter, IID_ICddbUnknown> {
   HRESULT Write(const void* buffer, DWORD bytes) override;
   HRESULT Finish(std::string* fingerprint) override;
 
+  HRESULT SetStreamSeconds(long seconds) override;
+
   // Seconds of audio written so far.
   long seconds() const;
+  // The file's length as the decoder told it (0: unknown).
+  long stream_seconds() const { return stream_seconds_; }
 
  protected:
   ~Fingerprinter() override;
@@ -33,6 +37,7 @@ class Fingerprinter : public CddbObject<ICddbFingerprinter, IID_ICddbUnknown> {
   DWORD channels_ = 0;
   long long frames_ = 0;
   bool finished_ = false;
+  long stream_seconds_ = 0;
 };
 
 }  // namespace cddb_component

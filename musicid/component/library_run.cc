@@ -90,11 +90,12 @@ bool LibraryRun::QueryItem(ListItem& item, std::vector<LookupCandidate>* candida
   }
   LookupRequest request = settings_.request;
   request.fingerprint = print->value;
-  request.duration = FileSeconds(path);
-  if (request.duration <= 0) {
-    Fingerprinter* last = last_fingerprinter_ ? last_fingerprinter_() : nullptr;
-    request.duration = last ? last->seconds() : 0;
-  }
+  // The decoder's stream information first: the fingerprinter itself
+  // stops listening after two minutes.
+  Fingerprinter* last = last_fingerprinter_ ? last_fingerprinter_() : nullptr;
+  request.duration = last ? last->stream_seconds() : 0;
+  if (request.duration <= 0) request.duration = FileSeconds(path);
+  if (request.duration <= 0 && last) request.duration = last->seconds();
   Status(kCddbStatusQuerying, path, current_);
   LookupAnswer answer = client_.Lookup(request, [this] {
     long cancel = 0;
@@ -114,6 +115,7 @@ bool LibraryRun::QueryItem(ListItem& item, std::vector<LookupCandidate>* candida
       break;
     case LookupAnswer::Outcome::kUnavailable:
       failure_ = CDDBSTATUS_SERVICE_UNAVAILABLE;
+      retry_after_ = answer.retry_after;
       return false;
     case LookupAnswer::Outcome::kKeyRefused:
       failure_ = CDDBSTATUS_CLIENT_KEY_REFUSED;

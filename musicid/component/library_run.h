@@ -38,13 +38,17 @@ struct RunSettings {
 class LibraryRun {
  public:
   // `last_fingerprinter` gives the fingerprinter the receiver used for the
-  // file just fingerprinted (its audio length stands in for a duration the
-  // file does not state); it may answer null.
+  // file just fingerprinted (the file's length as the decoder told it, or
+  // the audio it was given, stands in for a length the tags do not state);
+  // it may answer null.
   LibraryRun(ICddbMusicIDEvents* events, RunSettings settings, LookupClient& client,
              const std::atomic<bool>& stop, std::function<Fingerprinter*()> last_fingerprinter);
   // S_OK when every list was reported (or a cancel ended the run), else the
   // status that ended it.
   HRESULT Run(const std::vector<std::string>& files);
+  // After a run that ended with CDDBSTATUS_SERVICE_UNAVAILABLE: the seconds
+  // the service asked to wait (0: it did not say).
+  std::int64_t retry_after() const { return retry_after_; }
 
  private:
   // Fingerprints and looks up one file; false when the run must end here.
@@ -62,6 +66,7 @@ class LibraryRun {
   long current_ = 0;
   bool cancelled_ = false;
   HRESULT failure_ = S_OK;
+  std::int64_t retry_after_ = 0;
 };
 
 }  // namespace cddb_component

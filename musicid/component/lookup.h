@@ -37,6 +37,8 @@ struct LookupAnswer {
   };
   Outcome outcome = Outcome::kUnavailable;
   std::string message;
+  // Seconds the service asked us to wait (its Retry-After); 0: none.
+  std::int64_t retry_after = 0;
   std::vector<LookupCandidate> candidates;
 };
 

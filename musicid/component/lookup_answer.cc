@@ -55,13 +55,6 @@ Outcome OutcomeOfError(long code) {
   return Outcome::kFileError;
 }
 
-Outcome OutcomeOfStatus(long http_status) {
-  if (http_status == 401 || http_status == 403) return Outcome::kKeyRefused;
-  if (http_status >= 400 && http_status < 500 && http_status != 429 && http_status != 404)
-    return Outcome::kFileError;
-  return Outcome::kUnavailable;
-}
-
 void ReadCandidates(const JsonValue& results, LookupAnswer* answer) {
   auto full = [&] { return answer->candidates.size() >= kMaxLookupCandidates; };
   for (const JsonValue& result : results.items) {
@@ -108,8 +101,10 @@ LookupAnswer ReadLookupAnswer(long http_status, std::string_view body) {
     answer.message = Capped(e["message"].text);
     return answer;
   }
+  // Anything but the service's own answer (a failing or busy server, a
+  // captive portal's page, a proxy's refusal) is a passing trouble: the
+  // service itself never said that the file or the key is at fault.
   if (http_status != 200) {
-    answer.outcome = OutcomeOfStatus(http_status);
     answer.message = "HTTP status " + std::to_string(http_status);
     return answer;
   }

@@ -110,7 +110,11 @@ LookupAnswer LookupClient::Lookup(const LookupRequest& request, const StopFn& st
   }
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-  return ReadLookupAnswer(status, body);
+  LookupAnswer answer = ReadLookupAnswer(status, body);
+  curl_off_t retry_after = 0;
+  if (curl_easy_getinfo(c, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK && retry_after > 0)
+    answer.retry_after = static_cast<std::int64_t>(retry_after);
+  return answer;
 }
 
 }  // namespace cddb_component

@@ -71,7 +71,13 @@ class MusicId : public CddbObject<ICddbMusicID, IID_ICddbMusicID> {
     CddbPtr<ICddbMusicIDEvents> events = events_;
     LibraryRun run(events.get(), std::move(settings), client_, stop_,
                    [this] { return last_fingerprinter_.get(); });
-    return run.Run(files);
+    hr = run.Run(files);
+    // The service's wish travels back on the control object's options.
+    if (hr == CDDBSTATUS_SERVICE_UNAVAILABLE) {
+      options->SetNumber(CddbOption::kRetryAfter, static_cast<long>(run.retry_after()));
+      control_->SetOptions(options.get());
+    }
+    return hr;
   }
   HRESULT NewFingerprinter(ICddbFingerprinter** fingerprinter) override {
     if (fingerprinter == nullptr) return E_POINTER;

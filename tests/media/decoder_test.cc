@@ -18,6 +18,7 @@ using media_cache::CachedMedia;
 // total reach `enough_bytes`, and 0 (go on) before.
 class RecordingSink : public ISampleSink {
  public:
+  void StreamSeconds(long seconds) override { stream_seconds = seconds; }
   HRESULT Begin(DWORD rate, DWORD bits, DWORD channels) override {
     ++begins;
     format = {rate, bits, channels};
@@ -46,6 +47,7 @@ class RecordingSink : public ISampleSink {
   std::atomic<std::int32_t>* cancel = nullptr;
 
   int begins = 0, writes = 0, finishes = 0;
+  long stream_seconds = -1;
   std::vector<DWORD> format;
   std::size_t total = 0, largest = 0;
   int peak = 0;
@@ -82,7 +84,18 @@ TEST_F(DecoderTest, EveryFormatDecodesToTenSecondsOfCdAudio) {
     EXPECT_LE(sink.largest, kDecodeBlockBytes);
     EXPECT_GT(sink.peak, 8000);   // the melody, not silence
     EXPECT_EQ(sink.finishes, 0);  // the file ended before the sink had enough
+    EXPECT_NEAR(sink.stream_seconds, 10, 1);
   }
+}
+
+TEST_F(DecoderTest, TheWholeLengthIsToldEvenWhenTheSinkStopsEarly) {
+  std::string path = Media("mp3", 130);
+  ASSERT_FALSE(path.empty());
+  RecordingSink sink;
+  sink.enough_bytes = kBytesPerSecond;
+  EXPECT_EQ(DecodeToSink(path, &sink, nullptr, nullptr), S_OK);
+  EXPECT_LT(sink.total, 2 * kBytesPerSecond);
+  EXPECT_NEAR(sink.stream_seconds, 130, 1);
 }
 
 TEST_F(DecoderTest, OtherRatesAndChannelCountsAreConverted) {

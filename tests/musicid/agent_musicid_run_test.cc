@@ -15,10 +15,10 @@ class AgentMusicIdRunTest : public MusicIdFixture {
   void SetUp() override {
     MusicIdFixture::SetUp();
     AppSettings().WriteDword(kSubKeySettings, "UseMusicID", 1);
-    SetIdentificationUnavailable(false);
+    ResetIdentificationState();
   }
   void TearDown() override {
-    SetIdentificationUnavailable(false);
+    ResetIdentificationState();
     MusicIdFixture::TearDown();
   }
   // A record for a file that is not there (decoding it fails at once).
@@ -47,9 +47,14 @@ class AgentMusicIdRunTest : public MusicIdFixture {
     return agent.counts();
   }
   static bool Requested(const std::vector<Message>& posted, WPARAM id) {
+    return RequestDelay(posted, id) >= 0;
+  }
+  // The delay of the last request for `id`; -1 when none was posted.
+  static LPARAM RequestDelay(const std::vector<Message>& posted, WPARAM id) {
+    LPARAM delay = -1;
     for (const Message& m : posted)
-      if (m.id == WM_AGENT_REQUEST && m.wParam == id) return true;
-    return false;
+      if (m.id == WM_AGENT_REQUEST && m.wParam == id) delay = m.lParam;
+    return delay;
   }
 };
 
@@ -136,18 +141,54 @@ TEST_F(AgentMusicIdRunTest, WithoutAClientKeyTheTracksGoUnidentifiedAndTheRunSay
     said |= m.id == WM_STATUS_EVENT &&
             m.payload.find("Cannot perform music identification. No client key") == 0;
   EXPECT_TRUE(said);
-  EXPECT_TRUE(IdentificationUnavailable());
+  EXPECT_TRUE(IdentificationReleasesTracks());
   EXPECT_NE(LogText().find("AgentMusicID: identification cannot run"), std::string::npos);
   EXPECT_EQ(Record(path).identified, 0);
 }
 
-TEST_F(AgentMusicIdRunTest, AnUnreachableServiceIsNotRetriedAtOnce) {
+TEST_F(AgentMusicIdRunTest, PassingFailuresHoldTheTracksAndAreRetriedLaterAndLater) {
+  const std::string path = PutTrack("a/one.mp3", 10);
+  Answers(R"("first":[{"http_status":503},{"body":"<html>hotspot</html>"},
+                      {"http_status":429,"retry_after":900}],
+             "default":{"results":)" +
+          Results(0.95, {{"rec-1", "One", "Band", "rg", "Al", "Band"}}) + "}");
+  const std::vector<LPARAM> expected = {60000, 120000, 900000};
+  for (LPARAM delay : expected) {
+    RunAgent();
+    EXPECT_EQ(RequestDelay(Posted(), ID_AGENT_MUSICID), delay);
+    EXPECT_FALSE(IdentificationReleasesTracks());
+    EXPECT_EQ(GetIdentificationStatus().state, IdentificationState::kRetrying);
+    EXPECT_EQ(Record(path).identified, 0);
+    clock_.Advance(static_cast<std::uint64_t>(delay));
+  }
+  EXPECT_NE(IdentificationStatusText(true, clock_.WallTime()).find("holding new tracks back"),
+            std::string::npos);
+  // The fourth attempt gets its answer: the failures are forgotten.
+  RunAgent();
+  EXPECT_TRUE(Record(path).flags & DBFLAG_IDENTIFIED);
+  EXPECT_EQ(GetIdentificationStatus().state, IdentificationState::kRuns);
+  DWORD since = 0;
+  EXPECT_FALSE(AppSettings().ReadDword(kSubKeySettings, "IdentifyFailingSince", since));
+}
+
+TEST_F(AgentMusicIdRunTest, FailuresLastingADayLetTheTracksGoEvenAcrossARestart) {
   PutTrack("a/one.mp3", 10);
   service_->Stop();
   RunAgent();
+  DWORD since = 0;
+  ASSERT_TRUE(AppSettings().ReadDword(kSubKeySettings, "IdentifyFailingSince", since));
+  EXPECT_EQ(static_cast<std::time_t>(since), clock_.WallTime());
+  // A restart forgets the state but not when the failures began.
+  ResetIdentificationState();
+  clock_.Advance(kIdentifyGiveUpSeconds * 1000);
+  RunAgent();
+  EXPECT_EQ(GetIdentificationStatus().state, IdentificationState::kGivenUp);
+  EXPECT_TRUE(IdentificationReleasesTracks());
   const std::vector<Message> posted = Posted();
-  EXPECT_TRUE(IdentificationUnavailable());
-  EXPECT_FALSE(Requested(posted, ID_AGENT_MUSICID));
+  EXPECT_TRUE(Requested(posted, ID_AGENT_SERVER));
+  // The attempts go on.
+  EXPECT_EQ(RequestDelay(posted, ID_AGENT_MUSICID), 60000);
+  EXPECT_NE(LogText().find("tracks are sent unidentified"), std::string::npos);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "db/component_tags.h"
 #include "musicid/cddb_startup.h"
+#include "musicid/component/results.h"
 #include "musicid/musicid_event_sink.h"
 #include "platform/inotify_watcher.h"
 #include "tests/musicid/musicid_fixture.h"
@@ -91,6 +92,45 @@ TEST_F(KivClientMusicIdTest, NoMatchAndAFileErrorEndTheAttemptUnidentified) {
   EXPECT_EQ(
       PostedTexts(WM_STATUS_EVENT),
       (std::vector<std::string>{"Could not identify: none.mp3", "Could not identify: bad.mp3"}));
+}
+
+TEST_F(KivClientMusicIdTest, AMatchThatCannotBeReadLeavesTheRecordForAnotherTry) {
+  const std::string path = PutTrack("a/one.mp3", 10);
+  KivDB().ModifyEntry(path, [](DBEntry& e) {
+    e.flags |= DBFLAG_MUSICID_INUSE;
+    return true;
+  });
+  const DBEntry before = Record(path);
+  // An exact match whose item carries no album result.
+  auto list = CddbPtr<cddb_component::ResultList>::Adopt(new cddb_component::ResultList());
+  list->items.push_back(
+      CddbPtr<cddb_component::ListItem>::Adopt(new cddb_component::ListItem(path)));
+  list->items.back()->set_code(kCddbMatchExact);
+  KivDB db;
+  MusicIDEventSink* sink = new MusicIDEventSink(&agent_, &db, Environment());
+  long cancel = 0;
+  sink->OnLibraryIDListComplete(list.get(), Counts(1, 1), &cancel);
+  sink->Release();
+  const DBEntry after = Record(path);
+  EXPECT_EQ(after.identified, 0);
+  EXPECT_EQ(after.match_quality, before.match_quality);
+  EXPECT_EQ(after.flags, before.flags);
+  EXPECT_TRUE(PostedTexts(WM_STATUS_EVENT).empty());
+}
+
+// TagLib knows no length for an AC-3 stream; the fingerprinter hears only
+// two minutes of it.
+TEST_F(KivClientMusicIdTest, AFileWithoutTaggedLengthIsLookedUpWithItsWholeLength) {
+  test_media::MediaPlan plan;
+  plan.format = "ac3";
+  plan.seconds = 130;
+  const std::string path = music_ + "/long.ac3";
+  std::filesystem::copy_file(media_cache::CachedMedia(plan), path);
+  ASSERT_TRUE(KivDB().AddEntry(path));
+  Answers(R"("default":{"results":[]})");
+  ASSERT_EQ(Identify({path}), S_OK);
+  EXPECT_NE(service_->LastCall().body.find("duration=130"), std::string::npos)
+      << service_->LastCall().body;
 }
 
 TEST_F(KivClientMusicIdTest, SeveralMatchesAgreeOnTheFoldersRelease) {

@@ -51,10 +51,12 @@ TEST(LookupAnswerTest, ErrorsSayWhetherTheFileTheKeyOrTheServiceIsAtFault) {
   EXPECT_EQ(ReadLookupAnswer(503, error(13)).outcome, Outcome::kUnavailable);
   EXPECT_EQ(ReadLookupAnswer(500, "<html>down</html>").outcome, Outcome::kUnavailable);
   EXPECT_EQ(ReadLookupAnswer(429, "").outcome, Outcome::kUnavailable);
-  EXPECT_EQ(ReadLookupAnswer(403, "").outcome, Outcome::kKeyRefused);
-  EXPECT_EQ(ReadLookupAnswer(400, "").outcome, Outcome::kFileError);
   EXPECT_EQ(ReadLookupAnswer(0, "").outcome, Outcome::kUnavailable);
-  // A page that is not the service's answer: the address is wrong.
+  // Only the service's own answer blames the file or the key: a proxy's or
+  // a captive portal's page, whatever its status, is a passing trouble.
+  EXPECT_EQ(ReadLookupAnswer(403, "<html>sign in to the hotspot</html>").outcome,
+            Outcome::kUnavailable);
+  EXPECT_EQ(ReadLookupAnswer(400, "").outcome, Outcome::kUnavailable);
   EXPECT_EQ(ReadLookupAnswer(200, "<html></html>").outcome, Outcome::kUnavailable);
   EXPECT_EQ(ReadLookupAnswer(200, R"({"status":"ok","results":[)").outcome, Outcome::kUnavailable);
 }

@@ -38,6 +38,38 @@ struct Received {
   }
 };
 
+// Copies started with another runtime folder, or none, meet the same lock
+// and find the first copy's socket through it.
+TEST(SingleInstanceTest, TheLockNamesTheRunningCopyAndItsSocket) {
+  TempEnv env;
+  const std::string data = env.Path("data");
+  const std::string session = env.Path("session");
+  ASSERT_TRUE(EnsureDir(data) && EnsureDir(session) && EnsureDir(env.Path("other")));
+  EXPECT_FALSE(FindRunningCopy(data).running);
+
+  Received received;
+  SingleInstance first(data, session);
+  ASSERT_EQ(first.Acquire(), SingleInstance::State::kFirst);
+  ASSERT_TRUE(first.Listen([&](std::uint32_t c) {
+    received.Add(c);
+    return true;
+  }));
+  const RunningCopyInfo found = FindRunningCopy(data);
+  EXPECT_TRUE(found.running);
+  EXPECT_EQ(found.pid, static_cast<long>(::getpid()));
+  EXPECT_EQ(found.socket_path, session + "/kiv.sock");
+
+  for (const std::string& own_runtime : {env.Path("other"), data}) {
+    SingleInstance later(data, own_runtime);
+    EXPECT_EQ(later.Acquire(), SingleInstance::State::kAnotherRunning);
+    EXPECT_EQ(later.PeerSocketPath(), session + "/kiv.sock");
+    EXPECT_TRUE(later.SendCommand(1624));
+  }
+  ASSERT_TRUE(received.WaitFor(2));
+  first.Release();
+  EXPECT_FALSE(FindRunningCopy(data).running);
+}
+
 TEST(SingleInstanceTest, SecondCopyIsRefusedAndHandsItsCommandToTheFirst) {
   TempEnv env;
   Received received;

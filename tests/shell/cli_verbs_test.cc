@@ -158,7 +158,11 @@ TEST(CliVerbsOptions, WrongOptionsPrintTheUsageAndTouchNothing) {
 }
 
 TEST_F(CliVerbsTest, StoppedCopySignInAndFoldersChangeTheSettings) {
-  Result r = RunVornic(env_, {"--login", kUser}, "not-it\n");
+  Result r = RunVornic(env_, {"--login", kUser}, std::string(5000, 'x') + "\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("the password is longer than 1024 characters"), std::string::npos) << r.err;
+  EXPECT_TRUE(server_->Calls().empty());
+  r = RunVornic(env_, {"--login", kUser}, "not-it\n");
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
 
@@ -196,6 +200,72 @@ TEST_F(CliVerbsTest, StoppedCopySignInAndFoldersChangeTheSettings) {
   EXPECT_EQ(Settings().find("\"Password\"=\"cp-"), std::string::npos);
 }
 
+// Cron, su or ssh give another runtime folder, or none: the options still
+// find the running copy through its lock, and never write the settings
+// behind its back.
+TEST_F(CliVerbsTest, TheRunningCopyIsFoundWhateverTheRuntimeFolder) {
+  const std::string music = env_.Path("music");
+  const std::string session = env_.Path("session-runtime");
+  const std::string other = env_.Path("other-runtime");
+  fs::create_directories(session);
+  fs::create_directories(other);
+  fs::permissions(session, fs::perms::owner_all);
+  fs::permissions(other, fs::perms::owner_all);
+  ::setenv("XDG_RUNTIME_DIR", session.c_str(), 1);
+  const pid_t copy = Spawn(env_, {"--headless"}, "", "copy");
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(session + "/kiv.sock"); })) << Log();
+  ASSERT_TRUE(
+      WaitUntil([&] { return Log().find("Application Startup Completed") != std::string::npos; }));
+  const std::string running = "running:  yes (pid " + std::to_string(copy) + ")";
+
+  ::setenv("XDG_RUNTIME_DIR", other.c_str(), 1);
+  Result r = RunVornic(env_, {"--status"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find(running), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("identify: off"), std::string::npos) << r.out;
+  EXPECT_EQ(RunVornic(env_, {"--add-folder", music}).code, 0);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return Log().find("Music folder added from the command line") != std::string::npos; }));
+  ::unsetenv("XDG_RUNTIME_DIR");
+  r = RunVornic(env_, {"--folders"});
+  EXPECT_EQ(r.out, "enabled  present  " + music + "\n") << r.err;
+  r = RunVornic(env_, {});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("a copy is already running (pid " + std::to_string(copy) + ")"),
+            std::string::npos)
+      << r.err;
+
+  // A copy that cannot be reached: nothing is written, and the status says so.
+  fs::remove(session + "/kiv.sock");
+  const std::string before = Settings();
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--add-folder", other},
+                                               {"--logout"},
+                                               {"--rescan"},
+                                               {"--status"}}) {
+    r = RunVornic(env_, args);
+    EXPECT_EQ(r.code, 3) << args[0] << r.out;
+    EXPECT_NE(r.err.find("Vornic is running (pid " + std::to_string(copy) + ")"), std::string::npos)
+        << r.err;
+  }
+  r = RunVornic(env_, {"--login", kUser}, std::string(kSecret) + "\n");
+  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(Settings(), before);
+  // A second start that cannot reach it says so, with the matching status.
+  r = RunVornic(env_, {"--headless"});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("did not answer"), std::string::npos) << r.err;
+
+  ::kill(copy, SIGTERM);
+  int status = 0;
+  ::waitpid(copy, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  r = RunVornic(env_, {"--rescan"});
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("Vornic is not running"), std::string::npos) << r.err;
+  EXPECT_EQ(Settings(), before);
+  EXPECT_NE(RunVornic(env_, {"--status"}).out.find("running:  no"), std::string::npos);
+}
+
 TEST_F(CliVerbsTest, RunningCopyCarriesOutEveryOption) {
   // Freed memory is overwritten in the copies started here, so that the
   // password check below counts the copies still in use, not those left
@@ -222,7 +292,8 @@ TEST_F(CliVerbsTest, RunningCopyCarriesOutEveryOption) {
   EXPECT_NE(r.err.find("a copy is already running (pid " + std::to_string(copy) + ")"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("asked to show its window"), std::string::npos);
+  // A copy without a window has nothing to show, and the second start says so.
+  EXPECT_NE(r.err.find("without a window (headless: no display)"), std::string::npos) << r.err;
   // The session's autostart entry leaves a running copy alone, silently.
   r = RunVornic(env_, {"--autostart"});
   EXPECT_EQ(r.code, 0);
@@ -271,10 +342,16 @@ TEST_F(CliVerbsTest, RunningCopyCarriesOutEveryOption) {
             "enabled  missing  " + other + "\nenabled  present  " + music + "\n");
   EXPECT_EQ(RunVornic(env_, {"--remove-folder", other}).code, 0);
   EXPECT_EQ(RunVornic(env_, {"--remove-folder", other}).code, 1);
+  // A removed folder's tracks are no longer counted.
+  EXPECT_EQ(RunVornic(env_, {"--remove-folder", music}).code, 0);
+  r = RunVornic(env_, {"--status"});
+  EXPECT_NE(r.out.find("tracks:   0 found, 0 reported"), std::string::npos) << r.out;
 
   server_->Stop();
   r = RunVornic(env_, {"--login", kUser}, std::string(kSecret) + "\n");
   EXPECT_EQ(r.code, 3) << r.out << r.err;
+  // The copy keeps the pair and tries again: nothing is said to be unchanged.
+  EXPECT_NE(r.err.find("the running copy keeps the sign-in"), std::string::npos) << r.err;
 
   ::kill(copy, SIGTERM);
   int status = 0;

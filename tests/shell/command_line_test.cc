@@ -11,7 +11,11 @@ TEST(CommandLine, VerbsTakeTheirArgumentAndStandAlone) {
   EXPECT_EQ(login.verb_argument, "me@example.org");
   EXPECT_TRUE(login.error.empty());
   EXPECT_EQ(ParseCommandLine({"--add-folder=/music"}).verb_argument, "/music");
-  EXPECT_EQ(ParseCommandLine({"--remove-folder", "--show"}).verb_argument, "--show");
+  // An option is never a value.
+  EXPECT_EQ(ParseCommandLine({"--login", "--status"}).error, "--login needs a value");
+  EXPECT_FALSE(ParseCommandLine({"--remove-folder", "--show"}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--add-folder", "/show"}).error.empty());
+  EXPECT_EQ(ParseCommandLine({"--add-folder=-odd"}).verb_argument, "-odd");
 
   EXPECT_FALSE(ParseCommandLine({"--add-folder"}).error.empty());
   EXPECT_FALSE(ParseCommandLine({"--add-folder="}).error.empty());

@@ -84,7 +84,7 @@ TEST(DatabaseStartupTest, AFileThatIsNotADatabaseStopsTheProgramUntouched) {
   std::string not_db = "SQLite format 3" + std::string(300, '\1');
   WriteFile(db, not_db);
   pid_t pid = StartVornic(env.Path("stderr"));
-  EXPECT_EQ(WaitForExit(pid), 0);
+  EXPECT_EQ(WaitForExit(pid), 1);
   EXPECT_EQ(ReadFile(db), not_db);
   std::string log = LogText();
   // The log keeps each message on one line.

@@ -19,16 +19,19 @@ using agent_test::RecordingView;
 using testing_support::ReadFile;
 using testing_support::TempEnv;
 
-TEST(CommandLineTest, SlashShowCountsOnlyAsTheWholeLine) {
+TEST(CommandLineTest, SlashShowIsTheShowOptionWhereverItStands) {
   EXPECT_TRUE(ParseCommandLine({"/show"}).show);
   EXPECT_TRUE(ParseCommandLine({"/SHOW"}).show);
-  EXPECT_FALSE(ParseCommandLine({"/show", "now"}).show);
-  EXPECT_FALSE(ParseCommandLine({"/show "}).show);
+  EXPECT_EQ(ParseCommandLine({"/show", "now"}).error, "unknown option now");
+  EXPECT_FALSE(ParseCommandLine({"/show "}).error.empty());
   EXPECT_FALSE(ParseCommandLine({}).show);
-  CommandLineOptions both = ParseCommandLine({"--show", "--headless"});
-  EXPECT_TRUE(both.show);
-  EXPECT_TRUE(both.headless);
-  EXPECT_TRUE(both.unknown.empty());
+  // Only combinations that mean something start.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--show", "--headless"}, {"--headless", "/show"}, {"/Show", "--autostart"}})
+    EXPECT_FALSE(ParseCommandLine(args).error.empty()) << args[0] << " " << args[1];
+  const CommandLineOptions quiet = ParseCommandLine({"--autostart", "--headless"});
+  EXPECT_TRUE(quiet.error.empty());
+  EXPECT_TRUE(quiet.autostart && quiet.headless);
   EXPECT_TRUE(ParseCommandLine({"--help"}).help);
   EXPECT_TRUE(ParseCommandLine({"--version"}).version);
   EXPECT_EQ(ParseCommandLine({"--frobnicate"}).unknown, std::vector<std::string>{"--frobnicate"});
