@@ -71,8 +71,10 @@ int AppendFile::Write(std::string_view data) {
   const std::size_t written = data.size() - left;
   struct stat st {};
   if (err != 0 && written > 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
-      st.st_size >= static_cast<off_t>(written))
-    (void)::ftruncate(fd_, st.st_size - static_cast<off_t>(written));
+      st.st_size >= static_cast<off_t>(written) &&
+      ::ftruncate(fd_, st.st_size - static_cast<off_t>(written)) != 0) {
+    // The cut could not be taken back; the next line still starts after it.
+  }
   return err;
 }
 
