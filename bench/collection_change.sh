@@ -27,6 +27,8 @@ build_dir=${BUILD_DIR:-$root/build}
 settle=${SETTLE:-60}
 artists=${ARTISTS:-100}
 patience=${PATIENCE:-1200}
+# shellcheck source=scripts/devserver-common.sh
+source "$root/scripts/devserver-common.sh"
 [ -x "$build_dir/vornic" ] || { echo "no $build_dir/vornic; build it first" >&2; exit 1; }
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vornic-change-XXXXXX")
@@ -44,41 +46,14 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
-export XDG_RUNTIME_DIR="$tmp/runtime"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME" "$tmp/music"
-mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+sandbox_home "$tmp"
 music="$tmp/music"
 log="$XDG_DATA_HOME/kiv/kivclient.log"
 
 user="bench@example.org"
 client_password="bench-client-password"
-cat >"$tmp/server.json" <<EOF
-{"accounts": [{"username": "$user", "password": "bench",
-               "client_password": "$client_password"}],
- "batch_size": 100, "rate_limit": 0}
-EOF
-python3 "$root/tools/kiv-devserver" --port 0 --port-file "$tmp/port" \
-  --config "$tmp/server.json" >"$tmp/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do
-  [ -s "$tmp/port" ] && break
-  sleep 0.05
-done
-url="http://127.0.0.1:$(cat "$tmp/port")/kiv_backend/api"
-cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<EOF
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
-"ServerUrl"="$url"
-"Username"="$user"
-"Password"="$client_password"
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\SearchPaths]
-"path0"="$music"
-"enable0"=dword:00000001
-EOF
-chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+devserver_start "$tmp" "$user" bench "$client_password" 100 0
+write_profile "$devserver_url" "$user" "$client_password" "$music"
 
 track="$tmp/track.mp3"
 "$build_dir/tools/make_test_media" --size 140000 --title "Bench title" --artist "Bench artist" \

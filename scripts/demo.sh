@@ -17,6 +17,8 @@ build_dir=${BUILD_DIR:-$root/build}
 tracks=${TRACKS:-12}
 patience=${PATIENCE:-180}
 keep=0
+# shellcheck source=scripts/devserver-common.sh
+source "$root/scripts/devserver-common.sh"
 for arg in "$@"; do
   case "$arg" in
     --keep) keep=1 ;;
@@ -58,47 +60,19 @@ trap 'exit 130' INT TERM
 # A home of its own: settings, log, database and the single-instance lock
 # all live in the temporary folder, so a copy of Vornic that the user runs
 # is neither seen nor disturbed.
-export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
-export XDG_RUNTIME_DIR="$tmp/runtime"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME" "$tmp/music"
-mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+sandbox_home "$tmp"
 
 # The development server with a demo account, batches of 5 tracks and at
 # most one batch per half second.
 user="demo@example.org"
 client_password="demo-client-password"
-cat >"$tmp/server.json" <<EOF
-{"accounts": [{"username": "$user", "password": "demo",
-               "client_password": "$client_password"}],
- "batch_size": 5, "rate_limit": 0.5}
-EOF
-python3 "$root/tools/kiv-devserver" --port 0 --port-file "$tmp/port" \
-  --config "$tmp/server.json" --record "$tmp/record" >"$tmp/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do
-  [ -s "$tmp/port" ] && break
-  kill -0 "$server_pid" 2>/dev/null || { cat "$tmp/server.log" >&2; exit 1; }
-  sleep 0.05
-done
-port=$(cat "$tmp/port")
-url="http://127.0.0.1:$port/kiv_backend/api"
+devserver_start "$tmp" "$user" demo "$client_password" 5 0.5 --record "$tmp/record"
+url=$devserver_url
 echo "demo: development server at $url (account $user)"
 
 # The settings profile: where the server is, who the user is (the client
 # password the server issued for the demo account), which folder to index.
-cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<EOF
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
-"ServerUrl"="$url"
-"Username"="$user"
-"Password"="$client_password"
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\SearchPaths]
-"path0"="$tmp/music"
-"enable0"=dword:00000001
-EOF
-chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+write_profile "$url" "$user" "$client_password" "$tmp/music"
 
 # Tagged files of four formats by three artists, each above the 128 KiB
 # below which the indexer takes a file for no real track (the sizes allow

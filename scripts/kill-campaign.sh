@@ -22,6 +22,8 @@ kills=${1:?usage: scripts/kill-campaign.sh N}
 build_dir=${BUILD_DIR:-$root/build-test}
 tracks=${TRACKS:-8}
 python=/usr/bin/python3
+# shellcheck source=scripts/devserver-common.sh
+source "$root/scripts/devserver-common.sh"
 
 if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S "$root" -B "$build_dir" -G Ninja -DVORNIC_SANITIZE=ON -DVORNIC_TESTS=ON >/dev/null
@@ -42,39 +44,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
-export XDG_RUNTIME_DIR="$tmp/runtime"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME" "$tmp/music" "$tmp/bin" "$tmp/out"
-mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+sandbox_home "$tmp"
+mkdir -p "$tmp/bin" "$tmp/out"
 
 user="demo@example.org"
 client_password="demo-client-password"
-cat >"$tmp/server.json" <<EOF
-{"accounts": [{"username": "$user", "password": "demo",
-               "client_password": "$client_password"}],
- "batch_size": 2, "rate_limit": 0.2}
-EOF
-"$python" "$root/tools/kiv-devserver" --port 0 --port-file "$tmp/port" \
-  --config "$tmp/server.json" --record "$tmp/record" >"$tmp/server.log" 2>&1 &
-server_pid=$!
-for _ in $(seq 200); do
-  [ -s "$tmp/port" ] && break
-  sleep 0.05
-done
-url="http://127.0.0.1:$(cat "$tmp/port")/kiv_backend/api"
-cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<EOF
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
-"ServerUrl"="$url"
-"Username"="$user"
-"Password"="$client_password"
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\SearchPaths]
-"path0"="$tmp/music"
-"enable0"=dword:00000001
-EOF
-chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+devserver_start "$tmp" "$user" demo "$client_password" 2 0.2 --record "$tmp/record"
+write_profile "$devserver_url" "$user" "$client_password" "$tmp/music"
 for ((i = 1; i <= tracks; i++)); do
   "$build_dir/tools/make_test_media" --size 150000 --title "Kill Song $i" --artist "Campaign" \
     --album "Kills" --track "$i" "$(printf "%s/%02d.mp3" "$tmp/music" "$i")" >/dev/null
