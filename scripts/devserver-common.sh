@@ -2,9 +2,7 @@
 # Shared start of the scripts that run the real program against the
 # development KIV server; sourced, not run.
 #
-#   sandbox_home TMP     exports HOME and the XDG folders inside TMP (so that
-#                        settings, log, database and the single-instance lock
-#                        live there) and makes them and TMP/music
+#   sandbox_home TMP     a home of its own in TMP (scripts/sandbox-home.sh)
 #   devserver_start TMP USER PASSWORD CLIENT_PASSWORD BATCH_SIZE RATE_LIMIT [ARG...]
 #                        starts tools/kiv-devserver on a free loopback port
 #                        with that one account (extra ARGs go to the server,
@@ -12,17 +10,13 @@
 #                        sets server_pid and devserver_url
 #   write_profile URL USER CLIENT_PASSWORD FOLDER
 #                        writes the settings profile that signs USER in at
-#                        URL and indexes FOLDER
+#                        URL and indexes FOLDER, and makes FOLDER
 #
 # Needs root (the repository) set; runs the server with $python (default
 # python3).
 
-sandbox_home() {
-  export HOME="$1/home" XDG_CONFIG_HOME="$1/config" XDG_DATA_HOME="$1/data"
-  export XDG_RUNTIME_DIR="$1/runtime"
-  mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME" "$1/music"
-  mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
-}
+# shellcheck source=scripts/sandbox-home.sh
+source "$(dirname "${BASH_SOURCE[0]}")/sandbox-home.sh"
 
 devserver_start() {
   local tmp=$1 user=$2 password=$3 client_password=$4 batch_size=$5 rate_limit=$6
@@ -44,6 +38,7 @@ EOF
 }
 
 write_profile() {
+  mkdir -p "$4"
   cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<EOF
 Windows Registry Editor Version 5.00
 

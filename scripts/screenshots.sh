@@ -129,13 +129,7 @@ rm -rf "$tmp"
 mkdir -p "$tmp"
 trap 'kill "$vornic_pid" 2>/dev/null || true; wl_session_stop; rm -rf "$tmp"' EXIT
 wl_session_start "$tmp"
-cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
-"Notified"=dword:00000001
-REG
-chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+welcome_seen_profile
 "$vornic" --show >"$tmp/vornic.out" 2>&1 &
 vornic_pid=$!
 /usr/bin/python3 "$root/scripts/a11y.py" window

@@ -7,14 +7,14 @@
 #   wl_session_stop             ends Weston and the bus
 #   wl_grab <file.png>          writes the whole output as a PNG
 
+# shellcheck source=scripts/sandbox-home.sh
+source "$(dirname "${BASH_SOURCE[0]}")/sandbox-home.sh"
+
 wl_session_pids=()
 
 wl_session_start() {
   local tmp=$1
-  export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
-  export XDG_RUNTIME_DIR="$tmp/runtime"
-  mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME"
-  mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+  sandbox_home "$tmp"
   unset DISPLAY
   dbus-daemon --session --nofork --print-address=3 3>"$tmp/bus" >/dev/null 2>&1 &
   wl_session_pids+=($!)

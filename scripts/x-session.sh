@@ -7,14 +7,14 @@
 #   x_find_window <name-regex> prints the first visible window's id (waits)
 #   x_grab <file.png>          writes the whole screen as a PNG
 
+# shellcheck source=scripts/sandbox-home.sh
+source "$(dirname "${BASH_SOURCE[0]}")/sandbox-home.sh"
+
 x_session_pids=()
 
 x_session_start() {
   local tmp=$1
-  export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
-  export XDG_RUNTIME_DIR="$tmp/runtime"
-  mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME"
-  mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+  sandbox_home "$tmp"
   unset WAYLAND_DISPLAY QT_QPA_PLATFORM
   : >"$tmp/display"
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &

@@ -30,13 +30,7 @@ fail() {
 }
 
 wl_session_start "$tmp"
-cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
-"Notified"=dword:00000001
-REG
-chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+welcome_seen_profile
 
 # The client's side of the protocol shows the title it gives its window.
 WAYLAND_DEBUG=client "$vornic" --show >"$tmp/vornic.out" 2>&1 &

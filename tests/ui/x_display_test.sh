@@ -29,14 +29,7 @@ fail() {
 }
 
 x_session_start "$tmp"
-# The first-run welcome was seen already; it would only cover the window.
-cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
-"Notified"=dword:00000001
-REG
-chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+welcome_seen_profile
 
 "$vornic" --show >"$tmp/vornic.out" 2>&1 &
 vornic_pid=$!
