@@ -12,6 +12,8 @@ vornic=$build_dir/vornic
 [ -x "$vornic" ] || { echo "first_start_rewrites: build $vornic first" >&2; exit 1; }
 command -v inotifywait >/dev/null || { echo "first_start_rewrites: needs inotify-tools" >&2; exit 1; }
 seconds=${SECONDS_WATCHED:-25}
+# shellcheck source=scripts/devserver-common.sh
+source "$root/scripts/devserver-common.sh"
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vornic-rewrites-XXXXXX")
 pids=()
@@ -28,10 +30,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
-export XDG_RUNTIME_DIR="$tmp/runtime"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/kiv" "$XDG_DATA_HOME" "$tmp/music"
-mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+sandbox_home "$tmp"
 
 user=ann@example.org
 python3 "$root/tools/kiv-devserver" --port 0 --port-file "$tmp/port" --account "$user:secret" \
@@ -42,19 +41,8 @@ for i in $(seq 1 400); do
   mkdir -p "$tmp/music/album$((i / 20))"
   truncate -s 200K "$tmp/music/album$((i / 20))/track$i.mp3"
 done
-cat >"$XDG_CONFIG_HOME/kiv/registry.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\Settings]
-"ServerUrl"="http://127.0.0.1:$(cat "$tmp/port")/kiv_backend/api"
-"Username"="$user"
-"Password"="cp-$(printf %s "$user" | sha256sum | cut -c1-16)"
-
-[HKEY_CURRENT_USER\\Software\\KIV\\Windows Client\\SearchPaths]
-"path0"="$tmp/music"
-"enable0"=dword:00000001
-REG
-chmod 600 "$XDG_CONFIG_HOME/kiv/registry.reg"
+write_profile "http://127.0.0.1:$(cat "$tmp/port")/kiv_backend/api" "$user" \
+  "cp-$(printf %s "$user" | sha256sum | cut -c1-16)" "$tmp/music"
 
 inotifywait -m -q -e moved_to --format '%f' "$XDG_CONFIG_HOME/kiv" >"$tmp/events" 2>/dev/null &
 pids+=($!)
