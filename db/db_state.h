@@ -32,6 +32,7 @@ struct SlotInfo {
   // half of its path's hash (PathIndex::Check).
   std::uint32_t folder = FolderTable::kNone;
   std::uint32_t check = 0;
+  std::int64_t file_modified = 0;
   // False after a failed write: the record is then read whenever a pass
   // asks about it.
   bool known = false;

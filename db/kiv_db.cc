@@ -49,7 +49,7 @@ bool CheckBoundary(std::uint64_t pos) {
 }
 
 RecordSummary Summarise(const DBEntry& entry) {
-  return RecordSummary{entry.flags, entry.kiv_id != 0, entry.play_count != 0};
+  return RecordSummary{entry.flags, entry.kiv_id != 0, entry.play_count != 0, entry.file_modified};
 }
 
 std::size_t SlotOf(std::uint64_t pos) { return (pos - kDbHeaderSize) / kDbRecordSize; }
@@ -58,7 +58,7 @@ std::optional<RecordSummary> KeptSummary(std::size_t slot) {
   const DbState& state = State();
   if (slot >= state.slots.size() || !state.slots[slot].known) return std::nullopt;
   const SlotInfo& info = state.slots[slot];
-  return RecordSummary{info.flags, info.has_kiv_id, info.played};
+  return RecordSummary{info.flags, info.has_kiv_id, info.played, info.file_modified};
 }
 
 namespace {
@@ -78,6 +78,7 @@ void NoteLoaded(std::uint64_t pos, const DBEntry& entry) {
   info.flags = entry.flags;
   info.has_kiv_id = entry.kiv_id != 0;
   info.played = entry.play_count != 0;
+  info.file_modified = entry.file_modified;
 }
 
 void NoteWrite(std::uint64_t pos, const DBEntry* written) {
@@ -509,6 +510,33 @@ std::uint32_t KivDB::GetEntryBlock(std::uint32_t from, std::size_t max, Position
   if (read && whole == max) return from + static_cast<std::uint32_t>(whole * kDbRecordSize);
   LogPassEnd(!read || got % sizeof(DBEntry) != 0, got % sizeof(DBEntry));
   return 0;
+}
+
+std::uint32_t KivDB::GetSummaryBlock(std::uint32_t from, std::size_t max,
+                                     PositionedSummaries* found) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady() || max == 0) return 0;
+  if (from == 0) from = kDbHeaderSize;
+  if (!kivdb::CheckBoundary(from)) return 0;
+  std::uint64_t pos = from;
+  for (std::size_t n = 0; n < max; ++n, pos += kDbRecordSize) {
+    if (pos + kDbRecordSize > state.length) return 0;
+    std::optional<RecordSummary> summary = kivdb::KeptSummary(kivdb::SlotOf(pos));
+    if (!summary) {
+      DBEntry record;
+      std::size_t got = 0;
+      if (!ReadRecord(static_cast<std::uint32_t>(pos), &record, &got) || !ValidEntry(&record)) {
+        DbLog(LEVEL_ERROR, "GetSummaryBlock: unable to read the record at offset %llu",
+              static_cast<unsigned long long>(pos));
+        return 0;
+      }
+      summary = kivdb::Summarise(record);
+    }
+    if (summary->flags & DBFLAG_VALID)
+      found->emplace_back(static_cast<std::uint32_t>(pos), *summary);
+  }
+  return static_cast<std::uint32_t>(pos);
 }
 
 BOOL KivDB::GetEntriesIn(const FolderTest& wanted, PositionedEntries* found) {

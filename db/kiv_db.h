@@ -35,9 +35,10 @@
 // over the whole database select on. A pass that gives a SummaryTest reads
 // only the records whose summary passes it, instead of every record.
 struct RecordSummary {
-  std::uint32_t flags = 0;  // DBFLAG_*; without DBFLAG_VALID an empty slot
-  bool has_kiv_id = false;  // the kiv id is not 0
-  bool played = false;      // the play count is not 0
+  std::uint32_t flags = 0;         // DBFLAG_*; without DBFLAG_VALID an empty slot
+  bool has_kiv_id = false;         // the kiv id is not 0
+  bool played = false;             // the play count is not 0
+  std::int64_t file_modified = 0;  // the file's last write as the record has it
 };
 
 class KivDB {
@@ -120,6 +121,14 @@ class KivDB {
   // database is not ready or a record could not be read (the others are
   // returned).
   using FolderTest = std::function<bool(std::string_view folder)>;
+  // The summaries of up to `max` slots from position `from` on (0: from
+  // the first record), the valid ones appended to `found` with their
+  // positions, from memory: a pass that decides from the summaries which
+  // records it needs at all. A slot whose summary is not known is read.
+  // Returns the position to continue from, or 0 once the slots end or a
+  // record that had to be read could not be.
+  using PositionedSummaries = std::vector<std::pair<std::uint32_t, RecordSummary>>;
+  std::uint32_t GetSummaryBlock(std::uint32_t from, std::size_t max, PositionedSummaries* found);
   BOOL GetEntriesIn(const FolderTest& wanted, PositionedEntries* found);
   // How many valid records in a folder `wanted` accepts have a summary
   // `test` accepts, from the folders and the summaries in memory alone (no

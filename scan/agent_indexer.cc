@@ -14,8 +14,8 @@
 
 namespace {
 
-// Records read at a time by the deleted-file pass (about 83 KB).
-constexpr std::size_t kRecordBlock = 64;
+// Record summaries taken at a time by the deleted-file pass.
+constexpr std::size_t kSummaryBlock = 256;
 
 // Files the last run could not store (process-wide: each run is a new
 // job). While not 0 a run over the whole collection goes ahead whatever
@@ -56,11 +56,13 @@ int AgentIndexer::Run() {
   Post(WM_STATUS_PROGRESS_RANGE, kJobScan, 0);
 
   IndexerLog("AgentIndexer: scanning for deleted", LEVEL_INFO);
-  bool going = DeletedFilePass();
   ScanResult result;
+  bool going = DeletedFilePass(result);
   if (going) {
     IndexerLog("AgentIndexer: scanning for added", LEVEL_INFO);
-    going = CollectionPass(result);
+    // Over the whole collection the walk was the deleted-file pass's first
+    // step.
+    going = whole || CollectionPass(result);
   }
   if (going) {
     IndexerLog("AgentIndexer: indexing added", LEVEL_INFO);
@@ -114,7 +116,7 @@ std::string AgentIndexer::HoldingFolder(const std::string& path) const {
   return path.substr(0, best_end);
 }
 
-bool AgentIndexer::DeletedFilePass() {
+bool AgentIndexer::DeletedFilePass(ScanResult& result) {
   IndexerLog("AgentIndexer: Checking for deleted files", LEVEL_INFO);
   LoadSearchPaths(search_paths_, *options_.settings);
   record_modified_.clear();
@@ -131,16 +133,36 @@ bool AgentIndexer::DeletedFilePass() {
     }
     return true;
   }
-  // The records are read a block at a time: a record may be a few
-  // milliseconds old when it is looked at, which SetFlags allows for.
-  KivDB::PositionedEntries block;
+  // The walk comes first: a file it listed is there, so a record of such a
+  // file with no flag to clear needs no look of its own and is not read.
+  // The other records are read and looked for one by one.
+  if (!CollectionPass(result)) return false;
+  std::vector<bool> listed;
+  for (const ScanResult::Listed& file : result.listed) {
+    if (file.position < kDbHeaderSize) continue;
+    const std::size_t slot = (file.position - kDbHeaderSize) / kDbRecordSize;
+    if (slot >= listed.size()) listed.resize(slot + 1, false);
+    listed[slot] = true;
+  }
+  KivDB::PositionedSummaries block;
+  KivDB::PositionedEntries record;
   std::uint32_t from = 0;
   do {
     block.clear();
-    from = db_->GetEntryBlock(from, kRecordBlock, &block);
-    for (const auto& [pos, entry] : block) {
+    from = db_->GetSummaryBlock(from, kSummaryBlock, &block);
+    for (const auto& [pos, summary] : block) {
       if (CheckQuit()) return false;
-      CheckRecord(pos, entry, probe);
+      const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
+      if (slot < listed.size() && listed[slot] &&
+          !(summary.flags & (DBFLAG_NOTINPATH | DBFLAG_DELETED))) {
+        RememberModified(pos, summary.file_modified);
+        Pause(options_.record_sleep_ms);
+        continue;
+      }
+      // Gone since its summary was taken: nothing to check.
+      record.clear();
+      db_->GetEntryBlock(pos, 1, &record);
+      if (!record.empty()) CheckRecord(pos, record.front().second, probe);
     }
   } while (from != 0);
   return true;

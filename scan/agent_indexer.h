@@ -6,6 +6,10 @@
 // file changed. The indexer reads no tags. On the way it records the path of
 // an iTunes library file in "ITunesHistoryFile" for the iTunes import.
 //
+// Over the whole collection the walk of the collection pass runs first, at
+// the start of the deleted-file pass: a file it listed is there, so each
+// file costs one look per run.
+//
 // A run that completes without being stopped, with every new file stored,
 // sets "IndexComplete"; later runs do nothing until something clears it. A
 // run that could not store some files because the database could not be
@@ -116,7 +120,10 @@ class AgentIndexer : public CAgent {
  private:
   // Each pass returns false when it was stopped. Over the whole collection,
   // or over the changed folders of `scope_` alone.
-  bool DeletedFilePass();
+  // Over the whole collection the deleted-file pass starts with the
+  // collection pass into `result`, whose listing answers for the records
+  // of the files it saw.
+  bool DeletedFilePass(ScanResult& result);
   bool CollectionPass(ScanResult& result);
   bool IndexingPass(const ScanResult& result);
   void ShowIndexingNotice();

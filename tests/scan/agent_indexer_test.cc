@@ -201,6 +201,21 @@ TEST_F(AgentIndexerTest, VanishedFilesAreMarkedOnlyWhereTheirVolumeIsPresent) {
   EXPECT_EQ(Entry(gone).flags & DBFLAG_DELETED, DBFLAG_DELETED);
 }
 
+// The walk's listing answers for the files it saw; a record of a file it
+// passes over (here in a hidden folder) is looked for on its own.
+TEST_F(AgentIndexerTest, RecordOfAFileTheWalkPassesOverIsLookedForItself) {
+  const std::string hidden = PutMedia(music_ + "/.hidden/h.wav");
+  PutMedia(music_ + "/.hidden/stays.wav");
+  PutMedia(music_ + "/a.wav");
+  Choose({{music_, 1}});
+  ASSERT_TRUE(KivDB().AddEntry(hidden));
+  RunIndexer();
+  EXPECT_EQ(Entry(hidden).flags, DBFLAG_VALID);
+  fs::remove(hidden);
+  RunAgain();
+  EXPECT_EQ(Entry(hidden).flags & DBFLAG_DELETED, DBFLAG_DELETED);
+}
+
 // A real volume mounted below a chosen folder (needs root to mount).
 class MountedVolume {
  public:
