@@ -147,6 +147,10 @@ class KivDB {
   // The same from properties the caller already took (a directory walk's),
   // sparing a second look at the file; `file.path` names it.
   BOOL AddEntry(const platform::FileInfo& file);
+  // AddEntry(file) for each of `files`, with the records that extend the
+  // database file written in one write. `added` receives whether each file
+  // was added, in order.
+  void AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added);
   // Overwrites the record of entry->path; with `touch` its modified time
   // becomes now. Only for a record built whole by its caller: a change to
   // some fields of a stored record goes through ModifyEntry.
@@ -221,6 +225,11 @@ class KivDB {
   // valid record of the path). A record that cannot be read is taken on the
   // index's word and left to the caller's own read to report.
   std::uint32_t FindIndexed(const std::string& path, DBEntry* record, bool* checked);
+  // The engine's bookkeeping after the record `entry` of path key `key` was
+  // written at `pos`, a free slot's (`reused`) or the file's end.
+  void NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused);
+  // After adds: writes the header when the last write is a second old.
+  BOOL AddedHeader();
   // Counter update from the record on disk to the one replacing it.
   void UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry);
 

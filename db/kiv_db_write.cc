@@ -108,19 +108,29 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
     }
     return FALSE;
   }
-  kivdb::NoteWrite(pos, entry);
+  NoteAdded(static_cast<std::uint32_t>(pos), *entry, key, reused);
+  return AddedHeader();
+}
+
+void KivDB::NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused) {
+  auto& state = State();
+  kivdb::NoteWrite(pos, &entry);
   kivdb::NoteWriteSuccess(!reused);
-  kivdb::IndexRecord(key, static_cast<std::uint32_t>(pos));
-  if (entry->flags & DBFLAG_IDENTIFIED) ++state.identified_count;
-  if (entry->kiv_id != 0) ++state.kiv_id_count;
+  kivdb::IndexRecord(key, pos);
+  if (entry.flags & DBFLAG_IDENTIFIED) ++state.identified_count;
+  if (entry.kiv_id != 0) ++state.kiv_id_count;
   state.last_add_time = state.Now();
   ++state.header.valid_count;
   if (reused) {
     --state.header.empty_count;
   } else {
-    state.length = pos + kDbRecordSize;
+    state.length = std::uint64_t{pos} + kDbRecordSize;
   }
   state.PublishCounts();
+}
+
+BOOL KivDB::AddedHeader() {
+  auto& state = State();
   // A lone add writes the header at once; the adds of a burst (an indexing
   // pass) leave it to the next write a second later, or to Flush.
   state.header_stale = true;
@@ -146,34 +156,106 @@ BOOL KivDB::AddEntry(const std::string& path) {
   return AddEntry(info);
 }
 
-BOOL KivDB::AddEntry(const platform::FileInfo& info) {
+namespace {
+
+// The fresh record of a file found by a directory search; false (logged)
+// when the file cannot have one.
+bool EntryFromFile(const platform::FileInfo& info, DBEntry* entry) {
   const std::string& path = info.path;
   // A relative path would name different files from different folders.
   if (info.is_directory || !info.is_regular || path.empty() || path[0] != '/') {
     DbLog(LEVEL_ERROR,
           "While adding new entry, the file specified: %s is a directory, a temp file, or invalid",
           path.c_str());
-    return FALSE;
+    return false;
   }
   if (info.size < kDbMinFileSize) {
     DbLog(LEVEL_WARNING, "Not adding media file: %s, file size too small: %llu", path.c_str(),
           static_cast<unsigned long long>(info.size));
-    return FALSE;
+    return false;
   }
-  DBEntry entry = MakeFreshEntry(State().Now());
-  entry.flags = DBFLAG_VALID;
-  if (!SetEntryPath(entry, path)) {
+  *entry = MakeFreshEntry(State().Now());
+  entry->flags = DBFLAG_VALID;
+  if (!SetEntryPath(*entry, path)) {
     DbLogDetail(LEVEL_ERROR, path,
                 "AddEntry: path is too long for a db record or not valid text, not adding");
-    return FALSE;
+    return false;
   }
-  entry.file_size = static_cast<std::uint32_t>(info.size);
+  entry->file_size = static_cast<std::uint32_t>(info.size);
   // The file type field keeps at most 15 bytes and its terminator.
-  SetEntryText(entry.file_type, sizeof entry.file_type - 1, GetExtension(platform::BaseName(path)));
-  entry.file_created = info.created;
-  entry.file_accessed = info.accessed;
-  entry.file_modified = info.modified;
-  return AddEntry(&entry);
+  SetEntryText(entry->file_type, sizeof entry->file_type - 1,
+               GetExtension(platform::BaseName(path)));
+  entry->file_created = info.created;
+  entry->file_accessed = info.accessed;
+  entry->file_modified = info.modified;
+  return true;
+}
+
+}  // namespace
+
+BOOL KivDB::AddEntry(const platform::FileInfo& info) {
+  DBEntry entry;
+  return EntryFromFile(info, &entry) ? AddEntry(&entry) : FALSE;
+}
+
+void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added) {
+  added->assign(files.size(), false);
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return;
+  std::vector<DBEntry> appended;
+  std::vector<std::size_t> which;
+  std::vector<std::string> keys;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    DBEntry entry;
+    if (!EntryFromFile(files[i], &entry)) continue;
+    // A free slot is filled by a write of its own.
+    if (!state.free_list.empty()) {
+      (*added)[i] = AddEntry(&entry) != FALSE;
+      continue;
+    }
+    std::string key = platform::PathKey(files[i].path);
+    DBEntry indexed;
+    bool checked = false;
+    if (FindIndexed(key, &indexed, &checked) != 0 ||
+        std::find(keys.begin(), keys.end(), key) != keys.end()) {
+      DbLogDetail(LEVEL_WARNING, files[i].path,
+                  "Warning: not adding duplicate entry, attempted to add already existing DB "
+                  "entry for");
+      continue;
+    }
+    appended.push_back(entry);
+    which.push_back(i);
+    keys.push_back(std::move(key));
+  }
+  if (appended.empty()) return;
+  const std::uint64_t pos = state.length;
+  if (!kivdb::CheckBoundary(pos)) {
+    DbLog(LEVEL_CRITICAL, "AddEntry: possible DB corruption");
+    return;
+  }
+  // Records past the largest position are refused, as AddEntry refuses
+  // them one by one.
+  std::size_t fit = appended.size();
+  while (fit > 0 && pos + (fit - 1) * kDbRecordSize > kMaxRecordPos) --fit;
+  for (std::size_t j = fit; j < appended.size(); ++j)
+    DbLog(LEVEL_ERROR, "AddEntry: local db file has reached its largest size, not adding %s",
+          files[which[j]].path.c_str());
+  if (fit == 0) return;
+  if (!file_.WriteAt(pos, appended.data(), fit * sizeof(DBEntry))) {
+    // Part-written records are cut off, and the records are added one by
+    // one: on a nearly full disk as many as fit are stored, and a failure
+    // is told as a lone add tells it.
+    kivdb::NoteWrite(pos, nullptr);
+    file_.Truncate(pos);
+    for (std::size_t j = 0; j < fit; ++j) (*added)[which[j]] = AddEntry(&appended[j]) != FALSE;
+    return;
+  }
+  for (std::size_t j = 0; j < fit; ++j) {
+    NoteAdded(static_cast<std::uint32_t>(pos + j * kDbRecordSize), appended[j], keys[j], false);
+    (*added)[which[j]] = true;
+  }
+  AddedHeader();
 }
 
 std::uint32_t KivDB::FindForWrite(const std::string& path, const char* operation, DBEntry* record,

@@ -17,6 +17,11 @@ namespace {
 // Record summaries taken at a time by the deleted-file pass.
 constexpr std::size_t kSummaryBlock = 256;
 
+// New files added with one write of their records: at most this many, and
+// the first waits at most this long for the others.
+constexpr std::size_t kAddBatch = 64;
+constexpr std::uint64_t kAddBatchMs = 100;
+
 // Files the last run could not store (process-wide: each run is a new
 // job). While not 0 a run over the whole collection goes ahead whatever
 // "IndexComplete" says, and the retry has been announced in the log.
@@ -237,7 +242,17 @@ void AgentIndexer::SetFlags(const std::string& path, DWORD set, DWORD clear) {
 bool AgentIndexer::IndexingPass(const ScanResult& result) {
   const int total = static_cast<int>(result.new_count + result.known_count);
   Post(WM_STATUS_PROGRESS_RANGE, kJobIndex, total);
+  const char* progress_format = LoadStringResource(IDS_INDEX_PROGRESS);
   int done = 0;
+  // New files wait to be added together (one write for their records), at
+  // most kAddBatch of them and for at most kAddBatchMs.
+  std::vector<std::size_t> batch;
+  std::uint64_t batch_start_ms = 0;
+  const auto add_batch = [&] {
+    AddBatch(result, batch);
+    for (std::size_t k = 0; k < batch.size(); ++k) Progress(progress_format, ++done, total);
+    batch.clear();
+  };
   bool stopped = false;
   for (std::size_t i = 0; i < result.files.size(); ++i) {
     if (CheckQuit()) {
@@ -251,30 +266,65 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
     const ScanResult::Listed listed =
         i < result.listed.size() ? result.listed[i] : ScanResult::Listed();
     const std::uint32_t pos = listed.position != 0 ? listed.position : db_->LookupEntry(path);
-    if (pos != 0) {
-      RefreshIfChanged(path, pos, listed.modified);
-    } else if (Add(path, listed)) {
-      IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
-      Post(WM_STATUS_EVENT, kJobIndex, 0,
-           StrFormat(LoadStringResource(IDS_INDEX_ADDED),
-                     std::string(platform::BaseName(path)).c_str()));
-    } else if (KivDB::WritesFailing()) {
-      // The database said so once; the retry of the pass is announced once.
-      ++unstored_;
-      IndexerLogPath("AgentIndexer: could not store new file, left for the next pass", path,
-                     LEVEL_VERBOSE);
+    if (pos != 0 || listed.modified == kUnknownTime) {
+      add_batch();
+      if (pos != 0)
+        RefreshIfChanged(path, pos, listed.modified);
+      else
+        Added(path, db_->AddEntry(path) != FALSE);
+      Progress(progress_format, ++done, total);
     } else {
-      IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
+      if (batch.empty()) batch_start_ms = context_.clock->TickMs();
+      batch.push_back(i);
+      if (batch.size() >= kAddBatch || context_.clock->TickMs() - batch_start_ms >= kAddBatchMs)
+        add_batch();
     }
-    ++done;
-    Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0,
-         StrFormat(LoadStringResource(IDS_INDEX_PROGRESS), done, total));
-    Post(WM_STATUS_PROGRESS_POS, kJobIndex, done);
     Pause(options_.file_sleep_ms);
   }
+  // The files taken before a stop are added all the same.
+  add_batch();
   db_->Flush();
   Post(WM_STATUS_DONE, kJobIndex, 0);
   return !stopped;
+}
+
+void AgentIndexer::AddBatch(const ScanResult& result, const std::vector<std::size_t>& batch) {
+  if (batch.empty()) return;
+  std::vector<platform::FileInfo> files(batch.size());
+  for (std::size_t k = 0; k < batch.size(); ++k) {
+    const ScanResult::Listed& listed = result.listed[batch[k]];
+    platform::FileInfo& info = files[k];
+    info.path = result.files[batch[k]];
+    info.is_regular = true;
+    info.size = listed.size;
+    info.created = listed.created;
+    info.accessed = listed.accessed;
+    info.modified = listed.modified;
+  }
+  std::vector<bool> added;
+  db_->AddEntries(files, &added);
+  for (std::size_t k = 0; k < batch.size(); ++k) Added(files[k].path, added[k]);
+}
+
+void AgentIndexer::Added(const std::string& path, bool added) {
+  if (added) {
+    IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
+    Post(WM_STATUS_EVENT, kJobIndex, 0,
+         StrFormat(LoadStringResource(IDS_INDEX_ADDED),
+                   std::string(platform::BaseName(path)).c_str()));
+  } else if (KivDB::WritesFailing()) {
+    // The database said so once; the retry of the pass is announced once.
+    ++unstored_;
+    IndexerLogPath("AgentIndexer: could not store new file, left for the next pass", path,
+                   LEVEL_VERBOSE);
+  } else {
+    IndexerLogPath("AgentIndexer: FAILED adding new file to db", path, LEVEL_ERROR);
+  }
+}
+
+void AgentIndexer::Progress(const char* format, int done, int total) {
+  Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0, StrFormat(format, done, total));
+  Post(WM_STATUS_PROGRESS_POS, kJobIndex, done);
 }
 
 void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
@@ -298,18 +348,6 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
   Post(WM_STATUS_EVENT, kJobIndex, 0,
        StrFormat(LoadStringResource(IDS_INDEX_UPDATING),
                  std::string(platform::BaseName(path)).c_str()));
-}
-
-bool AgentIndexer::Add(const std::string& path, const ScanResult::Listed& listed) {
-  if (listed.modified == kUnknownTime) return db_->AddEntry(path);
-  platform::FileInfo info;
-  info.path = path;
-  info.is_regular = true;
-  info.size = listed.size;
-  info.created = listed.created;
-  info.accessed = listed.accessed;
-  info.modified = listed.modified;
-  return db_->AddEntry(info);
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {

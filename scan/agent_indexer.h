@@ -134,9 +134,13 @@ class AgentIndexer : public CAgent {
   // more than the slack later than the record's. `listed_modified` is the
   // time the listing saw, or kUnknownTime.
   void RefreshIfChanged(const std::string& path, std::uint32_t pos, std::int64_t listed_modified);
-  // Adds the record of a new file, from what the listing saw of it when it
-  // has that.
-  bool Add(const std::string& path, const ScanResult::Listed& listed);
+  // Adds the records of the new files at `batch` (indexes into `result`)
+  // from what the listing saw of them, and says so for each.
+  void AddBatch(const ScanResult& result, const std::vector<std::size_t>& batch);
+  // Logs and posts the outcome of adding the record of `path`.
+  void Added(const std::string& path, bool added);
+  // Posts the progress of the indexing pass; `format` is "%d of %d".
+  void Progress(const char* format, int done, int total);
   // File-modified time of the record at `pos` as the deleted-file pass
   // read it; kUnknownTime when it did not see that record.
   std::int64_t RecordedModified(std::uint32_t pos) const;
