@@ -1,5 +1,6 @@
 #include "db/db_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "db/db_log.h"
@@ -59,6 +60,13 @@ bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPa
 
 bool SetEntryPath(DBEntry& entry, std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;
+  // Most paths are ASCII: one code unit per byte, no conversion needed.
+  if (path.size() < kDbPathUnits &&
+      std::all_of(path.begin(), path.end(), [](char c) { return (c & 0x80) == 0; })) {
+    std::memset(entry.path, 0, sizeof entry.path);
+    std::copy(path.begin(), path.end(), entry.path);
+    return true;
+  }
   bool valid = true;
   std::u16string wide = platform::Utf8ToUtf16(path, &valid);
   if (!valid || wide.size() >= kDbPathUnits) return false;

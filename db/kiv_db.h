@@ -226,8 +226,9 @@ class KivDB {
   // index's word and left to the caller's own read to report.
   std::uint32_t FindIndexed(const std::string& path, DBEntry* record, bool* checked);
   // The engine's bookkeeping after the record `entry` of path key `key` was
-  // written at `pos`, a free slot's (`reused`) or the file's end.
-  void NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused);
+  // written at `pos`, a free slot's (`reused`) or the file's end, at `now`.
+  void NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused,
+                 std::int64_t now);
   // After adds: writes the header when the last write is a second old.
   BOOL AddedHeader();
   // Counter update from the record on disk to the one replacing it.

@@ -108,18 +108,19 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
     }
     return FALSE;
   }
-  NoteAdded(static_cast<std::uint32_t>(pos), *entry, key, reused);
+  NoteAdded(static_cast<std::uint32_t>(pos), *entry, key, reused, state.Now());
   return AddedHeader();
 }
 
-void KivDB::NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused) {
+void KivDB::NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused,
+                      std::int64_t now) {
   auto& state = State();
   kivdb::NoteWrite(pos, &entry);
   kivdb::NoteWriteSuccess(!reused);
   kivdb::IndexRecord(key, pos);
   if (entry.flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry.kiv_id != 0) ++state.kiv_id_count;
-  state.last_add_time = state.Now();
+  state.last_add_time = now;
   ++state.header.valid_count;
   if (reused) {
     --state.header.empty_count;
@@ -160,7 +161,7 @@ namespace {
 
 // The fresh record of a file found by a directory search; false (logged)
 // when the file cannot have one.
-bool EntryFromFile(const platform::FileInfo& info, DBEntry* entry) {
+bool EntryFromFile(const platform::FileInfo& info, std::int64_t now, DBEntry* entry) {
   const std::string& path = info.path;
   // A relative path would name different files from different folders.
   if (info.is_directory || !info.is_regular || path.empty() || path[0] != '/') {
@@ -174,7 +175,7 @@ bool EntryFromFile(const platform::FileInfo& info, DBEntry* entry) {
           static_cast<unsigned long long>(info.size));
     return false;
   }
-  *entry = MakeFreshEntry(State().Now());
+  *entry = MakeFreshEntry(now);
   entry->flags = DBFLAG_VALID;
   if (!SetEntryPath(*entry, path)) {
     DbLogDetail(LEVEL_ERROR, path,
@@ -195,7 +196,7 @@ bool EntryFromFile(const platform::FileInfo& info, DBEntry* entry) {
 
 BOOL KivDB::AddEntry(const platform::FileInfo& info) {
   DBEntry entry;
-  return EntryFromFile(info, &entry) ? AddEntry(&entry) : FALSE;
+  return EntryFromFile(info, State().Now(), &entry) ? AddEntry(&entry) : FALSE;
 }
 
 void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added) {
@@ -206,9 +207,11 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
   std::vector<DBEntry> appended;
   std::vector<std::size_t> which;
   std::vector<std::string> keys;
+  appended.reserve(files.size());
+  const std::int64_t now = state.Now();
   for (std::size_t i = 0; i < files.size(); ++i) {
     DBEntry entry;
-    if (!EntryFromFile(files[i], &entry)) continue;
+    if (!EntryFromFile(files[i], now, &entry)) continue;
     // A free slot is filled by a write of its own.
     if (!state.free_list.empty()) {
       (*added)[i] = AddEntry(&entry) != FALSE;
@@ -252,7 +255,8 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
     return;
   }
   for (std::size_t j = 0; j < fit; ++j) {
-    NoteAdded(static_cast<std::uint32_t>(pos + j * kDbRecordSize), appended[j], keys[j], false);
+    NoteAdded(static_cast<std::uint32_t>(pos + j * kDbRecordSize), appended[j], keys[j], false,
+              now);
     (*added)[which[j]] = true;
   }
   AddedHeader();

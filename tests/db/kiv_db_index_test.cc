@@ -103,4 +103,44 @@ TEST_F(KivDbIndexTest, OfTwoRecordsOfOnePathTheLaterOneIsTheRecord) {
   EXPECT_EQ(ReadHeader(DbPath()).valid_count, 2u);
 }
 
+// Files added together: a free slot is filled first, the rest go to the
+// end in one write; a path known or given twice is refused; the records
+// are whole and indexed after a restart.
+TEST_F(KivDbIndexTest, FilesAddedTogetherFillFreeSlotsThenTheEnd) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  std::uint32_t freed = 0;
+  {
+    KivDB db;
+    for (const char* path : {"/m/a.mp3", "/m/b.mp3"}) {
+      DBEntry entry = MakeEntry(path);
+      ASSERT_TRUE(db.AddEntry(&entry));
+    }
+    freed = db.LookupEntry("/m/a.mp3");
+    ASSERT_TRUE(db.DeleteEntry("/m/a.mp3"));
+    std::vector<platform::FileInfo> files;
+    for (const char* path :
+         {"/n/1.mp3", "/m/b.mp3", "/n/2.mp3", "/n/2.mp3", "/n/3.mp3", "n/4.mp3"}) {
+      platform::FileInfo info;
+      info.path = path;
+      info.is_regular = true;
+      info.size = kDbMinFileSize;
+      info.modified = 1234;
+      files.push_back(info);
+    }
+    files[4].size = kDbMinFileSize - 1;
+    std::vector<bool> added;
+    db.AddEntries(files, &added);
+    EXPECT_EQ(added, (std::vector<bool>{true, false, true, false, false, false}));
+    EXPECT_EQ(db.LookupEntry("/n/1.mp3"), freed);
+  }
+  ASSERT_TRUE(Reinitialise());
+  KivDB db;
+  EXPECT_EQ(KivDB::ValidCount(), 3u);
+  EXPECT_EQ(PathsIn(db, {"/n"}), (std::vector<std::string>{"/n/1.mp3", "/n/2.mp3"}));
+  DBEntry entry;
+  ASSERT_TRUE(db.GetEntry("/n/2.mp3", &entry));
+  EXPECT_EQ(entry.file_modified, 1234);
+  EXPECT_EQ(ReadHeader(DbPath()).valid_count, 3u);
+}
+
 }  // namespace
