@@ -145,6 +145,9 @@ BOOL KivDB::LoadIndex() {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
+  // The file is read in place; a file shrinking meanwhile (something other
+  // than this program writing it) makes the load start over reading it.
+  bool in_place = true;
   for (int repairs = 0;; ++repairs) {
     kivdb::ClearIndex();
     state.identified_count = 0;
@@ -166,7 +169,7 @@ BOOL KivDB::LoadIndex() {
 
     // The whole file must be whole, valid records for the load to stand.
     bool clean = true;
-    kivdb::RecordScanner scanner(file_, state.length);
+    kivdb::RecordScanner scanner(file_, state.length, in_place);
     std::uint32_t pos = 0;
     std::string path;
     while (const DBEntry* entry = scanner.Next(&pos)) {
@@ -190,6 +193,12 @@ BOOL KivDB::LoadIndex() {
         state.free_list.push_back(pos);
         ++empty;
       }
+    }
+    if (scanner.lost()) {
+      DbLog(LEVEL_WARNING, "The db file shrank while its index was loaded; loading it again");
+      in_place = false;
+      --repairs;
+      continue;
     }
     state.identified_count = identified;
     state.kiv_id_count = with_kiv_id;

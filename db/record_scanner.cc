@@ -12,10 +12,37 @@ constexpr std::size_t kBlockRecords = 512;
 
 // Positions are 32-bit: the engine never grows a file past 4 GiB, and a
 // longer file is read only up to there.
-RecordScanner::RecordScanner(platform::FileHandle& file, std::uint64_t length)
-    : file_(file), length_(std::min<std::uint64_t>(length, UINT32_MAX)) {}
+RecordScanner::RecordScanner(platform::FileHandle& file, std::uint64_t length, bool mapped)
+    : file_(file), length_(std::min<std::uint64_t>(length, UINT32_MAX)) {
+  if (mapped && length_ > kDbHeaderSize) view_.Map(file_, static_cast<std::size_t>(length_));
+}
+
+const DBEntry* RecordScanner::NextMapped(std::uint32_t* pos) {
+  if (done_) return nullptr;
+  if (next_read_ + sizeof(DBEntry) > length_) {
+    partial_bytes_ = static_cast<std::size_t>(length_ - next_read_);
+    done_ = true;
+    return nullptr;
+  }
+  const char* at = view_.data() + next_read_;
+  // The record's pages are touched first: a page lost to a shrinking file
+  // shows here, before its zeros are taken for a record.
+  const volatile char* touch = at;
+  (void)touch[0];
+  (void)touch[sizeof(DBEntry) - 1];
+  if (view_.lost()) {
+    hit_end_ = true;
+    done_ = true;
+    return nullptr;
+  }
+  *pos = static_cast<std::uint32_t>(next_read_);
+  next_read_ += sizeof(DBEntry);
+  ++returned_;
+  return reinterpret_cast<const DBEntry*>(at);
+}
 
 const DBEntry* RecordScanner::Next(std::uint32_t* pos) {
+  if (view_.data()) return NextMapped(pos);
   if (at_ == in_block_) {
     if (done_) return nullptr;
     std::uint64_t remaining = length_ > next_read_ ? length_ - next_read_ : 0;

@@ -12,14 +12,16 @@
 
 #include "db/db_format.h"
 #include "platform/file_handle.h"
+#include "platform/file_map.h"
 
 namespace kivdb {
 
 class RecordScanner {
  public:
   // Scans from the first record up to `length`, the file's length when the
-  // scan starts.
-  RecordScanner(platform::FileHandle& file, std::uint64_t length);
+  // scan starts. With `mapped` the records are read in place from a view
+  // of the file when it can be mapped, without a copy.
+  RecordScanner(platform::FileHandle& file, std::uint64_t length, bool mapped = false);
   RecordScanner(const RecordScanner&) = delete;
   RecordScanner& operator=(const RecordScanner&) = delete;
 
@@ -37,10 +39,17 @@ class RecordScanner {
   int error() const { return error_; }
   // Records returned so far.
   std::uint32_t count() const { return returned_; }
+  // The file shrank while it was read in place: what the scan returned may
+  // hold zeros instead of records, so it is to be read again unmapped.
+  bool lost() const { return view_.lost(); }
 
  private:
+  // Reads the next record from the view.
+  const DBEntry* NextMapped(std::uint32_t* pos);
+
   platform::FileHandle& file_;
   std::uint64_t length_;
+  platform::ReadMapping view_;
   std::uint64_t next_read_ = kDbHeaderSize;
   std::uint64_t block_pos_ = 0;
   std::vector<DBEntry> block_;

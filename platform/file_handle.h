@@ -15,6 +15,8 @@
 
 namespace platform {
 
+class ReadMapping;
+
 class FileHandle {
  public:
   FileHandle() = default;
@@ -57,6 +59,7 @@ class FileHandle {
 
  private:
   bool Fail(int err);
+  friend class ReadMapping;
 
   int fd_ = -1;
   int errno_ = 0;

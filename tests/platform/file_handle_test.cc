@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <string>
 
 #include "platform/file_info.h"
+#include "platform/file_map.h"
 #include "platform/last_error.h"
 #include "tests/support/temp_env.h"
 
@@ -78,3 +82,28 @@ TEST(FileInfoTest, StatReportsKindSizeAndTimes) {
 }
 
 }  // namespace
+
+// A mapped file cut short by someone else: the lost pages read as zeros and
+// the view says so, instead of the process dying of SIGBUS; a SIGBUS of
+// another origin still ends the process.
+TEST(ReadMappingTest, AFileShrinkingUnderTheViewCostsNoCrash) {
+  TempEnv env;
+  const std::string path = env.Path("f.bin");
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  WriteFile(path, std::string(3 * page, 'x'));
+  FileHandle file;
+  ASSERT_TRUE(file.OpenRead(path));
+  platform::ReadMapping view;
+  ASSERT_TRUE(view.Map(file, 3 * page));
+  EXPECT_EQ(view.data()[2 * page], 'x');
+  EXPECT_FALSE(view.lost());
+  FileHandle writer;
+  ASSERT_TRUE(writer.OpenReadWrite(path));
+  ASSERT_TRUE(writer.Truncate(page));
+  const volatile char* data = view.data();
+  EXPECT_EQ(data[2 * page + 1], 0);
+  EXPECT_EQ(data[0], 'x');
+  EXPECT_TRUE(view.lost());
+  view.Unmap();
+  EXPECT_DEATH(::raise(SIGBUS), "");
+}
