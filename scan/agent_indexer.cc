@@ -57,6 +57,12 @@ int AgentIndexer::Run() {
   if (!whole)
     IndexerLog(StrFormat("AgentIndexer: looking at %zu changed folders", scope_.folders().size()),
                LEVEL_INFO);
+  DWORD pauses_off = 0;
+  if (settings.ReadDword(kSubKeySettings, kIndexerPausesOffValue, pauses_off) && pauses_off != 0) {
+    IndexerLog("AgentIndexer: pauses off for measurement", LEVEL_INFO);
+    options_.record_sleep_ms = 0;
+    options_.file_sleep_ms = 0;
+  }
   ShowIndexingNotice();
   Post(WM_STATUS_PROGRESS_RANGE, kJobScan, 0);
 

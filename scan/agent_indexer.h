@@ -55,6 +55,10 @@ inline constexpr const char* kIndexCompleteValue = "IndexComplete";
 inline constexpr const char* kPreviouslyRunValue = "PreviouslyRun";
 inline constexpr const char* kNotifiedValue = "Notified";
 inline constexpr DWORD kNotifiedIndexingBit = 0x100;
+// For measurement only: non-zero makes each run skip the pauses below, so
+// that a benchmark can time whole passes with the program itself. Read at
+// the start of every run.
+inline constexpr const char* kIndexerPausesOffValue = "MeasureIndexerWithoutPauses";
 // Full path of the iTunes library file, written when the walk finds one.
 inline constexpr const char* kITunesHistoryFileValue = "ITunesHistoryFile";
 // Compared without case.

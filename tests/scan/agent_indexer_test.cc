@@ -201,6 +201,24 @@ TEST_F(AgentIndexerTest, VanishedFilesAreMarkedOnlyWhereTheirVolumeIsPresent) {
   EXPECT_EQ(Entry(gone).flags & DBFLAG_DELETED, DBFLAG_DELETED);
 }
 
+// The designed pauses, and the measurement setting that turns them off
+// from the next run on.
+TEST_F(AgentIndexerTest, TheMeasurementSettingTurnsThePausesOff) {
+  for (int i = 0; i < 3; ++i) PutMedia(music_ + "/" + std::to_string(i) + ".wav");
+  Choose({{music_, 1}});
+  auto paused_ms = [this] {
+    AppSettings().WriteDword(kSubKeySettings, kIndexCompleteValue, 0);
+    const std::uint64_t before = clock_.TickMs();
+    AgentIndexer(Context(AGENT_INDEXER)).Run();
+    return clock_.TickMs() - before;
+  };
+  EXPECT_GE(paused_ms(), 3 * kIndexerFileSleepMs);
+  EXPECT_GE(paused_ms(), 3 * (kIndexerRecordSleepMs + kIndexerFileSleepMs));
+  AppSettings().WriteDword(kSubKeySettings, kIndexerPausesOffValue, 1);
+  EXPECT_EQ(paused_ms(), 0u);
+  EXPECT_EQ(KivDB::ValidCount(), 3u);
+}
+
 // The walk's listing answers for the files it saw; a record of a file it
 // passes over (here in a hidden folder) is looked for on its own.
 TEST_F(AgentIndexerTest, RecordOfAFileTheWalkPassesOverIsLookedForItself) {
