@@ -102,6 +102,10 @@ std::string Fpcalc(const std::string& file) {
 class Adapter : public ISampleSink {
  public:
   explicit Adapter(ICddbFingerprinter* fp) : fp_(fp) {}
+  void OutputFormat(DWORD* rate, DWORD* channels) const override {
+    *rate = kFingerprintRate;
+    *channels = kFingerprintChannels;
+  }
   HRESULT Begin(DWORD r, DWORD b, DWORD c) override { return fp_->Begin(r, b, c); }
   HRESULT Write(const void* p, DWORD n) override { return fp_->Write(p, n); }
   HRESULT Finish(void* out) override { return fp_->Finish(static_cast<std::string*>(out)); }

@@ -20,10 +20,10 @@ extern "C" {
 namespace scan_internal {
 namespace {
 
-constexpr int kOutputRate = 44100;
-constexpr int kOutputChannels = 2;
-constexpr std::size_t kOutputFrameBytes = 2 * kOutputChannels;
-static_assert(kDecodeBlockBytes % kOutputFrameBytes == 0);
+static_assert(kDecodeBlockBytes % 4 == 0, "whole frames of 16-bit mono and stereo");
+// Output rates a sink may ask for.
+constexpr DWORD kMinOutputRate = 8000;
+constexpr DWORD kMaxOutputRate = 192000;
 // Input rates outside this range are damage, not audio; refusing them also
 // bounds the conversion buffer.
 constexpr int kMinInputRate = 1000;
@@ -44,7 +44,15 @@ long StreamSeconds(const AudioInput& input) {
 class DecodeRun {
  public:
   DecodeRun(ISampleSink* sink, void* output, const std::atomic<std::int32_t>* cancel)
-      : sink_(sink), output_(output), cancel_(cancel) {}
+      : sink_(sink), output_(output), cancel_(cancel) {
+    DWORD rate = kDecodeRate;
+    DWORD channels = kDecodeChannels;
+    sink->OutputFormat(&rate, &channels);
+    if (rate >= kMinOutputRate && rate <= kMaxOutputRate && (channels == 1 || channels == 2)) {
+      rate_ = static_cast<int>(rate);
+      channels_ = static_cast<int>(channels);
+    }
+  }
   DecodeRun(const DecodeRun&) = delete;
   DecodeRun& operator=(const DecodeRun&) = delete;
   ~DecodeRun() { av_channel_layout_uninit(&resampler_layout_); }
@@ -60,9 +68,13 @@ class DecodeRun {
   void Append(const std::uint8_t* data, std::size_t bytes);
   void EmitBlock();
 
+  std::size_t FrameBytes() const { return 2 * static_cast<std::size_t>(channels_); }
+
   ISampleSink* sink_;
   void* output_;
   const std::atomic<std::int32_t>* cancel_;
+  int rate_ = kDecodeRate;
+  int channels_ = kDecodeChannels;
 
   AudioInput input_;
   CodecPtr codec_;
@@ -118,9 +130,10 @@ bool DecodeRun::ConfigureResampler(const AVFrame* frame) {
     av_channel_layout_uninit(&layout);
     return false;
   }
-  AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+  AVChannelLayout out_layout = {};
+  av_channel_layout_default(&out_layout, channels_);
   SwrContext* context = nullptr;
-  int result = swr_alloc_set_opts2(&context, &stereo, AV_SAMPLE_FMT_S16, kOutputRate, &layout,
+  int result = swr_alloc_set_opts2(&context, &out_layout, AV_SAMPLE_FMT_S16, rate_, &layout,
                                    static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
                                    0, nullptr);
   if (result >= 0) result = swr_init(context);
@@ -152,14 +165,14 @@ bool DecodeRun::PushFrame(const AVFrame* frame) {
     int capacity = swr_get_out_samples(resampler_.get(), input_samples);
     if (capacity < 0) return false;
     capacity += 32;
-    converted_.resize(std::max(converted_.size(), capacity * kOutputFrameBytes));
+    converted_.resize(std::max(converted_.size(), capacity * FrameBytes()));
     std::uint8_t* out = converted_.data();
     int got = swr_convert(resampler_.get(), &out, capacity, input, input_samples);
     if (got < 0) {
       ++errors_;
       return false;
     }
-    Append(converted_.data(), got * kOutputFrameBytes);
+    Append(converted_.data(), got * FrameBytes());
     if (frame != nullptr || got == 0) break;
   } while (!stopped_);
   return !stopped_;
@@ -215,7 +228,7 @@ HRESULT DecodeRun::Run(const std::string& path) {
     return E_FAIL;
   }
   sink_->StreamSeconds(StreamSeconds(input_));
-  status_ = sink_->Begin(kOutputRate, 16, kOutputChannels);
+  status_ = sink_->Begin(static_cast<DWORD>(rate_), 16, static_cast<DWORD>(channels_));
   if (status_ < 0) return status_;
 
   PacketPtr packet(av_packet_alloc());

@@ -1,7 +1,8 @@
-// DecodeToSink: decodes one media file with FFmpeg, resamples it to
-// 44100 Hz, 16-bit, stereo interleaved PCM with libswresample, and pushes it
-// into a sample sink in blocks of at most kDecodeBlockBytes. The
-// identification service uses it to fingerprint files.
+// DecodeToSink: decodes one media file with FFmpeg, resamples it to 16-bit
+// interleaved PCM (44100 Hz stereo, or the format the sink asks for) with
+// libswresample, and pushes it into a sample sink in blocks of at most
+// kDecodeBlockBytes. The identification service uses it to fingerprint
+// files.
 //
 // Thread safety: any thread may decode at the same time as others; the
 // caller holds a CTagReaderRef for the duration of the call.
@@ -23,7 +24,12 @@ class ISampleSink {
   // the file's stream information gives it (0: unknown); the decoding
   // itself may stop long before the end.
   virtual void StreamSeconds(long /*seconds*/) {}
-  // Told the format of every following block: 44100, 16, 2.
+  // Asked once, first: the rate (8000 to 192000 Hz) and channels (1 or 2)
+  // to convert to. A sink that would convert the audio again itself (a
+  // fingerprinter working at a low rate in mono) asks for its own format, so
+  // that the audio is converted once. Untouched: 44100 Hz stereo.
+  virtual void OutputFormat(DWORD* /*rate*/, DWORD* /*channels*/) const {}
+  // Told the format of every following block: the rate, 16, the channels.
   virtual HRESULT Begin(DWORD sample_rate, DWORD bits_per_sample, DWORD channels) = 0;
   // Negative: error, stop. 1: enough data, finish. Anything else: go on.
   virtual HRESULT Write(const void* buffer, DWORD bytes) = 0;
@@ -32,9 +38,12 @@ class ISampleSink {
 };
 
 inline constexpr std::size_t kDecodeBlockBytes = 20000;
+// The output format unless the sink asks for another.
+inline constexpr DWORD kDecodeRate = 44100;
+inline constexpr DWORD kDecodeChannels = 2;
 
-// Decodes the file at `path` to 44100 Hz, 16-bit, stereo interleaved PCM and
-// pushes it into `sink`. `cancel` (may be null) is checked after every
+// Decodes the file at `path` to 16-bit interleaved PCM in the sink's format
+// and pushes it into `sink`. `cancel` (may be null) is checked after every
 // block; once non-zero the call ends with E_ABORT. Returns the sink's last
 // status (Finish's when Write answered 1, the last Write's or Begin's when
 // the file ended first), E_ABORT, or E_FAIL when the reader is not

@@ -193,6 +193,11 @@ class ICddbList : public ICddbUnknown {
   virtual HRESULT GetItem(long index, ICddbListItem** item) = 0;
 };
 
+// The audio a fingerprinter works on: given at this rate in mono it is
+// taken as it is; any other format is converted to it first.
+inline constexpr DWORD kFingerprintRate = 11025;
+inline constexpr DWORD kFingerprintChannels = 1;
+
 class ICddbFingerprinter : public ICddbUnknown {
  public:
   virtual HRESULT Begin(DWORD sample_rate, DWORD bits_per_sample, DWORD channels) = 0;

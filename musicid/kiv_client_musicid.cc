@@ -33,6 +33,10 @@ class FingerprinterSink : public ISampleSink {
  public:
   explicit FingerprinterSink(ICddbFingerprinter* fingerprinter) : fp_(fingerprinter) {}
   void StreamSeconds(long seconds) override { fp_->SetStreamSeconds(seconds); }
+  void OutputFormat(DWORD* rate, DWORD* channels) const override {
+    *rate = kFingerprintRate;
+    *channels = kFingerprintChannels;
+  }
   HRESULT Begin(DWORD rate, DWORD bits, DWORD channels) override {
     return fp_->Begin(rate, bits, channels);
   }

@@ -19,6 +19,10 @@ using media_cache::CachedMedia;
 class RecordingSink : public ISampleSink {
  public:
   void StreamSeconds(long seconds) override { stream_seconds = seconds; }
+  void OutputFormat(DWORD* rate, DWORD* channels) const override {
+    if (wanted_rate != 0) *rate = wanted_rate;
+    if (wanted_channels != 0) *channels = wanted_channels;
+  }
   HRESULT Begin(DWORD rate, DWORD bits, DWORD channels) override {
     ++begins;
     format = {rate, bits, channels};
@@ -39,6 +43,8 @@ class RecordingSink : public ISampleSink {
     return finish_status;
   }
 
+  DWORD wanted_rate = 0;
+  DWORD wanted_channels = 0;
   HRESULT begin_status = S_OK;
   HRESULT answer = 1;
   HRESULT finish_status = S_OK;
@@ -86,6 +92,25 @@ TEST_F(DecoderTest, EveryFormatDecodesToTenSecondsOfCdAudio) {
     EXPECT_EQ(sink.finishes, 0);  // the file ended before the sink had enough
     EXPECT_NEAR(sink.stream_seconds, 10, 1);
   }
+}
+
+// A sink asks for its own format (a fingerprinter's low rate in mono); a
+// format out of range leaves the usual one.
+TEST_F(DecoderTest, TheSinkMayAskForItsOwnRateAndChannels) {
+  const std::string path = Media("mp3", 10, 48000, 2);
+  ASSERT_FALSE(path.empty());
+  RecordingSink mono;
+  mono.wanted_rate = 11025;
+  mono.wanted_channels = 1;
+  EXPECT_EQ(DecodeToSink(path, &mono, nullptr, nullptr), S_OK);
+  EXPECT_EQ(mono.format, (std::vector<DWORD>{11025, 16, 1}));
+  EXPECT_NEAR(static_cast<double>(mono.total), 10.0 * 11025 * 2, kDecodeBlockBytes);
+  EXPECT_GT(mono.peak, 8000);
+  RecordingSink odd;
+  odd.wanted_rate = 11025;
+  odd.wanted_channels = 6;
+  EXPECT_EQ(DecodeToSink(path, &odd, nullptr, nullptr), S_OK);
+  EXPECT_EQ(odd.format, (std::vector<DWORD>{44100, 16, 2}));
 }
 
 TEST_F(DecoderTest, TheWholeLengthIsToldEvenWhenTheSinkStopsEarly) {
