@@ -151,10 +151,14 @@ std::string MakeItunesCollection(const ItunesCollectionPlan& plan, const std::st
   if (!out) return "cannot write " + library_path;
   ItunesLibraryWriter writer(out, plan.root);
   std::error_code error;
+  // What each media file is linked from: a fresh copy of it once the file
+  // system's limit of links to one file is reached.
+  std::vector<std::string> sources = plan.media;
   for (int i = 0; i < plan.tracks; ++i) {
     const int album = i / plan.tracks_per_album;
     const int artist = album / plan.albums_per_artist;
-    const std::string& media = plan.media[static_cast<std::size_t>(i) % plan.media.size()];
+    const std::size_t kind = static_cast<std::size_t>(i) % plan.media.size();
+    const std::string& media = plan.media[kind];
     char folder[96];
     std::snprintf(folder, sizeof folder, "\xC3\x84rtist %03d/Album & Co %03d", artist, album);
     char name[64];
@@ -164,7 +168,12 @@ std::string MakeItunesCollection(const ItunesCollectionPlan& plan, const std::st
     fs::create_directories(dir, error);
     if (error) return "cannot create " + dir.string() + ": " + error.message();
     if (!fs::exists(file)) {
-      fs::create_hard_link(media, file, error);
+      fs::create_hard_link(sources[kind], file, error);
+      if (error == std::errc::too_many_links) {
+        sources[kind] = media + "." + std::to_string(i);
+        fs::copy_file(media, sources[kind], fs::copy_options::overwrite_existing, error);
+        if (!error) fs::create_hard_link(sources[kind], file, error);
+      }
       if (error) fs::copy_file(media, file, error);
       if (error) return "cannot make " + file.string() + ": " + error.message();
     }
