@@ -170,7 +170,8 @@ bool AgentIndexer::DeletedFilePass(ScanResult& result) {
         Pause(options_.record_sleep_ms);
         continue;
       }
-      // Gone since its summary was taken: nothing to check.
+      // Read whole; a record gone since its summary was taken has nothing
+      // to check.
       record.clear();
       db_->GetEntryBlock(pos, 1, &record);
       if (!record.empty()) CheckRecord(pos, record.front().second, probe);
