@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "media/tag_reader.h"
@@ -190,12 +191,16 @@ class OddFilesTest : public ::testing::Test {
             platform::Utf16ToUtf8(tags.album), platform::Utf16ToUtf8(tags.track)};
   }
   // Reads every file of the corpus (no crash, no hang) and compares each
-  // field mutagen reads with ours; prints how many agree under `label`.
+  // field mutagen reads with ours; prints how many agree under `label`. Of a
+  // damaged file a field may be missing (the damage may hide it from one
+  // reader and not the other), never different, unless the file holds two
+  // tags ("two-tags.*") and the damage hides the one mutagen prefers.
   void CompareWithMutagen(const char* label) {
     const std::map<std::string, Four> theirs = Mutagen();
     ASSERT_FALSE(theirs.empty()) << "mutagen read nothing (is python3-mutagen installed?)";
     int compared = 0;
     int agreed = 0;
+    std::string missing;
     for (const std::string& path : corpus_) {
       const Four ours = Ours(path);
       auto it = theirs.find(path);
@@ -206,15 +211,25 @@ class OddFilesTest : public ::testing::Test {
           {their.artist, ours.artist},
           {their.album, ours.album},
           {TrackNumber(their.track), TrackNumber(ours.track)}};
+      const bool is_damaged = damaged_.count(path) != 0;
+      const bool either_tag =
+          is_damaged && fs::path(path).filename().string().rfind("two-tags.", 0) == 0;
       for (const auto& [want, got] : fields) {
         if (want.empty()) continue;
         ++compared;
         if (want == got) ++agreed;
+        if (is_damaged && (got.empty() || either_tag)) {
+          missing += " " + fs::path(path).filename().string();
+          continue;
+        }
         EXPECT_EQ(got, want) << fs::path(path).filename();
       }
     }
-    std::printf("%s: %zu files, mutagen read %zu; %d of %d fields agree\n", label,
-                corpus_.size(), theirs.size(), agreed, compared);
+    std::printf("%s: %zu files, mutagen read %zu; %d of %d fields agree\n", label, corpus_.size(),
+                theirs.size(), agreed, compared);
+    if (!missing.empty())
+      std::printf("of damaged files, fields read otherwise than mutagen or not at all:%s\n",
+                  missing.c_str());
   }
   // "3/12" and "3" are the same track.
   static std::string TrackNumber(const std::string& track) {
@@ -225,6 +240,7 @@ class OddFilesTest : public ::testing::Test {
   testing_support::TempEnv env_;
   std::string dir_;
   std::vector<std::string> corpus_;
+  std::set<std::string> damaged_;
 };
 
 TEST_F(OddFilesTest, EveryFieldThatMutagenReadsIsReadTheSame) {
@@ -292,8 +308,7 @@ TEST_F(OddFilesTest, EveryFieldThatMutagenReadsIsReadTheSame) {
 // chunks in WAV and AIFF, MP4 with 64-bit offsets and atom sizes; each whole
 // and damaged (cut short, lengths made too large or one too small).
 TEST_F(OddFilesTest, FilesOfEncodersAndTaggersAreReadAsMutagenReadsThem) {
-  const std::string command =
-      std::string(kMutagen) + " " + TAGGER_CORPUS + " '" + dir_ + "' 2>&1";
+  const std::string command = std::string(kMutagen) + " " + TAGGER_CORPUS + " '" + dir_ + "' 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   int whole = 0;
@@ -308,11 +323,14 @@ TEST_F(OddFilesTest, FilesOfEncodersAndTaggersAreReadAsMutagenReadsThem) {
       continue;
     }
     corpus_.push_back(text.substr(tab + 1));
+    if (kind == "damaged") damaged_.insert(corpus_.back());
     whole += kind == "whole";
   }
   ASSERT_EQ(::pclose(pipe), 0);
   EXPECT_GE(whole, 20);
   CompareWithMutagen("encoder and tagger files");
+  // The artist as UTF-16 MP4 text, which mutagen does not read.
+  EXPECT_EQ(Ours(dir_ + "/text-types.m4a").artist, "Ärtist co6");
 }
 
 }  // namespace
