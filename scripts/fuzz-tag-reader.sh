@@ -62,5 +62,5 @@ fi
 
 mkdir -p "$build_dir/fuzz-corpus" "$build_dir/fuzz-artifacts"
 "$fuzzer" "$build_dir/fuzz-corpus" "$seeds" "$tagger_seeds" \
-  -max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 -max_len=400000 \
+  -max_total_time="$seconds" "${fuzz_runs[@]}" -timeout=60 -rss_limit_mb=3072 -max_len=400000 \
   -artifact_prefix="$build_dir/fuzz-artifacts/" -print_final_stats=1
