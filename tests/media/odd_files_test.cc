@@ -335,8 +335,12 @@ TEST_F(OddFilesTest, FilesOfEncodersAndTaggersAreReadAsMutagenReadsThem) {
   ASSERT_EQ(::pclose(pipe), 0);
   EXPECT_GE(whole, 20);
   CompareWithMutagen("encoder and tagger files");
-  // The artist as UTF-16 MP4 text, which mutagen does not read.
+  // Tags that mutagen does not read: the artist as UTF-16 MP4 text, and
+  // AIFF's own name and author chunks.
   EXPECT_EQ(Ours(dir_ + "/text-types.m4a").artist, "Ärtist co6");
+  const Four aiff = Ours(dir_ + "/text-chunks.aiff");
+  EXPECT_EQ(aiff.title, "Title of text-chunks");
+  EXPECT_EQ(aiff.artist, "Author");
 }
 
 }  // namespace
