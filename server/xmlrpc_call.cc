@@ -48,31 +48,23 @@ const char* TypeName(xmlrpc_c::value::type_t type) {
   }
 }
 
-// The length of `text` as an XML-RPC string value: xmlrpc-c turns CR LF
-// and a lone CR into LF and escapes '&', '<' and '>'.
-std::size_t XmlEscapedSize(std::string_view text) {
+// Appends `text` as an XML-RPC string value to `*out` (or only counts,
+// when `out` is null) and returns its length: xmlrpc-c turns CR LF and a
+// lone CR into LF and escapes '&', '<' and '>'.
+std::size_t AppendXmlEscaped(std::string_view text, std::string* out) {
   std::size_t size = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    size += c == '&' ? 5 : (c == '<' || c == '>') ? 4 : 1;
+    const std::string_view piece = c == '&'    ? "&amp;"
+                                   : c == '<'  ? "&lt;"
+                                   : c == '>'  ? "&gt;"
+                                   : c == '\r' ? "\n"
+                                               : std::string_view(&text[i], 1);
+    size += piece.size();
+    if (out) out->append(piece);
   }
   return size;
-}
-
-void AppendXmlEscaped(std::string_view text, std::string* out) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c == '&')
-      out->append("&amp;");
-    else if (c == '<')
-      out->append("&lt;");
-    else if (c == '>')
-      out->append("&gt;");
-    else
-      out->push_back(c == '\r' ? '\n' : c);
-  }
 }
 
 void LogException(const char* method, const std::string& text) {
@@ -113,7 +105,7 @@ std::string CallSecrets::Fill(std::string_view call_xml) const {
     const bool valid = !env.fault_occurred;
     xmlrpc_env_clean(&env);
     if (!valid) throw std::runtime_error("a password or token is not valid UTF-8");
-    size += XmlEscapedSize(secret) - placeholder.size();
+    size += AppendXmlEscaped(secret, nullptr) - placeholder.size();
     places.push_back({at, &placeholder, &secret});
   }
   std::sort(places.begin(), places.end(),
