@@ -8,11 +8,9 @@
 #include <QString>
 #include <string>
 
-inline void WipeText(std::string& text) {
-  volatile char* p = text.data();
-  for (std::size_t i = 0; i < text.size(); ++i) p[i] = 0;
-  text.clear();
-}
+#include "platform/secret_text.h"
+
+inline void WipeText(std::string& text) { platform::WipeString(text); }
 
 inline void WipeText(QByteArray& bytes) {
   volatile char* p = bytes.data();
