@@ -1,21 +1,16 @@
 #include "ui/account_page.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <QDesktopServices>
 #include <QTest>
-#include <cstdio>
-#include <fstream>
-#include <string_view>
-#include <vector>
 
 #include "app/agent_kinds.h"
 #include "app/reg_settings.h"
 #include "server/connection_monitor.h"
 #include "server/connectivity.h"
 #include "server/server_session.h"
+#include "tests/support/own_memory.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/secure_text.h"
 
@@ -131,38 +126,6 @@ TEST_F(AccountPageTest, ATypedPasswordGoesToTheSessionAndNeverToTheLogOrTheBox) 
             std::string::npos);
 }
 
-// How often `needle` occurs in this process's memory, in use or freed,
-// besides at `own` (the caller's copy); -1 when the memory cannot be read.
-// Each mapping is read into a mapping of its own, made after the list.
-int CopiesInOwnMemory(const char* own, std::size_t size) {
-  std::ifstream maps("/proc/self/maps");
-  const int mem = ::open("/proc/self/mem", O_RDONLY);
-  if (!maps || mem < 0) return -1;
-  std::vector<std::pair<unsigned long, unsigned long>> ranges;
-  for (std::string line; std::getline(maps, line);) {
-    unsigned long begin = 0, end = 0;
-    char perms[5] = {};
-    if (std::sscanf(line.c_str(), "%lx-%lx %4s", &begin, &end, perms) == 3 && perms[0] == 'r' &&
-        line.find("[vvar]") == std::string::npos && end - begin < (1ul << 32))
-      ranges.emplace_back(begin, end);
-  }
-  const std::string_view needle(own, size);
-  int copies = 0;
-  for (const auto& [begin, end] : ranges) {
-    void* buf =
-        ::mmap(nullptr, end - begin, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (buf == MAP_FAILED) continue;
-    const ssize_t n = ::pread(mem, buf, end - begin, static_cast<off_t>(begin));
-    const std::string_view bytes(static_cast<const char*>(buf), n > 0 ? std::size_t(n) : 0);
-    for (std::size_t at = bytes.find(needle); at != std::string_view::npos;
-         at = bytes.find(needle, at + 1))
-      copies += begin + at != reinterpret_cast<unsigned long>(own);
-    ::munmap(buf, end - begin);
-  }
-  ::close(mem);
-  return copies;
-}
-
 TEST_F(AccountPageTest, ATypedPasswordLeavesNoCopyOnceTheSessionHasIt) {
   // Made here from pieces, so no whole copy of it is among the program's texts.
   std::string utf8 = "typed-" + std::to_string(::getpid()) + "-in-the-account-window";
@@ -175,9 +138,9 @@ TEST_F(AccountPageTest, ATypedPasswordLeavesNoCopyOnceTheSessionHasIt) {
   EXPECT_EQ(password, utf8);
   WipeText(password);
   ClearPendingCredentials();  // the session's exchange is over
-  const int utf8_copies = CopiesInOwnMemory(utf8.data(), utf8.size());
-  const int utf16_copies = CopiesInOwnMemory(reinterpret_cast<const char*>(typed.constData()),
-                                             static_cast<std::size_t>(typed.size()) * 2);
+  const int utf8_copies = testing_support::CopiesInOwnMemory(utf8.data(), utf8.size());
+  const int utf16_copies = testing_support::CopiesInOwnMemory(
+      reinterpret_cast<const char*>(typed.constData()), static_cast<std::size_t>(typed.size()) * 2);
   if (utf8_copies < 0) GTEST_SKIP() << "this process's memory cannot be read";
   EXPECT_EQ(utf8_copies, 0);
   EXPECT_EQ(utf16_copies, 0);
