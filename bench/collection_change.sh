@@ -13,7 +13,7 @@
 #      track to the server.
 #   3. SETTLE seconds later (default 60) Search All Now makes a full pass
 #      over the indexed collection; its CPU time is the second full pass.
-#      Both full passes run with the indexer's designed pauses off (the
+#      Both full passes run with the indexer's pauses off (the
 #      "MeasureIndexerWithoutPauses" setting, which exists for measurement);
 #      then the setting is cleared, and the change steps run with the pauses
 #      on, as the program runs for its user.

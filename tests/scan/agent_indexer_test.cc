@@ -201,7 +201,7 @@ TEST_F(AgentIndexerTest, VanishedFilesAreMarkedOnlyWhereTheirVolumeIsPresent) {
   EXPECT_EQ(Entry(gone).flags & DBFLAG_DELETED, DBFLAG_DELETED);
 }
 
-// The designed pauses, and the measurement setting that turns them off
+// The indexer's pauses, and the measurement setting that turns them off
 // from the next run on.
 TEST_F(AgentIndexerTest, TheMeasurementSettingTurnsThePausesOff) {
   for (int i = 0; i < 3; ++i) PutMedia(music_ + "/" + std::to_string(i) + ".wav");
