@@ -57,12 +57,16 @@ class ReadOnlyPlayTest : public PlayFixture {
     if (mounted_) ::umount2(data_.c_str(), MNT_DETACH);
   }
   // An ext4 error: the kernel remounts the file system read-only at once,
-  // with the database still open for writing.
-  void FailFileSystem() {
-    std::ofstream("/sys/fs/ext4/" + device_ + "/trigger_fs_error") << "1" << std::flush;
+  // with the database still open for writing. False when this kernel
+  // cannot be asked for one.
+  bool FailFileSystem() {
+    std::ofstream trigger("/sys/fs/ext4/" + device_ + "/trigger_fs_error");
+    if (!(trigger << "1" << std::flush)) return false;
     const int fd = ::open((data_ + "/probe").c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_LT(fd, 0) << "still writable";
-    ASSERT_EQ(errno, EROFS);
+    EXPECT_LT(fd, 0) << "still writable";
+    EXPECT_EQ(errno, EROFS);
+    if (fd >= 0) ::close(fd);
+    return true;
   }
   // Lines of the levels that report a fault.
   int Complaints() {
@@ -99,7 +103,7 @@ TEST_F(ReadOnlyPlayTest, ADataFolderTurnedReadOnlyKeepsItsRecordsAndSaysSoOnce) 
   for (int i = 0; i < 3; ++i) Look(*monitor);
   ASSERT_EQ(Events(Posted()), std::vector<std::string>{"Now Playing: counted.mp3"});
 
-  FailFileSystem();
+  if (!FailFileSystem()) GTEST_SKIP() << "this kernel cannot be made to fail an ext4 file system";
   player = StartPlayer("mpv", {"r:" + kept});
   for (int i = 0; i < 5; ++i) Look(*monitor);
   EXPECT_EQ(Events(Posted()), std::vector<std::string>{"Play Ended: counted.mp3"})
