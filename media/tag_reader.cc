@@ -1,6 +1,7 @@
 // ReadTags: TagLib for the formats it knows, FFmpeg's metadata for the
 // others, for files whose content TagLib cannot place and for the fields
-// TagLib left empty, and a FLAC comment walk when both refuse the file.
+// TagLib left empty, an MP4 atom walk for text items TagLib drops, and a
+// FLAC comment walk when both refuse the file.
 #include "media/tag_reader.h"
 
 #include <taglib/asffile.h>
@@ -35,7 +36,8 @@ struct FieldNames {
 };
 constexpr FieldNames kFields[] = {
     {&MediaTagSet::title, {"TITLE"}},
-    {&MediaTagSet::artist, {"ARTIST"}},
+    // Speex's own encoder names the artist "author".
+    {&MediaTagSet::artist, {"ARTIST", "AUTHOR"}},
     {&MediaTagSet::album, {"ALBUM"}},
     {&MediaTagSet::genre, {"GENRE"}},
     {&MediaTagSet::year, {"DATE", "YEAR"}},
@@ -195,6 +197,7 @@ bool ReadWithTagLib(const std::string& path, MediaTagSet* tags) {
   if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file);
       mp4 != nullptr && ChooseTagRoute(path) == TagRoute::kMp4Tags) {
     if (mp4->hasMP4Tag()) FillFromMp4Items(mp4->tag(), tags);
+    if (MainFieldMissing(*tags)) FillMp4TextItems(path, tags);
     return true;
   }
   FillFromProperties(file->properties(), tags);

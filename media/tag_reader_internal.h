@@ -57,6 +57,11 @@ void AddExtensionList(std::string_view list);
 // refuse). False when the file has no readable comment.
 bool ReadFlacComments(const std::string& path, MediaTagSet* tags);
 
+// Fills the empty title, artist and album of `tags` from the MP4 file at
+// `path` where its tag holds them as text of implicit or UTF-16 type, which
+// TagLib does not read.
+void FillMp4TextItems(const std::string& path, MediaTagSet* tags);
+
 // True while a reference holds the reader initialised.
 bool TagReaderInitialised();
 

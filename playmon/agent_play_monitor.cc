@@ -110,7 +110,7 @@ void AgentPlayMonitor::Look() {
   UpdatePlayers(processes->processes(), &by_pid);
   for (auto& [key, player] : players_) player.seen.BeginLook();
   std::string path;
-  std::uint32_t position = 0;
+  std::uint64_t position = 0;
   for (const HandleEntry& entry : handles.handles()) {
     const auto player = by_pid.find(entry.process_id);
     if (player == by_pid.end() || !Qualifies(entry, &path, &position)) continue;
@@ -174,7 +174,7 @@ std::vector<std::string> AgentPlayMonitor::now_playing() const {
 }
 
 bool AgentPlayMonitor::Qualifies(const HandleEntry& entry, std::string* path,
-                                 std::uint32_t* position) const {
+                                 std::uint64_t* position) const {
   std::string name;
   if (!GetName(entry.handle_value, &name, entry.process_id)) return false;
   if (entry.object_type != kFileTypeNumber) return false;

@@ -90,7 +90,7 @@ class AgentPlayMonitor : public CAgent {
   };
 
   // Whether an open handle is a file to observe, and its path and position.
-  bool Qualifies(const HandleEntry& entry, std::string* path, std::uint32_t* position) const;
+  bool Qualifies(const HandleEntry& entry, std::string* path, std::uint64_t* position) const;
   // The players running now; new ones are logged.
   void UpdatePlayers(const ProcessMap& processes, std::map<DWORD, PlayerKey>* by_pid);
   // Follows the counted files of `player` and picks its file now playing.

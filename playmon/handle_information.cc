@@ -141,13 +141,13 @@ BOOL GetName(DWORD handle, std::string* name, DWORD process_id) {
   return TRUE;
 }
 
-BOOL GetFilePositionAndAccess(DWORD handle, std::uint32_t* position, std::uint32_t* access,
+BOOL GetFilePositionAndAccess(DWORD handle, std::uint64_t* position, std::uint32_t* access,
                               DWORD process_id) {
   *position = 0;
   *access = 0;
   platform::DescriptorInfo info;
   if (!platform::ReadDescriptorInfo(process_id, static_cast<int>(handle), &info)) return FALSE;
-  *position = static_cast<std::uint32_t>(info.position);
+  *position = info.position;
   *access = platform::AccessFromOpenFlags(info.flags);
   return TRUE;
 }

@@ -89,10 +89,10 @@ BOOL GetTypeFromTypeToken(std::string_view type, std::uint8_t* number);
 // the type cannot be read, or the file was deleted while open.
 BOOL GetName(DWORD handle, std::string* name, DWORD process_id);
 
-// The low 32 bits of the handle's read position and its access mask
+// The handle's read position and its access mask
 // (0x1 read data, 0x2 write data). On failure both are 0 and the result is
 // FALSE; a handle that cannot be read counts as not open for reading.
-BOOL GetFilePositionAndAccess(DWORD handle, std::uint32_t* position, std::uint32_t* access,
+BOOL GetFilePositionAndAccess(DWORD handle, std::uint64_t* position, std::uint32_t* access,
                               DWORD process_id);
 
 // The usable form of a name: file names are already full paths here, so

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-void PlayObservations::Observe(const std::string& path, std::uint32_t position,
+void PlayObservations::Observe(const std::string& path, std::uint64_t position,
                                const SeenFile& file) {
   PlayObservation record;
   if (auto found = previous_.find(path); found != previous_.end()) {

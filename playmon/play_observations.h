@@ -25,8 +25,8 @@
 #include <string>
 
 struct PlayObservation {
-  std::uint32_t position = 0;           // low 32 bits of the read position at the latest look
-  std::uint32_t previous_position = 0;  // at the look before
+  std::uint64_t position = 0;           // the read position at the latest look
+  std::uint64_t previous_position = 0;  // at the look before
   std::int32_t looks = 0;               // consecutive looks at which the file was open
   std::int32_t advances = 0;            // of those, looks at which the position had grown
   bool excluded = false;                // stayed still while another file moved
@@ -58,7 +58,7 @@ class PlayObservations {
   void BeginLook() { current_.clear(); }
   // A file seen open for reading at this look. Several handles on one file
   // leave the record of the last one.
-  void Observe(const std::string& path, std::uint32_t position, const SeenFile& file = {});
+  void Observe(const std::string& path, std::uint64_t position, const SeenFile& file = {});
   // Ends the look: files not seen drop out, and the file now playing is
   // returned (empty when none qualifies).
   std::string Pick();

@@ -5,6 +5,8 @@
 #
 #   scripts/fuzz-all.sh [SECONDS]      default 7200 per target
 #
+# FUZZ_RUNS=N ends each target at N executions if that comes first;
+# FUZZ_PARALLEL=N runs N targets at a time (default 1).
 # The texts of the settings file, /proc, the browser login (cookies.txt,
 # profiles.ini, cookie values) and the update description; the browser's
 # cookie database; the lookup service's JSON; the XML-RPC answer; the
@@ -17,34 +19,44 @@ cd "$(dirname "$0")/.."
 seconds=${1:-7200}
 # shellcheck source=scripts/fuzz-common.sh
 source scripts/fuzz-common.sh
-fuzz_build fuzz-all proc_text_fuzzer lookup_answer_fuzzer xmlrpc_answer_fuzzer cookie_store_fuzzer
+fuzz_build fuzz-all proc_text_fuzzer lookup_answer_fuzzer xmlrpc_answer_fuzzer cookie_store_fuzzer \
+  registry_text_fuzzer login_and_update_text_fuzzer itunes_parser_fuzzer make_itunes_library \
+  tag_reader_fuzzer make_test_media db_load_fuzzer
+export FUZZ_BUILT=1
 logs="$build_dir/fuzz-all-logs"
+rm -rf "$logs"
 mkdir -p "$logs"
-failed=()
+parallel=${FUZZ_PARALLEL:-1}
+
+# Runs "$@" in the background once fewer than $parallel targets run; a
+# target that finds a failing input leaves a mark in $logs.
+start_target() {
+  local name=$1
+  shift
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  echo "fuzz-all: $name"
+  ("$@" || touch "$logs/$name.failed") &
+}
 
 # One target of its own script: "script name".
 run_script() {
   local script=$1 name=$2
-  echo "fuzz-all: $name"
-  if ! "scripts/$script" "$seconds" >"$logs/$name.log" 2>&1; then failed+=("$name"); fi
+  start_target "$name" bash -c '"$0" "$1" >"$2" 2>&1' "scripts/$script" "$seconds" "$logs/$name.log"
 }
 
 # One target without a script: "name binary seed-writer".
 run_direct() {
   local name=$1 binary=$2 seeder=$3
   local seeds="$build_dir/$name-seeds" corpus="$build_dir/$name-corpus"
-  echo "fuzz-all: $name"
   if [ ! -d "$seeds" ]; then
     mkdir -p "$seeds.tmp"
     "$seeder" "$seeds.tmp"
     mv "$seeds.tmp" "$seeds"
   fi
   mkdir -p "$corpus" "$build_dir/$name-artifacts"
-  if ! "$binary" "$corpus" "$seeds" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
-    -max_len=65536 -artifact_prefix="$build_dir/$name-artifacts/" -print_final_stats=1 \
-    >"$logs/$name.log" 2>&1; then
-    failed+=("$name")
-  fi
+  start_target "$name" bash -c '"$@" >"$0" 2>&1' "$logs/$name.log" "$binary" "$corpus" "$seeds" \
+    -max_total_time="$seconds" "${fuzz_runs[@]}" -timeout=10 -rss_limit_mb=1024 -max_len=65536 \
+    -artifact_prefix="$build_dir/$name-artifacts/" -print_final_stats=1
 }
 
 proc_seeds() {
@@ -83,12 +95,14 @@ run_script fuzz-itunes-parser.sh itunes_parser
 run_script fuzz-tag-reader.sh tag_reader
 run_script fuzz-db.sh db_load
 
+wait
 echo "fuzz-all: executions per target"
 for log in "$logs"/*.log; do
   runs=$(grep -o "stat::number_of_executed_units: *[0-9]*" "$log" | grep -o "[0-9]*$" | tail -1)
   printf '  %-24s %s\n' "$(basename "$log" .log)" "${runs:-?}"
 done
-if [ "${#failed[@]}" -gt 0 ]; then
-  echo "fuzz-all: failing inputs found by: ${failed[*]} (see $logs)" >&2
+failed=$(cd "$logs" && ls -- *.failed 2>/dev/null | sed 's/\.failed$//' | tr '\n' ' ' || true)
+if [ -n "$failed" ]; then
+  echo "fuzz-all: failing inputs found by: $failed(see $logs)" >&2
   exit 1
 fi

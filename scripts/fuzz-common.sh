@@ -4,14 +4,20 @@
 #
 #   fuzz_build NAME TARGET...     NAME is the script's name for messages
 #
-# Sets build_dir (BUILD_DIR, default build-fuzz) and exports ASAN_OPTIONS.
+# Sets build_dir (BUILD_DIR, default build-fuzz), exports ASAN_OPTIONS, and
+# sets fuzz_runs: libFuzzer's bound on executions when FUZZ_RUNS is set (the
+# run ends at that count or at its time, whichever comes first). With
+# FUZZ_BUILT=1 the targets are taken as built (fuzz-all builds them once).
 
 build_dir=${BUILD_DIR:-build-fuzz}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+fuzz_runs=()
+if [ -n "${FUZZ_RUNS:-}" ]; then fuzz_runs=(-runs="$FUZZ_RUNS"); fi
 
 fuzz_build() {
   local name=$1
   shift
+  [ "${FUZZ_BUILT:-}" = 1 ] && return 0
   local missing=()
   command -v clang++ >/dev/null || missing+=(clang)
   dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||

@@ -35,5 +35,5 @@ fi
 
 mkdir -p "$build_dir/fuzz-db-corpus" "$build_dir/fuzz-db-artifacts"
 "$fuzzer" "$build_dir/fuzz-db-corpus" "$seeds" \
-  -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536 \
+  -max_total_time="$seconds" "${fuzz_runs[@]}" -timeout=20 -rss_limit_mb=2048 -max_len=65536 \
   -artifact_prefix="$build_dir/fuzz-db-artifacts/" -print_final_stats=1

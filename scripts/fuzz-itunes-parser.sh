@@ -40,5 +40,5 @@ fi
 
 mkdir -p "$build_dir/itunes-fuzz-corpus" "$build_dir/itunes-fuzz-artifacts"
 "$fuzzer" "$build_dir/itunes-fuzz-corpus" "$seeds" -dict=scripts/itunes-fuzz.dict \
-  -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=200000 \
+  -max_total_time="$seconds" "${fuzz_runs[@]}" -timeout=10 -rss_limit_mb=1024 -max_len=200000 \
   -artifact_prefix="$build_dir/itunes-fuzz-artifacts/" -print_final_stats=1

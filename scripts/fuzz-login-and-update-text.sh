@@ -31,6 +31,6 @@ if [ ! -d "$seeds" ]; then
 fi
 
 mkdir -p "$build_dir/login-fuzz-corpus" "$build_dir/login-fuzz-artifacts"
-"$fuzzer" "$build_dir/login-fuzz-corpus" "$seeds" -max_total_time="$seconds" -timeout=10 \
+"$fuzzer" "$build_dir/login-fuzz-corpus" "$seeds" -max_total_time="$seconds" "${fuzz_runs[@]}" -timeout=10 \
   -rss_limit_mb=1024 -max_len=65536 -artifact_prefix="$build_dir/login-fuzz-artifacts/" \
   -print_final_stats=1

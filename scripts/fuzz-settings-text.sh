@@ -47,5 +47,5 @@ fi
 
 mkdir -p "$build_dir/settings-fuzz-corpus" "$build_dir/settings-fuzz-artifacts"
 "$fuzzer" "$build_dir/settings-fuzz-corpus" "$seeds" \
-  -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=65536 \
+  -max_total_time="$seconds" "${fuzz_runs[@]}" -timeout=10 -rss_limit_mb=1024 -max_len=65536 \
   -artifact_prefix="$build_dir/settings-fuzz-artifacts/" -print_final_stats=1

@@ -6,7 +6,8 @@
 #   scripts/fuzz-tag-reader.sh [SECONDS]      default 600
 #
 # Needs clang and libclang-rt-14-dev (installed here when missing and run as
-# root), and the ffmpeg program for the seed files. The corpus grows in
+# root), and the ffmpeg program, python3-mutagen and the encoders of
+# scripts/install-deps.sh for the seed files. The corpus grows in
 # $BUILD_DIR/fuzz-corpus (kept between runs); inputs that fail are written to
 # $BUILD_DIR/fuzz-artifacts/ and make the script exit non-zero. The per-input
 # limit is generous: TagLib and FFmpeg are not instrumented, and some of
@@ -41,7 +42,25 @@ if [ ! -d "$seeds" ]; then
   mv "$seeds.tmp" "$seeds"
 fi
 
+# More seeds: the whole files of encoders and taggers (tools/tagger-corpus),
+# each prefixed with the byte of its extension.
+tagger_seeds="$build_dir/fuzz-seeds-taggers"
+if [ ! -d "$tagger_seeds" ]; then
+  mkdir -p "$tagger_seeds.tmp"
+  extensions=$(TAG_READER_FUZZ_LIST=1 "$fuzzer")
+  /usr/bin/python3 tools/tagger-corpus "$tagger_seeds.tmp/files" |
+    while IFS=$'\t' read -r kind path; do
+      [ "$kind" = whole ] || continue
+      index=$(grep -nx "${path##*.}" <<<"$extensions" | cut -d: -f1)
+      [ -n "$index" ] || continue
+      { printf "\\$(printf %03o $((index - 1)))"; cat "$path"; } \
+        >"$tagger_seeds.tmp/$(basename "$path")"
+    done
+  rm -r "$tagger_seeds.tmp/files"
+  mv "$tagger_seeds.tmp" "$tagger_seeds"
+fi
+
 mkdir -p "$build_dir/fuzz-corpus" "$build_dir/fuzz-artifacts"
-"$fuzzer" "$build_dir/fuzz-corpus" "$seeds" \
-  -max_total_time="$seconds" -timeout=60 -rss_limit_mb=3072 -max_len=400000 \
+"$fuzzer" "$build_dir/fuzz-corpus" "$seeds" "$tagger_seeds" \
+  -max_total_time="$seconds" "${fuzz_runs[@]}" -timeout=60 -rss_limit_mb=3072 -max_len=400000 \
   -artifact_prefix="$build_dir/fuzz-artifacts/" -print_final_stats=1

@@ -44,7 +44,8 @@ TEST_F(HandleInformationTest, OnlyThePlayersFilesAreListedWithPositionAndAccess)
     std::string name;
     ASSERT_TRUE(GetName(entry.handle_value, &name, entry.process_id));
     names.push_back(name);
-    std::uint32_t position = 7, access = 7;
+    std::uint64_t position = 7;
+    std::uint32_t access = 7;
     ASSERT_TRUE(GetFilePositionAndAccess(entry.handle_value, &position, &access, pid));
     EXPECT_EQ(position, 0u);
     EXPECT_EQ(access, name == written ? 0x2u : 0x1u) << name;
@@ -64,8 +65,23 @@ TEST_F(HandleInformationTest, OnlyThePlayersFilesAreListedWithPositionAndAccess)
   ::close(own);
 }
 
+// A read position past 4 GiB (long high-resolution recordings) is read whole,
+// so a repeat near the end of such a file is still seen.
+TEST_F(HandleInformationTest, PositionsPastFourGibibytesAreReadWhole) {
+  const int fd = ::open(PutSong(music_ + "/long.flac").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  const off_t far = (off_t{5} << 30) + 123;
+  ASSERT_EQ(::lseek(fd, far, SEEK_SET), far);
+  std::uint64_t position = 0;
+  std::uint32_t access = 0;
+  ASSERT_TRUE(GetFilePositionAndAccess(fd, &position, &access, ::getpid()));
+  EXPECT_EQ(position, static_cast<std::uint64_t>(far));
+  ::close(fd);
+}
+
 TEST(HandleQueriesTest, ClosedHandlesFailAndNamesNeedAFullPath) {
-  std::uint32_t position = 7, access = 7;
+  std::uint64_t position = 7;
+  std::uint32_t access = 7;
   EXPECT_FALSE(GetFilePositionAndAccess(999999, &position, &access, ::getpid()));
   EXPECT_EQ(position, 0u);
   EXPECT_EQ(access, 0u);

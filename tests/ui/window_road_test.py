@@ -55,16 +55,19 @@ procs = []
 
 
 dump_tree = None  # prints the program's accessible tree once it is found
+display_server = None  # this test's Xvfb
 
 
 def fail(message):
     print(f"FAIL: {message}", file=sys.stderr)
+    if display_server is not None and display_server.poll() is not None:
+        print(f"Xvfb ended with status {display_server.returncode}", file=sys.stderr)
     if dump_tree:
         try:
             dump_tree()
         except Exception:  # the program is gone
             pass
-    for name in ("vornic.err", "sni-items"):
+    for name in ("vornic.err", "sni-items", "xvfb.log"):
         if os.path.exists(os.path.join(tmp, name)):
             with open(os.path.join(tmp, name), errors="replace") as f:
                 sys.stderr.write(f"--- {name}\n" + "".join(f.readlines()[-15:]))
@@ -104,13 +107,53 @@ env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
 env["NO_AT_BRIDGE"] = "0"
 
 
+def start_display():
+    """Starts Xvfb on a free display; returns the display's name once a
+    client can connect to it."""
+    global display_server
+    for attempt in range(3):
+        log = open(os.path.join(tmp, "xvfb.log"), "a")
+        read_fd, write_fd = os.pipe()
+        xvfb = start(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
+                      "-nolisten", "tcp"], pass_fds=(write_fd,), stdout=log, stderr=log)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as f:
+            display = ":" + f.readline().strip()
+        probe = subprocess.run(["xdotool", "getdisplaygeometry"], env={**env, "DISPLAY": display},
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if display != ":" and probe.returncode == 0 and xvfb.poll() is None:
+            display_server = xvfb
+            return display
+        print(f"Xvfb attempt {attempt + 1}: display {display} did not answer", file=sys.stderr)
+        xvfb.kill()
+        xvfb.wait()
+    fail("Xvfb did not start")
+
+
+def start_program():
+    """Starts `vornic --show`. Xvfb servers of other tests start and stop at
+    the same time; when the program still finds no display, the reason is
+    printed and the program gets a new display once."""
+    for attempt in range(2):
+        err = os.path.join(tmp, "vornic.err")
+        program = start([vornic, "--show"], env=env, stdout=subprocess.DEVNULL,
+                        stderr=open(err, "w"))
+        try:
+            program.wait(3)
+        except subprocess.TimeoutExpired:
+            return program
+        with open(err, errors="replace") as f:
+            if attempt > 0 or "could not connect to display" not in f.read():
+                return program
+        alive = "running" if display_server.poll() is None else f"gone ({display_server.returncode})"
+        print(f"vornic found no display {env['DISPLAY']}; its Xvfb is {alive}", file=sys.stderr)
+        display_server.kill()
+        env["DISPLAY"] = os.environ["DISPLAY"] = start_display()
+    return program
+
+
 def run():
-    read_fd, write_fd = os.pipe()
-    start(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-          pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    with os.fdopen(read_fd) as f:
-        env["DISPLAY"] = ":" + f.readline().strip()
+    env["DISPLAY"] = start_display()
     bus = start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], env=env,
                 stdout=subprocess.PIPE, text=True)
     env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
@@ -150,8 +193,7 @@ def run():
                 f'"path0"="{music}"\n"enable0"=dword:00000001\n')
     os.chmod(registry, 0o600)
 
-    program = start([vornic, "--show"], env=env, stdout=subprocess.DEVNULL,
-                    stderr=open(os.path.join(tmp, "vornic.err"), "w"))
+    program = start_program()
 
     def app():
         desktop = pyatspi.Registry.getDesktop(0)
