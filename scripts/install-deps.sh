@@ -13,7 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libchromaprint-tools clang-format
   lintian desktop-file-utils appstream locales
   mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  strace python3-mutagen opus-tools speex wavpack musepack-tools e2fsprogs mount
+  strace python3-mutagen opus-tools speex wavpack musepack-tools systemd libseccomp-dev
+  e2fsprogs mount
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "app/kiv_client_agent.h"
+#include "platform/wiping_memory.h"
 
 namespace kiv_http {
 namespace {
@@ -43,6 +44,12 @@ bool SchemeAndHost(const std::string& url, std::string* scheme, std::string* hos
 }
 
 }  // namespace
+
+bool GlobalInit() {
+  return curl_global_init_mem(CURL_GLOBAL_DEFAULT, platform::WipingMalloc, platform::WipingFree,
+                              platform::WipingRealloc, platform::WipingStrdup,
+                              platform::WipingCalloc) == CURLE_OK;
+}
 
 void AllowOnlyWebProtocols(CURL* easy) {
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");

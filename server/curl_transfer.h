@@ -20,6 +20,14 @@ inline constexpr std::size_t kMaxBodyBytes = 16 * 1024 * 1024;
 // Redirects followed by a download before it fails.
 inline constexpr int kMaxRedirects = 10;
 
+// Sets libcurl up for the process with an allocator that wipes every block
+// it frees (platform/wiping_memory.h): requests with a password pass
+// through curl's own buffers, and their copies must not outlive the
+// transfer. Call first thing in main, before any thread or other code
+// uses curl; once curl is set up (by this or by curl_easy_init) later
+// calls change nothing. False when curl cannot be set up.
+bool GlobalInit();
+
 // Limits `easy` to http and https, for its URL and for any redirect curl
 // itself would follow, and sets the certificate authorities it trusts.
 void AllowOnlyWebProtocols(CURL* easy);

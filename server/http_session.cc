@@ -269,13 +269,14 @@ int CServerSession::DownloadToFile(const std::string& url, const std::string& pa
   return (cancel && cancel->load() != 0) ? 1 : 0;
 }
 
-int CServerSession::DownloadToString(const std::string& url, std::string* text) {
+int CServerSession::DownloadToString(const std::string& url, std::string* text,
+                                     DWORD failure_level) {
   if (!CrackServerUrl(url)) return -1;
   Transfer transfer;
   transfer.text = text;
   std::string error;
   if (!Perform(url, &transfer, &error)) {
-    AppLog().LogDetail(StrFormat("DownloadToString: %s", error.c_str()), url, LEVEL_ERROR,
+    AppLog().LogDetail(StrFormat("DownloadToString: %s", error.c_str()), url, failure_level,
                        MODULE_CLIENT_SERVER);
     return -1;
   }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/log.h"
 #include "app/message_loop.h"
 #include "platform/win_types.h"
 
@@ -70,8 +71,9 @@ class CServerSession {
   // HTTP GET of `url`, appending the body of a 200 answer to `*text`.
   // 0 when the request was answered (whatever the status); -1 when the URL,
   // the connection, a redirect or the transfer failed, or the body is too
-  // long.
-  int DownloadToString(const std::string& url, std::string* text);
+  // long. A failure is logged at `failure_level`.
+  int DownloadToString(const std::string& url, std::string* text,
+                       DWORD failure_level = LEVEL_ERROR);
 
   const std::string& scheme() const { return scheme_; }
   const std::string& host() const { return host_; }

@@ -15,17 +15,18 @@ using kiv_rpc::ResultStruct;
 namespace {
 
 // One call whose only parameter is the identity struct with a pair of
-// credential members (`first` and `second`, each a name and its text);
-// `read` gets the result as a struct. False when no answer came.
-bool CallWithIdentity(const char* method, const std::pair<const char*, std::string>& first,
-                      const std::pair<const char*, std::string>& second,
+// credential members: `name` with its text and `secret_name` with a secret
+// (a password or token) that stays out of xmlrpc-c; `read` gets the result
+// as a struct. False when no answer came.
+bool CallWithIdentity(const char* method, const char* name, const std::string& text,
+                      const char* secret_name, const std::string& secret,
                       const std::function<void(const ResultStruct&)>& read) {
   return kiv_rpc::RunCall(
       method,
-      [&](xmlrpc_c::paramList& params) {
+      [&](xmlrpc_c::paramList& params, kiv_rpc::CallSecrets& secrets) {
         Members members;
-        members[first.first] = xmlrpc_c::value_string(first.second);
-        members[second.first] = xmlrpc_c::value_string(second.second);
+        members[name] = xmlrpc_c::value_string(text);
+        members[secret_name] = secrets.Hold(secret);
         params.add(kiv_rpc::IdentityStruct(std::move(members)));
       },
       [&](const xmlrpc_c::value& result) { read(ResultStruct(result)); });
@@ -35,8 +36,8 @@ bool CallWithIdentity(const char* method, const std::pair<const char*, std::stri
 
 int AuthenticateByToken(const std::string& user_id, const std::string& token) {
   std::string username, client_password;
-  const bool answered = CallWithIdentity("AuthenticateByToken", {"user_id", user_id},
-                                         {"token", token}, [&](const ResultStruct& answer) {
+  const bool answered = CallWithIdentity("AuthenticateByToken", "user_id", user_id, "token", token,
+                                         [&](const ResultStruct& answer) {
                                            username = answer.String("username");
                                            client_password = answer.String("client_password");
                                          });
@@ -54,8 +55,8 @@ int AuthenticateByToken(const std::string& user_id, const std::string& token) {
 int AuthenticateByPassword(const std::string& username, const std::string& password,
                            std::string* client_password, int set_state) {
   std::string answered_user, answered_password;
-  const bool answered = CallWithIdentity("AuthenticateByPassword", {"username", username},
-                                         {"password", password}, [&](const ResultStruct& answer) {
+  const bool answered = CallWithIdentity("AuthenticateByPassword", "username", username, "password",
+                                         password, [&](const ResultStruct& answer) {
                                            answered_user = answer.String("username");
                                            answered_password = answer.String("client_password");
                                          });
@@ -68,8 +69,8 @@ int AuthenticateByPassword(const std::string& username, const std::string& passw
 
 int ValidateAuthentication(const std::string& username, const std::string& password) {
   int status_flag = 0, return_code = 0;
-  const bool answered = CallWithIdentity("ValidateAuthentication", {"username", username},
-                                         {"password", password}, [&](const ResultStruct& answer) {
+  const bool answered = CallWithIdentity("ValidateAuthentication", "username", username, "password",
+                                         password, [&](const ResultStruct& answer) {
                                            status_flag = answer.Int("status_flag");
                                            return_code = answer.Int("return_code");
                                            answer.String("message");  // read for its type; not used

@@ -106,8 +106,8 @@ int SendIndexStartRequest(int count, platform::Clock& clock) {
   const std::string now = TimeText(platform::NowAsStoredTime(clock.WallTime()));
   const bool answered = kiv_rpc::RunCall(
       "IndexStart",
-      [&](xmlrpc_c::paramList& params) {
-        params.add(kiv_rpc::AuthParams());
+      [&](xmlrpc_c::paramList& params, kiv_rpc::CallSecrets& secrets) {
+        params.add(kiv_rpc::AuthParams(secrets));
         params.add(xmlrpc_c::value_int(count));
         params.add(xmlrpc_c::value_string(now));
       },
@@ -122,8 +122,8 @@ int SendIndexBatchRequest(BatchIndexData_t* elements, int n) {
   std::string kiv_ids;
   const bool answered = kiv_rpc::RunCall(
       "IndexBatch",
-      [&](xmlrpc_c::paramList& params) {
-        params.add(kiv_rpc::AuthParams());
+      [&](xmlrpc_c::paramList& params, kiv_rpc::CallSecrets& secrets) {
+        params.add(kiv_rpc::AuthParams(secrets));
         std::vector<xmlrpc_c::value> entries;
         entries.reserve(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) entries.push_back(EntryStruct(elements[i]));
@@ -143,7 +143,10 @@ int SendIndexBatchRequest(BatchIndexData_t* elements, int n) {
 int SendIndexStopRequest() {
   IndexAnswer answer;
   const bool answered = kiv_rpc::RunCall(
-      "IndexStop", [&](xmlrpc_c::paramList& params) { params.add(kiv_rpc::AuthParams()); },
+      "IndexStop",
+      [&](xmlrpc_c::paramList& params, kiv_rpc::CallSecrets& secrets) {
+        params.add(kiv_rpc::AuthParams(secrets));
+      },
       [&](const xmlrpc_c::value& result) { answer.Read(ResultStruct(result)); });
   if (!answered) return -1;
   return answer.return_code == 0 ? 1 : 0;
@@ -152,7 +155,7 @@ int SendIndexStopRequest() {
 int GetRateLimit(double* seconds) {
   double value = 0;
   const bool answered = kiv_rpc::RunCall(
-      "RateLimit", [](xmlrpc_c::paramList&) {},
+      "RateLimit", [](xmlrpc_c::paramList&, kiv_rpc::CallSecrets&) {},
       [&](const xmlrpc_c::value& result) {
         if (result.type() != xmlrpc_c::value::TYPE_DOUBLE)
           throw std::runtime_error("result is not a double");
@@ -167,7 +170,7 @@ int GetRateLimit(double* seconds) {
 int GetBatchSize(int* count) {
   int value = 0;
   const bool answered = kiv_rpc::RunCall(
-      "BatchSize", [](xmlrpc_c::paramList&) {},
+      "BatchSize", [](xmlrpc_c::paramList&, kiv_rpc::CallSecrets&) {},
       [&](const xmlrpc_c::value& result) {
         if (result.type() != xmlrpc_c::value::TYPE_INT)
           throw std::runtime_error("result is not an int");

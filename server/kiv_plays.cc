@@ -155,8 +155,8 @@ int SendNowPlayingRequest(DBEntry* record, KivDB* db) {
   const std::string id = IdText(record->kiv_id);
   const bool answered = kiv_rpc::RunCall(
       "PlayedWide",
-      [&](xmlrpc_c::paramList& params) {
-        params.add(kiv_rpc::AuthParams());
+      [&](xmlrpc_c::paramList& params, kiv_rpc::CallSecrets& secrets) {
+        params.add(kiv_rpc::AuthParams(secrets));
         params.add(xmlrpc_c::value_string(id));
       },
       [&](const xmlrpc_c::value& result) { ReadPlayAnswer(result, &answer); });
@@ -187,8 +187,8 @@ int SendHistoryRequest(DBEntry* record, KivDB* db) {
   const std::string id = IdText(record->kiv_id);
   const bool answered = kiv_rpc::RunCall(
       "HistoryWide",
-      [&](xmlrpc_c::paramList& params) {
-        params.add(kiv_rpc::AuthParams());
+      [&](xmlrpc_c::paramList& params, kiv_rpc::CallSecrets& secrets) {
+        params.add(kiv_rpc::AuthParams(secrets));
         params.add(xmlrpc_c::value_string(id));
         Members history;
         history["first_played"] = xmlrpc_c::value_string(first_played);

@@ -8,6 +8,7 @@
 #include "app/reg_settings.h"
 #include "app/string_table.h"
 #include "platform/last_error.h"
+#include "platform/secret_text.h"
 #include "server/connectivity.h"
 #include "server/kiv_protocol.h"
 
@@ -26,12 +27,6 @@ struct PendingCredentials {
 PendingCredentials& Pending() {
   static PendingCredentials pending;
   return pending;
-}
-
-// The password a user typed is overwritten before its memory is reused.
-void WipePassword(PendingCredentials& pending) {
-  volatile char* p = pending.password.data();
-  for (std::size_t i = 0; i < pending.password.size(); ++i) p[i] = 0;
 }
 
 }  // namespace
@@ -120,7 +115,7 @@ std::string GetDeviceName() {
 void SetPendingCredentials(const std::string& username, const std::string& password) {
   PendingCredentials& pending = Pending();
   std::lock_guard<std::mutex> lock(pending.mutex);
-  WipePassword(pending);
+  platform::WipeString(pending.password);
   pending.username = username;
   pending.password = password;
 }
@@ -155,9 +150,8 @@ bool ClearPendingCredentialsIf(const std::string& username, const std::string& p
   PendingCredentials& pending = Pending();
   std::lock_guard<std::mutex> lock(pending.mutex);
   if (pending.username != username || pending.password != password) return false;
-  WipePassword(pending);
+  platform::WipeString(pending.password);
   pending.username.clear();
-  pending.password.clear();
   return true;
 }
 

@@ -1,15 +1,19 @@
 #include "server/xmlrpc_call.h"
 
-#include <xmlrpc-c/client.hpp>
+#include <xmlrpc-c/util.h>
 #include <xmlrpc-c/girerr.hpp>
+#include <xmlrpc-c/xml.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 
 #include "app/format.h"
 #include "app/log.h"
+#include "platform/secret_text.h"
 #include "platform/text.h"
 #include "server/server_session.h"
 #include "server/xmlrpc_transport.h"
@@ -44,6 +48,25 @@ const char* TypeName(xmlrpc_c::value::type_t type) {
   }
 }
 
+// Appends `text` as an XML-RPC string value to `*out` (or only counts,
+// when `out` is null) and returns its length: xmlrpc-c turns CR LF and a
+// lone CR into LF and escapes '&', '<' and '>'.
+std::size_t AppendXmlEscaped(std::string_view text, std::string* out) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    const std::string_view piece = c == '&'    ? "&amp;"
+                                   : c == '<'  ? "&lt;"
+                                   : c == '>'  ? "&gt;"
+                                   : c == '\r' ? "\n"
+                                               : std::string_view(&text[i], 1);
+    size += piece.size();
+    if (out) out->append(piece);
+  }
+  return size;
+}
+
 void LogException(const char* method, const std::string& text) {
   AppLog().Log(StrFormat("XML-RPC exception in %s: %s", method, text.c_str()), LEVEL_ERROR,
                MODULE_CLIENT_SERVER);
@@ -51,23 +74,89 @@ void LogException(const char* method, const std::string& text) {
 
 }  // namespace
 
-bool RunCall(const char* method, const std::function<void(xmlrpc_c::paramList&)>& build,
+CallSecrets::~CallSecrets() {
+  for (auto& [placeholder, secret] : held_) platform::WipeString(secret);
+}
+
+xmlrpc_c::value CallSecrets::Hold(std::string secret) {
+  std::random_device random;
+  const std::string placeholder =
+      StrFormat("secret-%08x%08x-%zu", random(), random(), held_.size());
+  held_.emplace_back(placeholder, std::move(secret));
+  return xmlrpc_c::value_string(placeholder);
+}
+
+std::string CallSecrets::Fill(std::string_view call_xml) const {
+  struct Place {
+    std::size_t at;
+    const std::string* placeholder;
+    const std::string* secret;
+  };
+  std::vector<Place> places;
+  std::size_t size = call_xml.size();
+  for (const auto& [placeholder, secret] : held_) {
+    const std::size_t at = call_xml.find(placeholder);
+    if (at == std::string_view::npos ||
+        call_xml.find(placeholder, at + placeholder.size()) != std::string_view::npos)
+      throw std::runtime_error("a secret's place in the call is not unique");
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_validate_utf8(&env, secret.data(), secret.size());
+    const bool valid = !env.fault_occurred;
+    xmlrpc_env_clean(&env);
+    if (!valid) throw std::runtime_error("a password or token is not valid UTF-8");
+    size += AppendXmlEscaped(secret, nullptr) - placeholder.size();
+    places.push_back({at, &placeholder, &secret});
+  }
+  std::sort(places.begin(), places.end(),
+            [](const Place& a, const Place& b) { return a.at < b.at; });
+  std::string filled;
+  filled.reserve(size);
+  std::size_t from = 0;
+  for (const Place& place : places) {
+    filled.append(call_xml.substr(from, place.at - from));
+    AppendXmlEscaped(*place.secret, &filled);
+    from = place.at + place.placeholder->size();
+  }
+  filled.append(call_xml.substr(from));
+  return filled;
+}
+
+bool RunCall(const char* method,
+             const std::function<void(xmlrpc_c::paramList&, CallSecrets&)>& build,
              const std::function<void(const xmlrpc_c::value&)>& read) {
   std::lock_guard<std::recursive_mutex> lock(ServerCallLock);
+  std::string body, answer;
+  const platform::WipeOnExit wipe_body(body), wipe_answer(answer);
   try {
     CurlXmlTransport transport(GetServerUrl(), GetUserAgent(), ServerCallTimeoutMs());
-    xmlrpc_c::client_xml client(&transport);
-    NoCarriage carriage;
-    xmlrpc_c::paramList params;
-    build(params);
-    xmlrpc_c::rpcPtr rpc(method, params);
-    rpc->call(&client, &carriage);
-    if (!rpc->isSuccessful()) {
-      const xmlrpc_c::fault fault = rpc->getFault();
+    {
+      CallSecrets secrets;
+      xmlrpc_c::paramList params;
+      build(params, secrets);
+      std::string call_xml;
+      xmlrpc_c::xml::generateCall(method, params, &call_xml);
+      body = secrets.Fill(call_xml);
+    }
+    try {
+      transport.Post(body, &answer);
+    } catch (const std::exception& e) {
+      throw std::runtime_error(
+          StrFormat("Unable to transport XML to server and get XML response back.  %s", e.what()));
+    }
+    xmlrpc_c::rpcOutcome outcome;
+    try {
+      xmlrpc_c::xml::parseResponse(answer, &outcome);
+    } catch (const std::exception& e) {
+      throw std::runtime_error(
+          StrFormat("Response XML from server is not valid XML-RPC response.  %s", e.what()));
+    }
+    if (!outcome.succeeded()) {
+      const xmlrpc_c::fault fault = outcome.getFault();
       throw std::runtime_error(
           StrFormat("fault %d: %s", fault.getCode(), fault.getDescription().c_str()));
     }
-    read(rpc->getResult());
+    read(outcome.getResult());
     return true;
   } catch (const std::exception& e) {
     LogException(method, e.what());
@@ -116,10 +205,10 @@ xmlrpc_c::value IdentityStruct(Members members) {
   return xmlrpc_c::value_struct(members);
 }
 
-xmlrpc_c::value AuthParams() {
+xmlrpc_c::value AuthParams(CallSecrets& secrets) {
   Members members;
   members["username"] = xmlrpc_c::value_string(GetUsername());
-  members["password"] = xmlrpc_c::value_string(GetPassword());
+  members["password"] = secrets.Hold(GetPassword());
   return IdentityStruct(std::move(members));
 }
 

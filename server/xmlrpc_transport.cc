@@ -61,8 +61,7 @@ std::string AnswerRefusal(std::string_view body) {
 CurlXmlTransport::CurlXmlTransport(std::string url, std::string user_agent, unsigned timeout_ms)
     : url_(std::move(url)), user_agent_(std::move(user_agent)), timeout_ms_(timeout_ms) {}
 
-void CurlXmlTransport::call(xmlrpc_c::carriageParm*, const std::string& call_xml,
-                            std::string* response_xml) {
+void CurlXmlTransport::Post(const std::string& call_xml, std::string* response_xml) {
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   curl_slist* raw_headers = curl_slist_append(nullptr, "Content-Type: text/xml");
   if (raw_headers) raw_headers = curl_slist_append(raw_headers, "Expect:");
@@ -74,6 +73,9 @@ void CurlXmlTransport::call(xmlrpc_c::carriageParm*, const std::string& call_xml
   curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
   kiv_http::AllowOnlyWebProtocols(curl);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  // One request per connection: HTTP/2 would gain nothing, and its library
+  // keeps the request in frame buffers that nothing wipes.
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(curl, CURLOPT_USERAGENT, user_agent_.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call_xml.data());

@@ -1,6 +1,6 @@
 // CurlXmlTransport: carries one XML-RPC call to the server as an HTTP POST
-// on libcurl, for xmlrpc-c's client, and hands back only an answer that is
-// safe to parse. Internal to server/.
+// on libcurl and hands back only an answer that is safe to parse. Internal
+// to server/.
 //
 // The answer must come with status 200 within the time limit, stays below
 // kiv_http::kMaxBodyBytes while it arrives, and must hold no document type
@@ -10,30 +10,26 @@
 // throws girerr::error with a text that says which.
 #pragma once
 
-#include <xmlrpc-c/client_transport.hpp>
-
 #include <string>
 #include <string_view>
 
 namespace kiv_rpc {
 
-class CurlXmlTransport : public xmlrpc_c::clientXmlTransport {
+class CurlXmlTransport {
  public:
   // `user_agent` is sent exactly as given.
   CurlXmlTransport(std::string url, std::string user_agent, unsigned timeout_ms);
 
-  // The carriage parameter is not used: the address is the transport's.
-  void call(xmlrpc_c::carriageParm* carriage, const std::string& call_xml,
-            std::string* response_xml) override;
+  // Posts `call_xml` as it stands (curl sends from this buffer and copies
+  // it only into its own, wiped, buffers) and sets `*response_xml` to the
+  // answer's body.
+  void Post(const std::string& call_xml, std::string* response_xml);
 
  private:
   std::string url_;
   std::string user_agent_;
   unsigned timeout_ms_;
 };
-
-// The carriage parameter to hand to xmlrpc-c's client with this transport.
-class NoCarriage : public xmlrpc_c::carriageParm {};
 
 // Why an answer body must not reach the XML parser; empty when it may.
 std::string AnswerRefusal(std::string_view body);

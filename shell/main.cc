@@ -10,12 +10,15 @@
 #include "scan/agent_indexer.h"
 #include "scan/agent_itunes.h"
 #include "server/connectivity.h"
+#include "server/curl_transfer.h"
 #include "server/server_agents.h"
 #include "shell/headless_main_window.h"
 #include "shell/kiv_client_app.h"
 #include "ui/qt_session.h"
 
 int main(int argc, char** argv) {
+  // Before any thread: every transfer's buffers are wiped when freed.
+  kiv_http::GlobalInit();
   std::vector<std::string> args(argv + 1, argv + argc);
   RegisterServerAgents(AgentJobs());
   RegisterITunesAgent(AgentJobs());

@@ -162,7 +162,10 @@ void CAccountPage::Submit() {
       SetUsernameKeepingPassword(user);
     WipeText(pending_password);
   } else {
-    std::string password = typed.toStdString();
+    // toStdString() would leave its UTF-8 byte array behind unwiped.
+    QByteArray utf8 = typed.toUtf8();
+    std::string password(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    WipeText(utf8);
     held_password_ = !password.empty();
     SetPendingCredentials(user, password);
     WipeText(password);

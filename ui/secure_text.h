@@ -4,13 +4,18 @@
 // Any thread.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <string>
 
-inline void WipeText(std::string& text) {
-  volatile char* p = text.data();
-  for (std::size_t i = 0; i < text.size(); ++i) p[i] = 0;
-  text.clear();
+#include "platform/secret_text.h"
+
+inline void WipeText(std::string& text) { platform::WipeString(text); }
+
+inline void WipeText(QByteArray& bytes) {
+  volatile char* p = bytes.data();
+  for (qsizetype i = 0; i < bytes.size(); ++i) p[i] = 0;
+  bytes.clear();
 }
 
 // Writes into the buffer the string holds now (when the buffer is shared,

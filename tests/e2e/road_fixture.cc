@@ -124,11 +124,13 @@ std::string RoadTest::TrackPath(int i) const {
   return music_ + "/" + name;
 }
 
-void RoadTest::StartVornic() {
+void RoadTest::StartVornic(const std::vector<std::string>& wrapper) {
   ASSERT_LT(vornic_, 0) << "vornic already runs";
   log_start_ = LogText().size();
   const std::string out = env_.Path("vornic-" + std::to_string(++runs_) + ".out");
-  std::vector<std::string> args = {VORNIC_BINARY, "--headless"};
+  std::vector<std::string> args = wrapper;
+  args.push_back(VORNIC_BINARY);
+  args.push_back("--headless");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -136,7 +138,7 @@ void RoadTest::StartVornic() {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  ASSERT_EQ(::posix_spawn(&vornic_, VORNIC_BINARY, &actions, nullptr, argv.data(), environ), 0);
+  ASSERT_EQ(::posix_spawn(&vornic_, argv[0], &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
 }
 

@@ -56,7 +56,9 @@ class RoadTest : public ::testing::Test {
   void PutTracks(int count);
   std::string TrackPath(int i) const;
 
-  void StartVornic();
+  // `wrapper` (a command line that runs the program given after it, such
+  // as a sandbox) goes before the program.
+  void StartVornic(const std::vector<std::string>& wrapper = {});
   // SIGTERM and the normal shutdown; expects exit code 0.
   void StopVornic();
   void KillVornic();

@@ -263,6 +263,20 @@ TEST_F(AgentUpdaterTest, OfflineOnlyLogs) {
   EXPECT_EQ(Setting("UpdateCheck"), "");
 }
 
+TEST_F(AgentUpdaterTest, NoUpdateTextBesideADevelopmentServerIsNoErrorButAMissingSetOneIs) {
+  // The server on this machine: its host serves no update text over https.
+  SetSetting("UpdateUrl", "");
+  AgentUpdater updater(context_);
+  EXPECT_EQ(updater.CheckForUpdate(), 0);
+  EXPECT_EQ(LogCount("DownloadToString: "), 1);
+  EXPECT_EQ(LogText().find("ERROR"), std::string::npos) << LogText();
+  // An address the user set is expected to answer.
+  SetSetting("UpdateUrl", "https://127.0.0.1:" + std::to_string(UnusedPort()) + "/update.txt");
+  EXPECT_EQ(updater.CheckForUpdate(), 0);
+  EXPECT_EQ(LogCount("DownloadToString: "), 2);
+  EXPECT_NE(LogText().find("ERROR"), std::string::npos);
+}
+
 TEST_F(AgentUpdaterTest, AnHttpsAddressMustCarryATrustedCertificate) {
   Publish("1.0.3.106");
   kiv_http::SetTrustedAuthorities("");  // the system's authorities know nothing of it

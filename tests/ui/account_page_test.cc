@@ -1,5 +1,7 @@
 #include "ui/account_page.h"
 
+#include <unistd.h>
+
 #include <QDesktopServices>
 #include <QTest>
 
@@ -8,7 +10,9 @@
 #include "server/connection_monitor.h"
 #include "server/connectivity.h"
 #include "server/server_session.h"
+#include "tests/support/own_memory.h"
 #include "tests/ui/ui_fixture.h"
+#include "ui/secure_text.h"
 
 namespace ui_test {
 namespace {
@@ -120,6 +124,28 @@ TEST_F(AccountPageTest, ATypedPasswordGoesToTheSessionAndNeverToTheLogOrTheBox) 
   EXPECT_EQ(password, "pa55-w0rd");
   EXPECT_EQ(testing_support::ReadFile(env_.Path("kivclient.log")).find("pa55-w0rd"),
             std::string::npos);
+}
+
+TEST_F(AccountPageTest, ATypedPasswordLeavesNoCopyOnceTheSessionHasIt) {
+  // Made here from pieces, so no whole copy of it is among the program's texts.
+  std::string utf8 = "typed-" + std::to_string(::getpid()) + "-in-the-account-window";
+  QString typed = QString::fromStdString(utf8);
+  Type("1003", "ann@example.org");
+  Type("1005", typed);
+  Page().Submit();
+  std::string user, password;
+  ASSERT_TRUE(GetPendingCredentials(&user, &password));
+  EXPECT_EQ(password, utf8);
+  WipeText(password);
+  ClearPendingCredentials();  // the session's exchange is over
+  const int utf8_copies = testing_support::CopiesInOwnMemory(utf8.data(), utf8.size());
+  const int utf16_copies = testing_support::CopiesInOwnMemory(
+      reinterpret_cast<const char*>(typed.constData()), static_cast<std::size_t>(typed.size()) * 2);
+  if (utf8_copies < 0) GTEST_SKIP() << "this process's memory cannot be read";
+  EXPECT_EQ(utf8_copies, 0);
+  EXPECT_EQ(utf16_copies, 0);
+  WipeText(utf8);
+  WipeText(typed);
 }
 
 TEST_F(AccountPageTest, OnlineResultsSetTheLinesIconsAndSubmit) {
