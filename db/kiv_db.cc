@@ -2,6 +2,7 @@
 #include "db/kiv_db.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "app/format.h"
@@ -126,12 +127,17 @@ bool NoteWriteFailure(int err, bool grows) {
   state.write_failure_grows = grows || (!is_new && state.write_failure_grows);
   state.write_failure = err;
   state.writes_failing = true;
-  if (is_new)
-    DbLog(LEVEL_ERROR,
-          "Writes to the local db fail (%s): nothing is lost, and failures of this kind are "
-          "not logged again until a write succeeds",
-          platform::ErrnoText(err).c_str());
-  return is_new;
+  if (!is_new) return false;
+  DbLog(LEVEL_ERROR,
+        "Writes to the local db fail (%s): nothing is lost, and failures of this kind are "
+        "not logged again until a write succeeds",
+        platform::ErrnoText(err).c_str());
+  // A folder that turned read-only usually holds the log too: the user is
+  // told once, the next time a KivDB opens.
+  if (err == EROFS || err == EACCES)
+    state.messages.push_back(StrFormat("Unable to write to local db file: %s, %s",
+                                       state.path.c_str(), platform::ErrnoText(err).c_str()));
+  return true;
 }
 
 void NoteWriteSuccess(bool grows) {
@@ -215,7 +221,17 @@ BOOL KivDB::OpenLocked() {
   auto& state = State();
   if (file_.is_open()) return TRUE;
   const std::string& path = state.path;
+  read_only_error_ = 0;
   if (!file_.OpenReadWrite(path)) {
+    const int err = file_.last_errno();
+    // The folder turned read-only (or lost its write permission) after the
+    // start: the records stay readable, and the writes fail as on a full
+    // disk, told once rather than at every open.
+    if (state.loaded && (err == EROFS || err == EACCES) && file_.OpenRead(path)) {
+      read_only_error_ = err;
+      kivdb::NoteWriteFailure(err, false);
+      return TRUE;
+    }
     std::string text = StrFormat("Unable to create or open local db file: %s, %s", path.c_str(),
                                  platform::ErrnoText(file_.last_errno()).c_str());
     DbLog(LEVEL_ERROR, "%s", text.c_str());
@@ -271,9 +287,9 @@ BOOL KivDB::OpenLocked() {
 BOOL KivDB::WriteHeader() {
   auto& state = State();
   if (!file_.WriteAt(0, &state.header, sizeof state.header)) {
-    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+    if (kivdb::NoteWriteFailure(WriteErrno(), false))
       DbLog(LEVEL_ERROR, "Unable to write file header in local db: %s, %i", state.path.c_str(),
-            file_.last_errno());
+            WriteErrno());
     return FALSE;
   }
   kivdb::NoteWriteSuccess(false);
@@ -570,9 +586,9 @@ BOOL KivDB::Flush() {
   if (!IsReady()) return FALSE;
   if (State().header_stale && !WriteHeader()) return FALSE;
   if (!file_.Flush()) {
-    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+    if (kivdb::NoteWriteFailure(WriteErrno(), false))
       DbLog(LEVEL_ERROR, "Flush: unable to flush local db file: %s, %i", State().path.c_str(),
-            file_.last_errno());
+            WriteErrno());
     return FALSE;
   }
   return TRUE;

@@ -234,7 +234,14 @@ class KivDB {
   // Counter update from the record on disk to the one replacing it.
   void UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry);
 
+  // The errno of the last failed write: the cause that kept the handle
+  // read-only, when it is (a write on it fails only for that reason).
+  int WriteErrno() const { return read_only_error_ != 0 ? read_only_error_ : file_.last_errno(); }
+
   platform::FileHandle file_;
+  // Not 0 when the file could only be opened for reading: why it could not
+  // be opened for writing (EROFS, EACCES).
+  int read_only_error_ = 0;
   std::uint32_t cursor_ = 0;
   // The read-ahead of GetNextEntry and GetEntryBlock: `ahead_count_` whole
   // records from `ahead_from_`, read at write generation `ahead_generation_`.

@@ -94,9 +94,9 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
   }
   if (!file_.WriteAt(pos, entry, sizeof *entry)) {
     kivdb::NoteWrite(pos, nullptr);
-    if (kivdb::NoteWriteFailure(file_.last_errno(), !reused))
+    if (kivdb::NoteWriteFailure(WriteErrno(), !reused))
       DbLog(LEVEL_ERROR, "Unable to write new entry in local db: %s, %i", state.path.c_str(),
-            file_.last_errno());
+            WriteErrno());
     // Keep what was there: cut a part-written new record off, put an
     // emptied slot back as it was.
     if (reused) {
@@ -281,9 +281,9 @@ BOOL KivDB::WriteOver(std::uint32_t pos, const DBEntry& old_entry, const DBEntry
   auto& state = State();
   if (!file_.WriteAt(pos, &entry, sizeof entry)) {
     kivdb::NoteWrite(pos, nullptr);
-    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+    if (kivdb::NoteWriteFailure(WriteErrno(), false))
       DbLogDetail(LEVEL_ERROR, path, "UpdateEntry: unable to write entry in local db: %s, %i",
-                  state.path.c_str(), file_.last_errno());
+                  state.path.c_str(), WriteErrno());
     return FALSE;
   }
   kivdb::NoteWrite(pos, &entry);
@@ -408,9 +408,9 @@ BOOL KivDB::DeleteEntry(const std::string& path) {
   }
   if (!file_.WriteAt(pos, &empty, sizeof empty)) {
     kivdb::NoteWrite(pos, nullptr);
-    if (kivdb::NoteWriteFailure(file_.last_errno(), false))
+    if (kivdb::NoteWriteFailure(WriteErrno(), false))
       DbLogDetail(LEVEL_ERROR, path, "DeleteEntry: unable to write entry in local db: %s, %i",
-                  state.path.c_str(), file_.last_errno());
+                  state.path.c_str(), WriteErrno());
     return FALSE;
   }
   kivdb::NoteWrite(pos, &empty);

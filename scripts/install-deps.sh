@@ -14,6 +14,7 @@ packages=(
   lintian desktop-file-utils appstream locales
   mpv gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   strace python3-mutagen opus-tools speex wavpack musepack-tools systemd libseccomp-dev
+  e2fsprogs mount
 )
 
 if [ "$(id -u)" -eq 0 ]; then
