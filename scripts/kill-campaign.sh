@@ -10,6 +10,12 @@
 #           ("Now Playing" in the log) that never reached it;
 #   resent  track descriptions beyond the first per track, plus plays that
 #           reached the server more often than they were announced.
+# A "Now Playing" right after "Play already counted for" is the same play
+# seen again by a restarted program, not a new one. A track carries one
+# mark for a play waiting to be sent, and PlayedWide
+# reports one play: a play of a track announced while its previous play
+# still waits (no "Sent Playing" between them in the log) is reported with
+# it. Such plays are counted apart as "folded", neither lost nor resent.
 #
 #   scripts/kill-campaign.sh N       BUILD_DIR (default build-test), TRACKS (8),
 #                                    PATIENCE (240 s for the last run), KEEP
@@ -116,20 +122,35 @@ for c in calls:
         received[title] = received.get(title, 0) + 1
 # The log, not the program's output: a killed program's buffered output
 # is lost, its log lines are written at once.
-announced = {}
-for log in glob.glob(os.path.join(tmp, "data", "kiv", "kivclient.log*")):
+# Oldest log first (a full log is renamed aside when it grows too big).
+announced, folded, waiting, seen_again = {}, {}, set(), set()
+logs = sorted(glob.glob(os.path.join(tmp, "data", "kiv", "kivclient.log*")), key=os.path.getmtime)
+for log in logs:
     for line in open(log, errors="replace"):
-        if "Now Playing: " in line:
-            n = int(line.split("Now Playing: ")[1].split(".")[0])
-            title = "Kill Song %d" % n
-            announced[title] = announced.get(title, 0) + 1
+        for marker in ("Now Playing: ", "Sent Playing: ", "Play already counted for: "):
+            if marker in line:
+                name = os.path.basename(line.split(marker)[1].strip())
+                title = "Kill Song %d" % int(name.split(".")[0])
+                if marker == "Play already counted for: ":
+                    seen_again.add(title)
+                elif marker == "Sent Playing: ":
+                    waiting.discard(title)
+                elif title in seen_again:
+                    seen_again.discard(title)
+                elif title in waiting:
+                    folded[title] = folded.get(title, 0) + 1
+                else:
+                    announced[title] = announced.get(title, 0) + 1
+                    waiting.add(title)
 lost = sum(1 for i in range(1, tracks + 1) if described.get("Kill Song %d" % i, 0) == 0)
 lost += sum(max(0, n - received.get(t, 0)) for t, n in announced.items())
 resent = sum(n - 1 for n in described.values() if n > 1)
 resent += sum(max(0, n - announced.get(t, 0)) for t, n in received.items())
 if final:
-    print("plays announced %d, received %d; track descriptions %d for %d tracks" % (
-        sum(announced.values()), sum(received.values()), sum(described.values()), tracks))
+    print("plays announced %d (%d of them folded into a play still waiting), received %d; "
+          "track descriptions %d for %d tracks" % (
+              sum(announced.values()) + sum(folded.values()), sum(folded.values()),
+              sum(received.values()), sum(described.values()), tracks))
     print("%d kills: %d lost, %d resent" % (kills, lost, resent))
 else:
     print(lost)
