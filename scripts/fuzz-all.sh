@@ -98,7 +98,7 @@ run_script fuzz-db.sh db_load
 wait
 echo "fuzz-all: executions per target"
 for log in "$logs"/*.log; do
-  runs=$(grep -o "stat::number_of_executed_units: *[0-9]*" "$log" | grep -o "[0-9]*$" | tail -1)
+  runs=$(grep -o "stat::number_of_executed_units: *[0-9]*" "$log" | grep -o "[0-9]*$" | tail -1 || true)
   printf '  %-24s %s\n' "$(basename "$log" .log)" "${runs:-?}"
 done
 failed=$(cd "$logs" && ls -- *.failed 2>/dev/null | sed 's/\.failed$//' | tr '\n' ' ' || true)
