@@ -117,6 +117,10 @@ void AgentTransmit::WaitRateLimit() {
   g_last_call_tick = clock.TickMs();
 }
 
+void AgentTransmit::NoteRateLimitedCallEnded() {
+  if (rate_limit_ms_ != 0) g_last_call_tick = context_.clock->TickMs();
+}
+
 void AgentTransmit::HandleSendResult(int result, const std::string& message,
                                      const std::string& detail) {
   if (result < 0) {

@@ -90,6 +90,10 @@ class AgentTransmit : public CAgent {
   // rate limit ago (returns early on a stop), then takes the time of the
   // call that follows.
   void WaitRateLimit();
+  // Takes the end of that call as its time too, so the next call leaves
+  // the rate limit after the whole of this one, however long its request
+  // took to reach the server.
+  void NoteRateLimitedCallEnded();
 
   bool failed() const { return failed_; }
   std::uint32_t rate_limit_ms() const { return rate_limit_ms_; }

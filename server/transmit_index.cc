@@ -208,6 +208,7 @@ bool AgentTransmit::SendBatch(KivDB& db, IndexPass& pass) {
     return true;
   }
   const int r = SendIndexBatchRequest(pass.elements.data(), pass.n);
+  NoteRateLimitedCallEnded();
   if (r < 1) {
     HandleSendResult(r, "Failed SendIndexBatchRequest. Cancelling transmit.");
     return false;
