@@ -20,13 +20,6 @@ using media_cache::CollectionFixture;
 
 class AgentIndexerTest : public CollectionFixture {
  protected:
-  int RunIndexer() {
-    AgentIndexerOptions options;
-    options.record_sleep_ms = 0;
-    options.file_sleep_ms = 0;
-    AgentIndexer indexer(Context(AGENT_INDEXER), options);
-    return indexer.Run();
-  }
   // Runs again as if something had cleared the complete mark.
   int RunAgain() {
     AppSettings().WriteDword(kSubKeySettings, kIndexCompleteValue, 0);

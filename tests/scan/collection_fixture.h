@@ -20,6 +20,7 @@
 #include "media/tag_reader.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
+#include "scan/agent_indexer.h"
 #include "tests/support/media_cache.h"
 #include "tests/support/temp_env.h"
 
@@ -72,6 +73,14 @@ class CollectionFixture : public ::testing::Test {
     return out;
   }
   std::string LogText() const { return testing_support::ReadFile(env_.Path("kivclient.log")); }
+  // One indexer run without the pauses between records and files.
+  int RunIndexer() {
+    AgentIndexerOptions options;
+    options.record_sleep_ms = 0;
+    options.file_sleep_ms = 0;
+    AgentIndexer indexer(Context(AGENT_INDEXER), options);
+    return indexer.Run();
+  }
   AgentContext Context(UINT kind) {
     AgentContext context;
     context.kind = kind;

@@ -64,13 +64,6 @@ class FullDiskTest : public CollectionFixture {
     ASSERT_EQ(::ftruncate(fd, size > static_cast<off_t>(room) ? size - room : 0), 0);
     ::close(fd);
   }
-  int RunIndexer() {
-    AgentIndexerOptions options;
-    options.record_sleep_ms = 0;
-    options.file_sleep_ms = 0;
-    AgentIndexer indexer(Context(AGENT_INDEXER), options);
-    return indexer.Run();
-  }
   bool RetryRequested() {
     for (const Message& m : Posted())
       if (m.id == WM_AGENT_REQUEST && m.wParam == ID_AGENT_INDEXER && m.lParam == kIndexerRetryMs)
