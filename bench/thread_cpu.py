@@ -1,17 +1,19 @@
 #!/usr/bin/python3
 """Processor time of one process's threads over a stretch of time, by name.
 
-    thread_cpu.py PID OUT
+    thread_cpu.py PID OUT [--from-zero]
 
 Every 10 ms it reads each thread's time on a processor (nanoseconds, from
 /proc/PID/task/TID/schedstat) and its name; when it is stopped (SIGTERM or
 SIGINT) it writes to OUT one line per thread name, "NAME MS" with the
-milliseconds the threads of that name ran since the start, then "all MS"
-for the whole process. The program names each agent's thread after its job
-(Indexer, Server, FolderMon, ...), so a step's own cost can be told from the
-rest of the program's. A thread that ends loses what it ran after the last
-look (at most 10 ms of its time); a thread that comes and goes between two
-looks is missed.
+milliseconds the threads of that name ran, then "all MS" for the whole
+process. Threads there at the start count from then on (with --from-zero,
+for a process just started, from their birth); OUT.started appears once
+the first look is taken. The program names each agent's thread after its
+job (Indexer, Server, FolderMon, ...), so a step's own cost can be told
+from the rest of the program's. A thread that ends loses what it ran after
+the last look (at most 10 ms of its time); a thread that comes and goes
+between two looks is missed.
 """
 
 import os
@@ -42,9 +44,9 @@ def look(pid, seen):
 def main():
     pid, out = sys.argv[1], sys.argv[2]
     seen = {}
-    # Threads there at the start count from now; threads born later from 0.
     look(pid, seen)
-    start = set(seen)
+    start = set() if "--from-zero" in sys.argv[3:] else set(seen)
+    open(out + ".started", "w").close()
     stopping = []
     signal.signal(signal.SIGTERM, lambda *_: stopping.append(1))
     signal.signal(signal.SIGINT, lambda *_: stopping.append(1))
