@@ -37,7 +37,9 @@
 #
 #   bench/collection_change.sh        BUILD_DIR (default build), SETTLE (60),
 #                                     ARTISTS (100), PATIENCE (1200 s),
-#                                     STARTS (5)
+#                                     STARTS (5), FIND_RUNS (5), KEEP (set:
+#                                     the temporary folder stays, with the
+#                                     program's log and database)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir=${BUILD_DIR:-$root/build}
@@ -61,7 +63,7 @@ cleanup() {
       wait "$pid" 2>/dev/null || true
     fi
   done
-  rm -rf "$tmp"
+  if [ -n "${KEEP:-}" ]; then echo "change: kept $tmp" >&2; else rm -rf "$tmp"; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

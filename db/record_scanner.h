@@ -19,7 +19,7 @@ namespace kivdb {
 class RecordScanner {
  public:
   // Views of the file in place are this long (the last one shorter).
-  static constexpr std::size_t kWindowBytes = std::size_t{32} << 20;
+  static constexpr std::size_t kWindowBytes = std::size_t{16} << 20;
 
   // Scans from the first record up to `length`, the file's length when the
   // scan starts. With `mapped` the records are read in place, without a
