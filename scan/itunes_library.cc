@@ -1,5 +1,6 @@
 #include "scan/itunes_library.h"
 
+#include <functional>
 #include <utility>
 
 #include "app/format.h"
@@ -224,20 +225,30 @@ int WalkItunesLibrary(const ByteSourceOpener& open, const ItunesWalkOptions& opt
     LogLoadFailure(options.path, "the file could not be opened");
     return 0;
   }
-  std::string error;
   bool stopped = false;
+  const std::function<bool()> stop = [&] {
+    stopped = handler.CheckQuit();
+    return stopped;
+  };
+  // A library in order is proven well-formed by the quick check; one it
+  // cannot prove (a fault, or a form it does not read) is checked by Expat,
+  // whose verdict and message stand.
   XmlDocumentPrint print;
-  const bool well_formed = CheckWellFormed(
-      *source, &error,
-      [&] {
-        stopped = handler.CheckQuit();
-        return stopped;
-      },
-      &print);
-  if (stopped) return 0;
-  if (!well_formed) {
-    LogLoadFailure(options.path, error);
-    return 0;
+  const QuickCheck quick = QuickCheckWellFormed(*source, stop, &print);
+  if (quick == QuickCheck::kStopped) return 0;
+  if (quick == QuickCheck::kInDoubt) {
+    source = open();
+    if (!source) {
+      LogLoadFailure(options.path, "the file could not be opened");
+      return 0;
+    }
+    std::string error;
+    const bool well_formed = CheckWellFormed(*source, &error, stop, &print);
+    if (stopped) return 0;
+    if (!well_formed) {
+      LogLoadFailure(options.path, error);
+      return 0;
+    }
   }
   source = open();
   if (!source) {
