@@ -65,12 +65,10 @@ class AgentITunes::Import : public ItunesTrackHandler {
   void OnTrackElement(int count) override {
     if (agent_.options_.track_sleep_ms > 0)
       agent_.context_.clock->SleepMs(agent_.options_.track_sleep_ms);
-    agent_.context_.PostToMainWindow(WM_STATUS_PROGRESS_TEXT, kJobITunes, 0,
-                                     StrFormat("%d", count));
+    agent_.context_.PostToMainWindow(WM_STATUS_PROGRESS_TEXT, kJobITunes, 0, std::to_string(count));
   }
 
-  void OnTrack(DBEntry& track) override {
-    const std::string path = EntryPath(track);
+  void OnTrack(DBEntry& track, const std::string& path) override {
     if (db_->LookupEntry(path) != 0) {
       // Merged into the record as stored at this moment, under the engine's
       // lock: a play counted meanwhile is kept.

@@ -99,19 +99,20 @@ class TrackPass {
         continue;
       }
       DBEntry track = MakeFreshEntry(options_.now);
-      if (!ReadTrack(&track)) return 0;
-      const std::string path = EntryPath(track);
+      std::string path;
+      if (!ReadTrack(&track, &path)) return 0;
       if (!IsUsableTrackFile(path)) continue;
       if (options_.lookup) return FoundLookedUpTrack(id, track);
-      handler_.OnTrack(track);
+      handler_.OnTrack(track, path);
     }
     return reader_.failed() ? 0 : 1;
   }
 
  private:
-  // The key/value pairs of a track dict into `track`; false when a key has
-  // no value (which ends the pass) or the document failed.
-  bool ReadTrack(DBEntry* track) {
+  // The key/value pairs of a track dict into `track`, its path (UTF-8) into
+  // `path`; false when a key has no value (which ends the pass) or the
+  // document failed.
+  bool ReadTrack(DBEntry* track, std::string* path) {
     XmlElement key;
     XmlElement value;
     while (reader_.NextChild(kTrackDepth, &key)) {
@@ -130,7 +131,7 @@ class TrackPass {
                       key.name.c_str(), key.text.c_str()));
         return false;
       }
-      if (ApplyTrackProperty(key.text, value.text, track) == TrackProperty::kBadValue) {
+      if (ApplyTrackProperty(key.text, value.text, track, path) == TrackProperty::kBadValue) {
         AppLog().LogDetail(StrFormat("AgentITunes: unusable %s value ignored", key.text.c_str()),
                            value.text, LEVEL_VERBOSE, MODULE_ITUNES);
       }

@@ -39,9 +39,9 @@ class ItunesTrackHandler {
   // Before element number `count` (from 1) of the tracks dict is looked at.
   virtual void OnTrackElement(int count) = 0;
   // A track whose file exists and is supported, read into a fresh record
-  // (path, file type and the table's fields set). Not called in play-list
-  // mode.
-  virtual void OnTrack(DBEntry& track) = 0;
+  // (path, file type and the table's fields set); `path` is the record's
+  // path in UTF-8. Not called in play-list mode.
+  virtual void OnTrack(DBEntry& track, const std::string& path) = 0;
 };
 
 // Play-list mode: look up one track id and report three of its tags.

@@ -30,6 +30,16 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 std::uint64_t BlockDigest(std::string_view block) { return std::hash<std::string_view>{}(block); }
 
+// Copies `from` into `to`; both keep their strings' memory for reuse, and
+// the texts are short, so a copy costs less than swapping strings.
+void Take(XmlElement& to, const XmlElement& from) {
+  to.name.assign(from.name);
+  to.text.assign(from.text);
+  to.has_text = from.has_text;
+  to.text_cut = from.text_cut;
+  to.depth = from.depth;
+}
+
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 }  // namespace
@@ -216,7 +226,7 @@ void ItunesXmlReader::FlushPending() {
   if (!has_pending_) return;
   has_pending_ = false;
   XmlElement& element = PushEvent().element;
-  std::swap(element, pending_);
+  Take(element, pending_);
   element.has_text =
       std::any_of(element.text.begin(), element.text.end(), [](char c) { return !IsXmlSpace(c); });
   if (!element.has_text) element.text.clear();
@@ -305,7 +315,7 @@ bool ItunesXmlReader::NextChild(int parent_depth, XmlElement* out) {
     if (depth <= parent_depth) return false;
     ++event_head_;
     if (depth == parent_depth + 1) {
-      std::swap(*out, event.element);
+      Take(*out, event.element);
       return true;
     }
   }

@@ -324,8 +324,11 @@ PlainXmlCheck::Step PlainXmlCheck::StartTag(const char*& p, const char* end) {
   Step step = Name(q, end);
   if (step != Step::kDone) return step;
   const std::string_view name(p + 1, static_cast<std::size_t>(q - p - 1));
+  // The attributes' names, to refuse one given twice (set only as far as
+  // attribute_count: most tags have none).
   constexpr std::size_t kMaxAttributes = 16;
-  std::array<std::string_view, kMaxAttributes> attributes;
+  const char* attribute_names[kMaxAttributes];
+  std::size_t attribute_sizes[kMaxAttributes];
   std::size_t attribute_count = 0;
   bool empty = false;
   for (;;) {
@@ -349,9 +352,12 @@ PlainXmlCheck::Step PlainXmlCheck::StartTag(const char*& p, const char* end) {
     step = Name(q, end);
     if (step != Step::kDone) return step;
     const std::string_view attribute_name(attribute, static_cast<std::size_t>(q - attribute));
-    for (std::size_t i = 0; i < attribute_count; ++i)
-      if (attributes[i] == attribute_name) return Step::kDoubt;
-    attributes[attribute_count++] = attribute_name;
+    for (std::size_t i = 0; i < attribute_count; ++i) {
+      if (attribute_name == std::string_view(attribute_names[i], attribute_sizes[i]))
+        return Step::kDoubt;
+    }
+    attribute_names[attribute_count] = attribute;
+    attribute_sizes[attribute_count++] = attribute_name.size();
     step = Equals(q, end);
     if (step != Step::kDone) return step;
     const char quote = *q++;
@@ -393,7 +399,9 @@ PlainXmlCheck::Step PlainXmlCheck::EndTag(const char*& p, const char* end) {
   if (q == end) return Step::kMore;
   if (*q != '>') return Step::kDoubt;
   const std::size_t size = open_sizes_.back();
-  if (std::string_view(open_names_).substr(open_names_.size() - size) != name) return Step::kDoubt;
+  if (size != name.size() ||
+      std::memcmp(open_names_.data() + open_names_.size() - size, name.data(), size) != 0)
+    return Step::kDoubt;
   Close();
   p = q + 1;
   return Step::kDone;

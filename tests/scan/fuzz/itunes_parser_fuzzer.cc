@@ -57,9 +57,10 @@ class CheckingHandler : public ItunesTrackHandler {
   bool CheckQuit() override { return false; }
   bool BeginTracks() override { return true; }
   void OnTrackElement(int count) override { Check(count > 0); }
-  void OnTrack(DBEntry& track) override {
+  void OnTrack(DBEntry& track, const std::string& path) override {
     Check(ValidEntry(&track));
     Check(EntryPathTerminated(track));
+    Check(path == EntryPath(track));
     Check(!EntryPath(track).empty() && EntryPath(track)[0] == '/');
     CheckText(track.title, 127);
     CheckText(track.artist, 127);
