@@ -47,6 +47,13 @@ class TrackPass {
   // 1 when the elements ran out, 0 on failure or stop.
   int Run() {
     if (!handler_.BeginTracks()) return 0;
+    const int result = Pass();
+    handler_.EndTracks();
+    return result;
+  }
+
+ private:
+  int Pass() {
     int count = 0;
     XmlElement element;
     bool have = false;  // `element` was read ahead and is next
@@ -108,7 +115,6 @@ class TrackPass {
     return reader_.failed() ? 0 : 1;
   }
 
- private:
   // The key/value pairs of a track dict into `track`, its path (UTF-8) into
   // `path`; false when a key has no value (which ends the pass) or the
   // document failed.

@@ -36,6 +36,8 @@ class ItunesTrackHandler {
   virtual bool CheckQuit() = 0;
   // A track pass begins; false ends it as failed (the handler logs why).
   virtual bool BeginTracks() = 0;
+  // The track pass that began has ended, whatever its result.
+  virtual void EndTracks() {}
   // Before element number `count` (from 1) of the tracks dict is looked at.
   virtual void OnTrackElement(int count) = 0;
   // A track whose file exists and is supported, read into a fresh record
