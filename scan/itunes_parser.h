@@ -16,7 +16,8 @@
 // A second reading of a document already checked (see XmlDocumentPrint)
 // goes without Expat when the document allows it: the plain scanner hands
 // out the same elements from the same bytes, and every block read is first
-// compared with what the check saw.
+// compared with what the check saw. The check itself goes without Expat for
+// a document of the simple form most libraries have (QuickCheckWellFormed).
 //
 // Thread safety: one reader belongs to one thread; readers are independent.
 #pragma once
