@@ -317,8 +317,7 @@ void AgentIndexer::Added(const std::string& path, bool added) {
   if (added) {
     IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
     Post(WM_STATUS_EVENT, kJobIndex, 0,
-         StrFormat(LoadStringResource(IDS_INDEX_ADDED),
-                   std::string(platform::BaseName(path)).c_str()));
+         StrFormatText(LoadStringResource(IDS_INDEX_ADDED), platform::BaseName(path)));
   } else if (KivDB::WritesFailing()) {
     // The database said so once; the retry of the pass is announced once.
     ++unstored_;
@@ -330,7 +329,7 @@ void AgentIndexer::Added(const std::string& path, bool added) {
 }
 
 void AgentIndexer::Progress(const char* format, int done, int total) {
-  Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0, StrFormat(format, done, total));
+  Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0, StrFormatInts(format, done, total));
   Post(WM_STATUS_PROGRESS_POS, kJobIndex, done);
 }
 
@@ -353,8 +352,7 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
     return;
   db_->UpdateEntry(info);
   Post(WM_STATUS_EVENT, kJobIndex, 0,
-       StrFormat(LoadStringResource(IDS_INDEX_UPDATING),
-                 std::string(platform::BaseName(path)).c_str()));
+       StrFormatText(LoadStringResource(IDS_INDEX_UPDATING), platform::BaseName(path)));
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {

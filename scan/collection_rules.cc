@@ -22,6 +22,19 @@ bool FitsRecordPath(std::string_view path) {
   return platform::IsValidUtf8(path) && platform::Utf16Length(path) < kDbPathUnits;
 }
 
+ChildPathFit::ChildPathFit(std::string_view folder) {
+  // The separator ChildPath puts between them is ASCII, so the whole path is
+  // valid text exactly when both parts are, and its length is their sum.
+  const std::string prefix = ChildPath(folder, "");
+  folder_valid_ = platform::IsValidUtf8(prefix);
+  folder_units_ = folder_valid_ ? platform::Utf16Length(prefix) : 0;
+}
+
+bool ChildPathFit::Fits(std::string_view name) const {
+  return folder_valid_ && platform::IsValidUtf8(name) &&
+         folder_units_ + platform::Utf16Length(name) < kDbPathUnits;
+}
+
 bool FolderCanHoldRecords(std::string_view folder) {
   // The shortest child is "<folder>/x".
   const std::size_t extra = (!folder.empty() && folder.back() == '/') ? 1 : 2;

@@ -30,6 +30,18 @@ std::string ChildPath(std::string_view folder, std::string_view name);
 // name another file, so such files are skipped instead.
 bool FitsRecordPath(std::string_view path);
 
+// FitsRecordPath(ChildPath(folder, name)) for the entries of one folder,
+// with the folder's part measured once.
+class ChildPathFit {
+ public:
+  explicit ChildPathFit(std::string_view folder);
+  bool Fits(std::string_view name) const;
+
+ private:
+  bool folder_valid_ = false;
+  std::size_t folder_units_ = 0;  // of the folder with its separator
+};
+
 // True when a folder's files can have storable paths at all (the folder's
 // own path leaves room for "/" and a one-character name, and is valid text).
 bool FolderCanHoldRecords(std::string_view folder);

@@ -97,6 +97,11 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
     return 0;
   }
   const bool verbose = AppLog().Wants(LEVEL_VERBOSE, MODULE_INDEXER);
+  // What holds for every entry alike is decided once for the folder.
+  const std::string prefix = ChildPath(folder, "");
+  const ChildPathFit fit(folder);
+  const bool system_by_folder = platform::ChildrenShareSystemTree(folder);
+  const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
   DWORD valid = 0;
   DWORD added = 0;
   DWORD known = 0;
@@ -104,12 +109,14 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   platform::DirEntry entry;
   while (reader.Next(&entry)) {
     if (CheckQuit()) break;
-    std::string path = ChildPath(folder, entry.name);
+    std::string path;
+    path.reserve(prefix.size() + entry.name.size());
+    path.append(prefix).append(entry.name);
     if (IsHiddenName(entry.name)) {
       if (verbose) IndexerLogPath("Skipping hidden", path, LEVEL_VERBOSE);
       continue;
     }
-    if (IsInSystemTree(path)) {
+    if (system_by_folder ? folder_in_system : IsInSystemTree(path)) {
       if (verbose) IndexerLogPath("Skipping Windows folder", path, LEVEL_VERBOSE);
       continue;
     }
@@ -155,7 +162,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       continue;
     }
     if (!IsSupportedFile(entry.name)) continue;
-    if (!FitsRecordPath(path)) {
+    if (!fit.Fits(entry.name)) {
       IndexerLogPath("Skipping file whose path is too long for a db record or not valid text", path,
                      LEVEL_INFO);
       continue;
