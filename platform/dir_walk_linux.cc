@@ -68,8 +68,9 @@ bool DirReader::Adopt(int fd) {
     return false;
   }
   fd_ = fd;
-  if (!buffer_) buffer_ = t_spare_buffer ? std::move(t_spare_buffer)
-                                         : std::make_unique_for_overwrite<char[]>(kListingBytes);
+  if (!buffer_)
+    buffer_ = t_spare_buffer ? std::move(t_spare_buffer)
+                             : std::make_unique_for_overwrite<char[]>(kListingBytes);
   last_errno_ = 0;
   return true;
 }
