@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "db/db_log.h"
@@ -207,29 +208,41 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
   std::vector<DBEntry> appended;
   std::vector<std::size_t> which;
   std::vector<std::string> keys;
+  // Hashes of `keys`, so that the test for a path twice in the batch
+  // compares texts only when their hashes agree.
+  std::vector<std::size_t> hashes;
+  DBEntry indexed;
   appended.reserve(files.size());
   const std::int64_t now = state.Now();
   for (std::size_t i = 0; i < files.size(); ++i) {
-    DBEntry entry;
-    if (!EntryFromFile(files[i], now, &entry)) continue;
+    // Made in place: a record is over a kilobyte.
+    DBEntry& entry = appended.emplace_back();
+    if (!EntryFromFile(files[i], now, &entry)) {
+      appended.pop_back();
+      continue;
+    }
     // A free slot is filled by a write of its own.
     if (!state.free_list.empty()) {
       (*added)[i] = AddEntry(&entry) != FALSE;
+      appended.pop_back();
       continue;
     }
     std::string key = platform::PathKey(files[i].path);
-    DBEntry indexed;
+    const std::size_t hash = std::hash<std::string>()(key);
+    bool twice = false;
+    for (std::size_t j = 0; j < keys.size() && !twice; ++j)
+      twice = hashes[j] == hash && keys[j] == key;
     bool checked = false;
-    if (FindIndexed(key, &indexed, &checked) != 0 ||
-        std::find(keys.begin(), keys.end(), key) != keys.end()) {
+    if (twice || FindIndexed(key, &indexed, &checked) != 0) {
       DbLogDetail(LEVEL_WARNING, files[i].path,
                   "Warning: not adding duplicate entry, attempted to add already existing DB "
                   "entry for");
+      appended.pop_back();
       continue;
     }
-    appended.push_back(entry);
     which.push_back(i);
     keys.push_back(std::move(key));
+    hashes.push_back(hash);
   }
   if (appended.empty()) return;
   const std::uint64_t pos = state.length;

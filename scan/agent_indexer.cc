@@ -22,6 +22,9 @@ constexpr std::size_t kSummaryBlock = 256;
 constexpr std::size_t kAddBatch = 64;
 constexpr std::uint64_t kAddBatchMs = 100;
 
+// Status messages handed to the main window with one post.
+constexpr std::size_t kOutboxMessages = 64;
+
 // Files the last run could not store (process-wide: each run is a new
 // job). While not 0 a run over the whole collection goes ahead whatever
 // "IndexComplete" says, and the retry has been announced in the log.
@@ -83,6 +86,7 @@ int AgentIndexer::Run() {
       settings.WriteDword(kSubKeySettings, kIndexCompleteValue, 1);
   }
   Post(WM_STATUS_DONE, kJobScan, 0);
+  FlushPosts();
   return 1;
 }
 
@@ -196,6 +200,8 @@ void AgentIndexer::CheckRecord(std::uint32_t pos, const DBEntry& entry,
 const FolderProbe& AgentIndexer::ChosenFolder(const std::string& folder) {
   auto it = folders_.find(folder);
   if (it != folders_.end()) return it->second;
+  // The look may take seconds on a mount that hangs.
+  FlushPosts();
   FolderProbe probe = ProbeFolder(folder, options_.folder_probe_timeout_ms);
   if (!probe.answered)
     IndexerLogPath("AgentIndexer: chosen folder is not answering, leaving it for this run", folder,
@@ -369,11 +375,23 @@ void AgentIndexer::RememberModified(std::uint32_t pos, std::int64_t modified) {
 }
 
 BOOL AgentIndexer::Post(UINT id, WPARAM job, LPARAM value, std::string text) {
-  return context_.PostToMainWindow(id, job, value, std::move(text));
+  if (!context_.main_window) return FALSE;
+  if (outbox_.capacity() == 0) outbox_.reserve(kOutboxMessages);
+  outbox_.push_back(Message{id, job, value, std::move(text)});
+  if (outbox_.size() >= kOutboxMessages) FlushPosts();
+  return TRUE;
+}
+
+void AgentIndexer::FlushPosts() {
+  if (outbox_.empty()) return;
+  context_.PostAllToMainWindow(std::move(outbox_));
+  outbox_.clear();
 }
 
 void AgentIndexer::Pause(std::uint32_t ms) {
-  if (ms > 0) context_.clock->SleepMs(ms);
+  if (ms == 0) return;
+  FlushPosts();
+  context_.clock->SleepMs(ms);
 }
 
 void RegisterIndexerAgent(AgentJobRegistry& jobs, AgentIndexerOptions options) {

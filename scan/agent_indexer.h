@@ -172,7 +172,11 @@ class AgentIndexer : public CAgent {
   // Sets and clears flag bits of the stored record of `path`, leaving
   // every other field as it is on disk now.
   void SetFlags(const std::string& path, DWORD set, DWORD clear);
+  // Status messages wait in `outbox_` and go to the main window together:
+  // kOutboxMessages at a time, before any pause or look at a chosen folder,
+  // and at the end of the run.
   BOOL Post(UINT id, WPARAM job, LPARAM value, std::string text = {});
+  void FlushPosts();
   void Pause(std::uint32_t ms);
 
   AgentContext context_;
@@ -191,6 +195,7 @@ class AgentIndexer : public CAgent {
   bool looking_for_itunes_ = false;
   // New files of this run whose add failed on a database write.
   DWORD unstored_ = 0;
+  std::vector<Message> outbox_;
 };
 
 // Registers the indexer job for AGENT_INDEXER.
