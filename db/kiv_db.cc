@@ -184,6 +184,7 @@ DWORD KivDB::EmptyCount() { return State().ready ? State().empty_count.load() : 
 DWORD KivDB::IdentifiedCount() { return State().identified_count; }
 DWORD KivDB::KivIdCount() { return State().kiv_id_count; }
 std::int64_t KivDB::LastAddTime() { return State().last_add_time; }
+std::uint64_t KivDB::AddCount() { return State().add_count; }
 std::int64_t KivDB::LastDeleteTime() { return State().last_delete_time; }
 bool KivDB::IsInitialised() { return State().ready; }
 bool KivDB::WritesFailing() { return State().writes_failing; }

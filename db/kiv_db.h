@@ -69,6 +69,9 @@ class KivDB {
   // Stored time ("now" convention) of the last successful add / delete.
   static std::int64_t LastAddTime();
   static std::int64_t LastDeleteTime();
+  // Records added since the process started, by any connection: a caller
+  // that sees only its own adds counted knows no other path got a record.
+  static std::uint64_t AddCount();
   static bool IsInitialised();
   // True from a failed write of the file (a full disk, a folder gone
   // read-only) until writes succeed again.

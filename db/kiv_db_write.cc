@@ -122,6 +122,7 @@ void KivDB::NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view 
   if (entry.flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry.kiv_id != 0) ++state.kiv_id_count;
   state.last_add_time = now;
+  ++state.add_count;
   ++state.header.valid_count;
   if (reused) {
     --state.header.empty_count;

@@ -273,12 +273,15 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
       break;
     }
     const std::string& path = result.files[i];
-    // A file without a record when it was listed is looked up again (it
-    // may have been added since); LookupEntry, as a miss of GetEntry logs a
-    // line of its own.
+    // A file without a record when it was listed is looked up again when
+    // another job added records since the walk began (it may be one of
+    // them); LookupEntry, as a miss of GetEntry logs a line of its own.
     const ScanResult::Listed listed =
         i < result.listed.size() ? result.listed[i] : ScanResult::Listed();
-    const std::uint32_t pos = listed.position != 0 ? listed.position : db_->LookupEntry(path);
+    const bool others_added = KivDB::AddCount() != adds_before_walk_ + own_adds_;
+    const std::uint32_t pos = listed.position != 0 ? listed.position
+                              : others_added        ? db_->LookupEntry(path)
+                                                    : 0;
     if (pos != 0 || listed.modified == kUnknownTime) {
       add_batch();
       if (pos != 0)
@@ -303,24 +306,25 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
 
 void AgentIndexer::AddBatch(const ScanResult& result, const std::vector<std::size_t>& batch) {
   if (batch.empty()) return;
-  std::vector<platform::FileInfo> files(batch.size());
+  std::vector<platform::FileInfo>& files = batch_files_;
+  files.resize(batch.size());
   for (std::size_t k = 0; k < batch.size(); ++k) {
     const ScanResult::Listed& listed = result.listed[batch[k]];
     platform::FileInfo& info = files[k];
-    info.path = result.files[batch[k]];
+    info.path.assign(result.files[batch[k]]);
     info.is_regular = true;
     info.size = listed.size;
     info.created = listed.created;
     info.accessed = listed.accessed;
     info.modified = listed.modified;
   }
-  std::vector<bool> added;
-  db_->AddEntries(files, &added);
-  for (std::size_t k = 0; k < batch.size(); ++k) Added(files[k].path, added[k]);
+  db_->AddEntries(files, &batch_added_);
+  for (std::size_t k = 0; k < batch.size(); ++k) Added(files[k].path, batch_added_[k]);
 }
 
 void AgentIndexer::Added(const std::string& path, bool added) {
   if (added) {
+    ++own_adds_;
     IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
     Post(WM_STATUS_EVENT, kJobIndex, 0,
          StrFormatText(LoadStringResource(IDS_INDEX_ADDED), platform::BaseName(path)));

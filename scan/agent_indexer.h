@@ -36,11 +36,13 @@
 
 #include "app/agent.h"
 #include "app/agent_registry.h"
+#include "app/message_loop.h"
 #include "app/index_scope.h"
 #include "app/reg_settings.h"
 #include "app/search_paths.h"
 #include "db/db_format.h"
 #include "platform/dir_walk.h"
+#include "platform/file_info.h"
 #include "platform/win_types.h"
 #include "scan/collection_rules.h"
 
@@ -196,6 +198,14 @@ class AgentIndexer : public CAgent {
   // New files of this run whose add failed on a database write.
   DWORD unstored_ = 0;
   std::vector<Message> outbox_;
+  // KivDB::AddCount() when the collection pass began, and the adds of this
+  // run since: while the count is their sum, a file listed without a record
+  // still has none.
+  std::uint64_t adds_before_walk_ = 0;
+  std::uint64_t own_adds_ = 0;
+  // AddBatch's lists, kept from batch to batch with their paths' buffers.
+  std::vector<platform::FileInfo> batch_files_;
+  std::vector<bool> batch_added_;
 };
 
 // Registers the indexer job for AGENT_INDEXER.

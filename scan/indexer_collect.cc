@@ -22,6 +22,7 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
   }
   visited_ = VisitedFolders();
   folders_.clear();
+  adds_before_walk_ = KivDB::AddCount();
   // Look for the iTunes library only when none is recorded or the recorded
   // one is gone. Decided once per pass: reading the setting again in every
   // folder would cost a settings access per folder for the same answer.
