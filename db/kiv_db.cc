@@ -115,6 +115,8 @@ void UnindexRecord(std::string_view path, std::uint32_t pos) {
 
 void ClearIndex() {
   DbState& state = State();
+  // A path may have a record in the index loaded next that it lacked here.
+  ++state.add_count;
   state.index.Clear();
   state.folders.Clear();
   state.free_list.clear();

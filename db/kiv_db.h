@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -69,8 +70,9 @@ class KivDB {
   // Stored time ("now" convention) of the last successful add / delete.
   static std::int64_t LastAddTime();
   static std::int64_t LastDeleteTime();
-  // Records added since the process started, by any connection: a caller
-  // that sees only its own adds counted knows no other path got a record.
+  // Records added since the process started, by any connection, and loads
+  // of the index (a load may give a path a record it lacked): a caller that
+  // sees only its own adds counted knows no other path got a record.
   static std::uint64_t AddCount();
   static bool IsInitialised();
   // True from a failed write of the file (a full disk, a folder gone
@@ -152,8 +154,12 @@ class KivDB {
   BOOL AddEntry(const platform::FileInfo& file);
   // AddEntry(file) for each of `files`, with the records that extend the
   // database file written in one write. `added` receives whether each file
-  // was added, in order.
-  void AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added);
+  // was added, in order. A caller that knew none of the paths had a record
+  // when AddCount() was `none_recorded_at` passes it: while the count is
+  // still that, the paths are not looked for in the index (only compared
+  // with each other).
+  void AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added,
+                  std::optional<std::uint64_t> none_recorded_at = std::nullopt);
   // Overwrites the record of entry->path; with `touch` its modified time
   // becomes now. Only for a record built whole by its caller: a change to
   // some fields of a stored record goes through ModifyEntry.

@@ -201,7 +201,8 @@ BOOL KivDB::AddEntry(const platform::FileInfo& info) {
   return EntryFromFile(info, State().Now(), &entry) ? AddEntry(&entry) : FALSE;
 }
 
-void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added) {
+void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added,
+                       std::optional<std::uint64_t> none_recorded_at) {
   added->assign(files.size(), false);
   auto& state = State();
   std::lock_guard guard(state.lock);
@@ -234,7 +235,10 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
     for (std::size_t j = 0; j < keys.size() && !twice; ++j)
       twice = hashes[j] == hash && keys[j] == key;
     bool checked = false;
-    if (twice || FindIndexed(key, &indexed, &checked) != 0) {
+    // A free slot filled above counts as an add, so from then on every
+    // path is looked for.
+    const bool known_absent = none_recorded_at && *none_recorded_at == state.add_count;
+    if (twice || (!known_absent && FindIndexed(key, &indexed, &checked) != 0)) {
       DbLogDetail(LEVEL_WARNING, files[i].path,
                   "Warning: not adding duplicate entry, attempted to add already existing DB "
                   "entry for");

@@ -280,8 +280,8 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
         i < result.listed.size() ? result.listed[i] : ScanResult::Listed();
     const bool others_added = KivDB::AddCount() != adds_before_walk_ + own_adds_;
     const std::uint32_t pos = listed.position != 0 ? listed.position
-                              : others_added        ? db_->LookupEntry(path)
-                                                    : 0;
+                              : others_added       ? db_->LookupEntry(path)
+                                                   : 0;
     if (pos != 0 || listed.modified == kUnknownTime) {
       add_batch();
       if (pos != 0)
@@ -318,7 +318,9 @@ void AgentIndexer::AddBatch(const ScanResult& result, const std::vector<std::siz
     info.accessed = listed.accessed;
     info.modified = listed.modified;
   }
-  db_->AddEntries(files, &batch_added_);
+  // Files listed without a record still have none while only this run
+  // added records since the walk began.
+  db_->AddEntries(files, &batch_added_, adds_before_walk_ + own_adds_);
   for (std::size_t k = 0; k < batch.size(); ++k) Added(files[k].path, batch_added_[k]);
 }
 

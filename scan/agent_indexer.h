@@ -36,8 +36,8 @@
 
 #include "app/agent.h"
 #include "app/agent_registry.h"
-#include "app/message_loop.h"
 #include "app/index_scope.h"
+#include "app/message_loop.h"
 #include "app/reg_settings.h"
 #include "app/search_paths.h"
 #include "db/db_format.h"
