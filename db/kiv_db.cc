@@ -355,7 +355,7 @@ std::uint32_t KivDB::LookupEntry(const std::string& path) {
   // No read: a position is taken when its slot's check matches too, so two
   // paths are mistaken only when all 64 bits of their hashes agree. Reads
   // and writes check the path on the record.
-  const std::uint64_t wide = kivdb::PathIndex::Wide(platform::PathKey(path));
+  const std::uint64_t wide = kivdb::PathIndex::Wide(platform::PathKeyView(path));
   const std::uint32_t check = kivdb::PathIndex::Check(wide);
   const std::uint32_t pos =
       state.index.Find(static_cast<std::uint32_t>(wide), [&](std::uint32_t at) {

@@ -1,9 +1,11 @@
 #include "scan/collection_rules.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
 #include "db/db_format.h"
+#include "media/tag_reader.h"
 #include "platform/bounded_call.h"
 #include "platform/dir_walk.h"
 #include "platform/file_io.h"
@@ -31,8 +33,23 @@ ChildPathFit::ChildPathFit(std::string_view folder) {
 }
 
 bool ChildPathFit::Fits(std::string_view name) const {
-  return folder_valid_ && platform::IsValidUtf8(name) &&
-         folder_units_ + platform::Utf16Length(name) < kDbPathUnits;
+  if (!folder_valid_) return false;
+  // Most names are ASCII: valid, one unit per byte.
+  if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; }))
+    return folder_units_ + name.size() < kDbPathUnits;
+  return platform::IsValidUtf8(name) && folder_units_ + platform::Utf16Length(name) < kDbPathUnits;
+}
+
+bool SupportedNames::Supported(std::string_view name) {
+  const std::size_t dot = name.rfind('.');
+  const std::string_view ending =
+      dot != std::string_view::npos && dot > 0 ? name.substr(dot + 1) : name;
+  if (!asked_ || ending != ending_) {
+    supported_ = IsSupportedFile(name);
+    ending_.assign(ending);
+    asked_ = true;
+  }
+  return supported_;
 }
 
 bool FolderCanHoldRecords(std::string_view folder) {

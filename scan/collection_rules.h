@@ -42,6 +42,19 @@ class ChildPathFit {
   std::size_t folder_units_ = 0;  // of the folder with its separator
 };
 
+// IsSupportedFile for the names of one folder's listing, most of which end
+// alike: a name whose ending (what GetExtension takes, before lower-casing)
+// is the previous name's gets the previous answer.
+class SupportedNames {
+ public:
+  bool Supported(std::string_view name);
+
+ private:
+  std::string ending_;
+  bool asked_ = false;
+  bool supported_ = false;
+};
+
 // True when a folder's files can have storable paths at all (the folder's
 // own path leaves room for "/" and a one-character name, and is valid text).
 bool FolderCanHoldRecords(std::string_view folder);

@@ -101,6 +101,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   // What holds for every entry alike is decided once for the folder.
   const std::string prefix = ChildPath(folder, "");
   const ChildPathFit fit(folder);
+  SupportedNames supported;
   const bool system_by_folder = platform::ChildrenShareSystemTree(folder);
   const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
   DWORD valid = 0;
@@ -162,7 +163,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
                    LEVEL_INFO);
       continue;
     }
-    if (!IsSupportedFile(entry.name)) continue;
+    if (!supported.Supported(entry.name)) continue;
     if (!fit.Fits(entry.name)) {
       IndexerLogPath("Skipping file whose path is too long for a db record or not valid text", path,
                      LEVEL_INFO);

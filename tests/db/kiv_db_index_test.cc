@@ -143,4 +143,39 @@ TEST_F(KivDbIndexTest, FilesAddedTogetherFillFreeSlotsThenTheEnd) {
   EXPECT_EQ(ReadHeader(DbPath()).valid_count, 3u);
 }
 
+TEST_F(KivDbIndexTest, ABatchSparesTheIndexLookOnlyWhileNothingWasAddedSince) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  const auto files_at = [](std::initializer_list<const char*> paths) {
+    std::vector<platform::FileInfo> files;
+    for (const char* path : paths) {
+      platform::FileInfo info;
+      info.path = path;
+      info.is_regular = true;
+      info.size = kDbMinFileSize;
+      files.push_back(info);
+    }
+    return files;
+  };
+  std::vector<bool> added;
+  {
+    KivDB db;
+    const std::uint64_t before = KivDB::AddCount();
+    db.AddEntries(files_at({"/n/1.mp3", "/n/2.mp3", "/n/2.mp3"}), &added, before);
+    EXPECT_EQ(added, (std::vector<bool>{true, true, false}));
+    // Another add since the caller looked: its file is refused all the same.
+    DBEntry entry = MakeEntry("/n/3.mp3");
+    ASSERT_TRUE(db.AddEntry(&entry));
+    db.AddEntries(files_at({"/n/3.mp3", "/n/4.mp3"}), &added, before + 2);
+    EXPECT_EQ(added, (std::vector<bool>{false, true}));
+  }
+  // A load of the index counts as a change too.
+  const std::uint64_t loaded = KivDB::AddCount();
+  ASSERT_TRUE(Reinitialise());
+  EXPECT_NE(KivDB::AddCount(), loaded);
+  KivDB db;
+  db.AddEntries(files_at({"/n/4.mp3"}), &added, loaded);
+  EXPECT_EQ(added, (std::vector<bool>{false}));
+  EXPECT_EQ(KivDB::ValidCount(), 4u);
+}
+
 }  // namespace
