@@ -61,11 +61,16 @@ bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPa
 bool SetEntryPath(DBEntry& entry, std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;
   // Most paths are ASCII: one code unit per byte, no conversion needed.
-  if (path.size() < kDbPathUnits &&
-      std::all_of(path.begin(), path.end(), [](char c) { return (c & 0x80) == 0; })) {
-    std::memset(entry.path, 0, sizeof entry.path);
-    std::copy(path.begin(), path.end(), entry.path);
-    return true;
+  if (path.size() < kDbPathUnits) {
+    std::size_t ascii = 0;
+    while (ascii < path.size() && (path[ascii] & 0x80) == 0) {
+      entry.path[ascii] = static_cast<char16_t>(path[ascii]);
+      ++ascii;
+    }
+    if (ascii == path.size()) {
+      std::memset(entry.path + ascii, 0, sizeof entry.path - ascii * sizeof(char16_t));
+      return true;
+    }
   }
   bool valid = true;
   std::u16string wide = platform::Utf8ToUtf16(path, &valid);
