@@ -61,16 +61,13 @@ bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPa
 bool SetEntryPath(DBEntry& entry, std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;
   // Most paths are ASCII: one code unit per byte, no conversion needed.
-  if (path.size() < kDbPathUnits) {
-    std::size_t ascii = 0;
-    while (ascii < path.size() && (path[ascii] & 0x80) == 0) {
-      entry.path[ascii] = static_cast<char16_t>(path[ascii]);
-      ++ascii;
-    }
-    if (ascii == path.size()) {
-      std::memset(entry.path + ascii, 0, sizeof entry.path - ascii * sizeof(char16_t));
-      return true;
-    }
+  // Checked before anything is written: a path refused leaves the record
+  // as it was.
+  if (path.size() < kDbPathUnits &&
+      std::all_of(path.begin(), path.end(), [](char c) { return (c & 0x80) == 0; })) {
+    for (std::size_t i = 0; i < path.size(); ++i) entry.path[i] = static_cast<char16_t>(path[i]);
+    std::memset(entry.path + path.size(), 0, sizeof entry.path - path.size() * sizeof(char16_t));
+    return true;
   }
   bool valid = true;
   std::u16string wide = platform::Utf8ToUtf16(path, &valid);
