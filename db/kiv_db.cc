@@ -348,14 +348,13 @@ std::uint32_t KivDB::FindIndexed(const std::string& path, DBEntry* record, bool*
   });
 }
 
-std::uint32_t KivDB::LookupEntry(const std::string& path) {
-  auto& state = State();
-  std::lock_guard guard(state.lock);
-  if (!IsReady() || path.empty()) return 0;
-  // No read: a position is taken when its slot's check matches too, so two
-  // paths are mistaken only when all 64 bits of their hashes agree. Reads
-  // and writes check the path on the record.
-  const std::uint64_t wide = kivdb::PathIndex::Wide(platform::PathKeyView(path));
+namespace {
+
+// The position the index holds for the path whose hash is `wide`, or 0
+// (lock held). No read: a position is taken when its slot's check matches
+// too, so two paths are mistaken only when all 64 bits of their hashes
+// agree. Reads and writes check the path on the record.
+std::uint32_t IndexedPosition(kivdb::DbState& state, std::uint64_t wide) {
   const std::uint32_t check = kivdb::PathIndex::Check(wide);
   const std::uint32_t pos =
       state.index.Find(static_cast<std::uint32_t>(wide), [&](std::uint32_t at) {
@@ -368,6 +367,30 @@ std::uint32_t KivDB::LookupEntry(const std::string& path) {
     return 0;
   }
   return pos;
+}
+
+}  // namespace
+
+std::uint32_t KivDB::LookupEntry(const std::string& path) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady() || path.empty()) return 0;
+  return IndexedPosition(state, kivdb::PathIndex::Wide(platform::PathKeyView(path)));
+}
+
+void KivDB::LookupEntries(const std::vector<const std::string*>& paths,
+                          std::vector<std::uint32_t>* positions) {
+  positions->assign(paths.size(), 0);
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return;
+  std::vector<std::uint64_t> wide(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    wide[i] = kivdb::PathIndex::Wide(platform::PathKeyView(*paths[i]));
+    state.index.Prefetch(static_cast<std::uint32_t>(wide[i]));
+  }
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    if (!paths[i]->empty()) (*positions)[i] = IndexedPosition(state, wide[i]);
 }
 
 BOOL KivDB::GetEntry(const std::string& path, DBEntry* entry) {

@@ -92,6 +92,11 @@ class KivDB {
 
   // Position of the record of `path`, or 0.
   std::uint32_t LookupEntry(const std::string& path);
+  // LookupEntry for each of `paths` into `positions` (same order), under one
+  // hold of the lock and with the index's memory fetched ahead: the files
+  // of one folder wait for memory together rather than one after another.
+  void LookupEntries(const std::vector<const std::string*>& paths,
+                     std::vector<std::uint32_t>* positions);
   // Reads the record of `path` into `entry`.
   BOOL GetEntry(const std::string& path, DBEntry* entry);
   // Iteration over the records in file order: the next valid record (any

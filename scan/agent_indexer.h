@@ -203,6 +203,9 @@ class AgentIndexer : public CAgent {
   // still has none.
   std::uint64_t adds_before_walk_ = 0;
   std::uint64_t own_adds_ = 0;
+  // The walk's look-up lists, kept from folder to folder.
+  std::vector<const std::string*> lookup_paths_;
+  std::vector<std::uint32_t> lookup_positions_;
   // AddBatch's lists, kept from batch to batch with their paths' buffers.
   std::vector<platform::FileInfo> batch_files_;
   std::vector<bool> batch_added_;

@@ -105,9 +105,9 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   const bool system_by_folder = platform::ChildrenShareSystemTree(folder);
   const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
   DWORD valid = 0;
-  DWORD added = 0;
-  DWORD known = 0;
   DWORD below = 0;  // files collected in subfolders
+  // This folder's files in `result`, looked up in the database together.
+  std::vector<std::size_t> here;
   platform::DirEntry entry;
   while (reader.Next(&entry)) {
     if (CheckQuit()) break;
@@ -170,14 +170,19 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       continue;
     }
     ++valid;
-    const std::uint32_t position = db_->LookupEntry(path);
-    if (position != 0)
-      ++known;
-    else
-      ++added;
+    here.push_back(result.files.size());
     result.files.push_back(std::move(path));
-    result.listed.push_back({entry.modified, position, entry.size, entry.created, entry.accessed});
+    result.listed.push_back({entry.modified, 0, entry.size, entry.created, entry.accessed});
   }
+  lookup_paths_.clear();
+  for (std::size_t i : here) lookup_paths_.push_back(&result.files[i]);
+  db_->LookupEntries(lookup_paths_, &lookup_positions_);
+  DWORD known = 0;
+  for (std::size_t k = 0; k < here.size(); ++k) {
+    result.listed[here[k]].position = lookup_positions_[k];
+    if (lookup_positions_[k] != 0) ++known;
+  }
+  const DWORD added = valid - known;
   if (verbose)
     IndexerLog(StrFormat("Found %u valid files, %u not already in db, %u already in db, and %u "
                          "total for this folder and all sub foldes of: %s",

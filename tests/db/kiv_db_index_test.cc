@@ -143,6 +143,25 @@ TEST_F(KivDbIndexTest, FilesAddedTogetherFillFreeSlotsThenTheEnd) {
   EXPECT_EQ(ReadHeader(DbPath()).valid_count, 3u);
 }
 
+TEST_F(KivDbIndexTest, LookupsTogetherAnswerAsOneByOne) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  KivDB db;
+  for (const char* path : {"/m/a.mp3", "/m/b.mp3"}) {
+    DBEntry entry = MakeEntry(path);
+    ASSERT_TRUE(db.AddEntry(&entry));
+  }
+  const std::vector<std::string> paths = {"/m/b.mp3", "/m/c.mp3", "", "/m/a.mp3", "/m/b.mp3"};
+  std::vector<const std::string*> asked;
+  for (const std::string& path : paths) asked.push_back(&path);
+  std::vector<std::uint32_t> positions;
+  db.LookupEntries(asked, &positions);
+  ASSERT_EQ(positions.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    EXPECT_EQ(positions[i], db.LookupEntry(paths[i])) << paths[i];
+  EXPECT_NE(positions[0], 0u);
+  EXPECT_EQ(positions[1], 0u);
+}
+
 TEST_F(KivDbIndexTest, ABatchSparesTheIndexLookOnlyWhileNothingWasAddedSince) {
   ASSERT_TRUE(KivDB::Initialise(clock_));
   const auto files_at = [](std::initializer_list<const char*> paths) {
