@@ -193,7 +193,7 @@ class NullHandler : public ItunesTrackHandler {
   bool CheckQuit() override { return false; }
   bool BeginTracks() override { return true; }
   void OnTrackElement(int) override {}
-  void OnTrack(DBEntry&) override { ++tracks; }
+  void OnTrack(DBEntry&, const std::string&) override { ++tracks; }
   int tracks = 0;
 };
 

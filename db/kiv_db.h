@@ -165,6 +165,9 @@ class KivDB {
   // with each other).
   void AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added,
                   std::optional<std::uint64_t> none_recorded_at = std::nullopt);
+  // AddEntry(entry) for each of `entries` (DBFLAG_VALID is set in each),
+  // the same way: the records that extend the file written in one write.
+  void AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added);
   // Overwrites the record of entry->path; with `touch` its modified time
   // becomes now. Only for a record built whole by its caller: a change to
   // some fields of a stored record goes through ModifyEntry.
@@ -245,6 +248,13 @@ class KivDB {
                  std::int64_t now);
   // After adds: writes the header when the last write is a second old.
   BOOL AddedHeader();
+  // The end of a batch add: writes `appended` (records of the path keys
+  // `keys`, for the items `which` of the batch) at the file's end in one
+  // write, records by record when that fails; marks what was stored in
+  // `added`.
+  void AppendEntries(std::vector<DBEntry>& appended, const std::vector<std::string>& keys,
+                     const std::vector<std::size_t>& which, std::int64_t now,
+                     std::vector<bool>* added);
   // Counter update from the record on disk to the one replacing it.
   void UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry);
 

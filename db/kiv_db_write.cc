@@ -249,6 +249,49 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
     keys.push_back(std::move(key));
     hashes.push_back(hash);
   }
+  AppendEntries(appended, keys, which, now, added);
+}
+
+void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) {
+  added->assign(entries->size(), false);
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return;
+  std::vector<DBEntry> appended;
+  std::vector<std::size_t> which;
+  std::vector<std::string> keys;
+  appended.reserve(entries->size());
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    DBEntry& entry = (*entries)[i];
+    // What AddEntry refuses, with its messages; a free slot is filled by a
+    // write of its own.
+    if (!ValidEntry(&entry) || !EntryPathTerminated(entry) || entry.path[0] == 0 ||
+        entry.file_size < kDbMinFileSize || !state.free_list.empty()) {
+      (*added)[i] = AddEntry(&entry) != FALSE;
+      continue;
+    }
+    entry.flags |= DBFLAG_VALID;
+    std::string key = platform::PathKey(EntryPath(entry));
+    DBEntry indexed;
+    bool checked = false;
+    if (FindIndexed(key, &indexed, &checked) != 0 ||
+        std::find(keys.begin(), keys.end(), key) != keys.end()) {
+      DbLogDetail(LEVEL_WARNING, EntryPath(entry),
+                  "Warning: not adding duplicate entry, attempted to add already existing DB "
+                  "entry for");
+      continue;
+    }
+    appended.push_back(entry);
+    which.push_back(i);
+    keys.push_back(std::move(key));
+  }
+  AppendEntries(appended, keys, which, state.Now(), added);
+}
+
+void KivDB::AppendEntries(std::vector<DBEntry>& appended, const std::vector<std::string>& keys,
+                          const std::vector<std::size_t>& which, std::int64_t now,
+                          std::vector<bool>* added) {
+  auto& state = State();
   if (appended.empty()) return;
   const std::uint64_t pos = state.length;
   if (!kivdb::CheckBoundary(pos)) {
@@ -261,7 +304,7 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
   while (fit > 0 && pos + (fit - 1) * kDbRecordSize > kMaxRecordPos) --fit;
   for (std::size_t j = fit; j < appended.size(); ++j)
     DbLog(LEVEL_ERROR, "AddEntry: local db file has reached its largest size, not adding %s",
-          files[which[j]].path.c_str());
+          EntryPath(appended[j]).c_str());
   if (fit == 0) return;
   if (!file_.WriteAt(pos, appended.data(), fit * sizeof(DBEntry))) {
     // Part-written records are cut off, and the records are added one by

@@ -1,7 +1,9 @@
 #include "scan/agent_itunes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
+#include <vector>
 
 #include "app/controller_state.h"
 #include "app/format.h"
@@ -65,12 +67,13 @@ class AgentITunes::Import : public ItunesTrackHandler {
   void OnTrackElement(int count) override {
     if (agent_.options_.track_sleep_ms > 0)
       agent_.context_.clock->SleepMs(agent_.options_.track_sleep_ms);
-    agent_.context_.PostToMainWindow(WM_STATUS_PROGRESS_TEXT, kJobITunes, 0,
-                                     StrFormat("%d", count));
+    agent_.context_.PostToMainWindow(WM_STATUS_PROGRESS_TEXT, kJobITunes, 0, std::to_string(count));
   }
 
-  void OnTrack(DBEntry& track) override {
-    const std::string path = EntryPath(track);
+  void OnTrack(DBEntry& track, const std::string& path) override {
+    // A track of a path waiting to be added (the library names the file
+    // twice) is merged into the record once it is there.
+    if (std::find(new_paths_.begin(), new_paths_.end(), path) != new_paths_.end()) AddNew();
     if (db_->LookupEntry(path) != 0) {
       // Merged into the record as stored at this moment, under the engine's
       // lock: a play counted meanwhile is kept.
@@ -86,17 +89,41 @@ class AgentITunes::Import : public ItunesTrackHandler {
     }
     if (FindEnabledPath(search_paths_, path) == 0) return;
     PrepareNewItunesRecord(&track);
-    if (!db_->AddEntry(&track)) return;
-    AppLog().LogDetail("AgentITunes: added new file to db", path, LEVEL_INFO, MODULE_ITUNES);
-    agent_.context_.PostToMainWindow(WM_STATUS_EVENT, kJobITunes, 0,
-                                     StrFormat(LoadStringResource(IDS_ITUNES_ADDED),
-                                               std::string(platform::BaseName(path)).c_str()));
+    new_tracks_.push_back(track);
+    new_paths_.push_back(path);
+    // A paced import adds each record at once (its write is nothing next to
+    // the pauses, and the add keeps the track's time); flat out, records are
+    // added together.
+    if (new_tracks_.size() == kAddBatch || agent_.options_.track_sleep_ms > 0) AddNew();
   }
 
+  void EndTracks() override { AddNew(); }
+
  private:
+  // New records added together, written with one write.
+  static constexpr std::size_t kAddBatch = 64;
+
+  void AddNew() {
+    if (new_tracks_.empty()) return;
+    std::vector<bool> added;
+    db_->AddEntries(&new_tracks_, &added);
+    for (std::size_t i = 0; i < new_paths_.size(); ++i) {
+      if (!added[i]) continue;
+      const std::string& path = new_paths_[i];
+      AppLog().LogDetail("AgentITunes: added new file to db", path, LEVEL_INFO, MODULE_ITUNES);
+      agent_.context_.PostToMainWindow(WM_STATUS_EVENT, kJobITunes, 0,
+                                       StrFormat(LoadStringResource(IDS_ITUNES_ADDED),
+                                                 std::string(platform::BaseName(path)).c_str()));
+    }
+    new_tracks_.clear();
+    new_paths_.clear();
+  }
+
   AgentITunes& agent_;
   std::unique_ptr<KivDB> db_;
   SearchPathMap search_paths_;
+  std::vector<DBEntry> new_tracks_;
+  std::vector<std::string> new_paths_;
 };
 
 AgentITunes::AgentITunes(const AgentContext& context, AgentITunesOptions options)

@@ -1,5 +1,6 @@
 #include "scan/itunes_library.h"
 
+#include <functional>
 #include <utility>
 
 #include "app/format.h"
@@ -46,6 +47,13 @@ class TrackPass {
   // 1 when the elements ran out, 0 on failure or stop.
   int Run() {
     if (!handler_.BeginTracks()) return 0;
+    const int result = Pass();
+    handler_.EndTracks();
+    return result;
+  }
+
+ private:
+  int Pass() {
     int count = 0;
     XmlElement element;
     bool have = false;  // `element` was read ahead and is next
@@ -98,19 +106,19 @@ class TrackPass {
         continue;
       }
       DBEntry track = MakeFreshEntry(options_.now);
-      if (!ReadTrack(&track)) return 0;
-      const std::string path = EntryPath(track);
+      std::string path;
+      if (!ReadTrack(&track, &path)) return 0;
       if (!IsUsableTrackFile(path)) continue;
       if (options_.lookup) return FoundLookedUpTrack(id, track);
-      handler_.OnTrack(track);
+      handler_.OnTrack(track, path);
     }
     return reader_.failed() ? 0 : 1;
   }
 
- private:
-  // The key/value pairs of a track dict into `track`; false when a key has
-  // no value (which ends the pass) or the document failed.
-  bool ReadTrack(DBEntry* track) {
+  // The key/value pairs of a track dict into `track`, its path (UTF-8) into
+  // `path`; false when a key has no value (which ends the pass) or the
+  // document failed.
+  bool ReadTrack(DBEntry* track, std::string* path) {
     XmlElement key;
     XmlElement value;
     while (reader_.NextChild(kTrackDepth, &key)) {
@@ -129,7 +137,7 @@ class TrackPass {
                       key.name.c_str(), key.text.c_str()));
         return false;
       }
-      if (ApplyTrackProperty(key.text, value.text, track) == TrackProperty::kBadValue) {
+      if (ApplyTrackProperty(key.text, value.text, track, path) == TrackProperty::kBadValue) {
         AppLog().LogDetail(StrFormat("AgentITunes: unusable %s value ignored", key.text.c_str()),
                            value.text, LEVEL_VERBOSE, MODULE_ITUNES);
       }
@@ -224,20 +232,30 @@ int WalkItunesLibrary(const ByteSourceOpener& open, const ItunesWalkOptions& opt
     LogLoadFailure(options.path, "the file could not be opened");
     return 0;
   }
-  std::string error;
   bool stopped = false;
+  const std::function<bool()> stop = [&] {
+    stopped = handler.CheckQuit();
+    return stopped;
+  };
+  // A library in order is proven well-formed by the quick check; one it
+  // cannot prove (a fault, or a form it does not read) is checked by Expat,
+  // whose verdict and message stand.
   XmlDocumentPrint print;
-  const bool well_formed = CheckWellFormed(
-      *source, &error,
-      [&] {
-        stopped = handler.CheckQuit();
-        return stopped;
-      },
-      &print);
-  if (stopped) return 0;
-  if (!well_formed) {
-    LogLoadFailure(options.path, error);
-    return 0;
+  const QuickCheck quick = QuickCheckWellFormed(*source, stop, &print);
+  if (quick == QuickCheck::kStopped) return 0;
+  if (quick == QuickCheck::kInDoubt) {
+    source = open();
+    if (!source) {
+      LogLoadFailure(options.path, "the file could not be opened");
+      return 0;
+    }
+    std::string error;
+    const bool well_formed = CheckWellFormed(*source, &error, stop, &print);
+    if (stopped) return 0;
+    if (!well_formed) {
+      LogLoadFailure(options.path, error);
+      return 0;
+    }
   }
   source = open();
   if (!source) {

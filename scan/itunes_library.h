@@ -36,12 +36,14 @@ class ItunesTrackHandler {
   virtual bool CheckQuit() = 0;
   // A track pass begins; false ends it as failed (the handler logs why).
   virtual bool BeginTracks() = 0;
+  // The track pass that began has ended, whatever its result.
+  virtual void EndTracks() {}
   // Before element number `count` (from 1) of the tracks dict is looked at.
   virtual void OnTrackElement(int count) = 0;
   // A track whose file exists and is supported, read into a fresh record
-  // (path, file type and the table's fields set). Not called in play-list
-  // mode.
-  virtual void OnTrack(DBEntry& track) = 0;
+  // (path, file type and the table's fields set); `path` is the record's
+  // path in UTF-8. Not called in play-list mode.
+  virtual void OnTrack(DBEntry& track, const std::string& path) = 0;
 };
 
 // Play-list mode: look up one track id and report three of its tags.

@@ -16,6 +16,7 @@
 
 #include "app/format.h"
 #include "platform/text.h"
+#include "scan/xml_plain_check.h"
 
 namespace {
 
@@ -28,6 +29,16 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 std::uint64_t BlockDigest(std::string_view block) { return std::hash<std::string_view>{}(block); }
+
+// Copies `from` into `to`; both keep their strings' memory for reuse, and
+// the texts are short, so a copy costs less than swapping strings.
+void Take(XmlElement& to, const XmlElement& from) {
+  to.name.assign(from.name);
+  to.text.assign(from.text);
+  to.has_text = from.has_text;
+  to.text_cut = from.text_cut;
+  to.depth = from.depth;
+}
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
@@ -182,7 +193,7 @@ void ItunesXmlReader::OnBreak() {
   if (has_pending_) pending_text_closed_ = true;
 }
 
-void ItunesXmlReader::Digest(std::string_view bytes) {
+void XmlPrintMaker::Add(std::string_view bytes) {
   if (head_.size() < 4) head_.append(bytes.substr(0, 4 - head_.size()));
   while (!bytes.empty()) {
     const std::string_view part = bytes.substr(0, kXmlChunkBytes - block_.size());
@@ -199,6 +210,11 @@ void ItunesXmlReader::Digest(std::string_view bytes) {
   }
 }
 
+void XmlPrintMaker::End() {
+  if (!block_.empty()) print_->blocks.push_back(BlockDigest(block_));
+  block_.clear();
+}
+
 ItunesXmlReader::Event& ItunesXmlReader::PushEvent() {
   if (event_count_ == events_.size()) events_.emplace_back();
   Event& event = events_[event_count_++];
@@ -210,7 +226,7 @@ void ItunesXmlReader::FlushPending() {
   if (!has_pending_) return;
   has_pending_ = false;
   XmlElement& element = PushEvent().element;
-  std::swap(element, pending_);
+  Take(element, pending_);
   element.has_text =
       std::any_of(element.text.begin(), element.text.end(), [](char c) { return !IsXmlSpace(c); });
   if (!element.has_text) element.text.clear();
@@ -231,7 +247,7 @@ bool ItunesXmlReader::Fill() {
     Fail("the file could not be read");
     return false;
   }
-  if (print_) Digest(std::string_view(buffer, static_cast<std::size_t>(n)));
+  if (print_) print_->Add(std::string_view(buffer, static_cast<std::size_t>(n)));
   const bool final = n == 0;
   if (XML_ParseBuffer(parser, static_cast<int>(n), final) != XML_STATUS_OK) {
     Fail(StrFormat("%s at line %lu", XML_ErrorString(XML_GetErrorCode(parser)),
@@ -299,7 +315,7 @@ bool ItunesXmlReader::NextChild(int parent_depth, XmlElement* out) {
     if (depth <= parent_depth) return false;
     ++event_head_;
     if (depth == parent_depth + 1) {
-      std::swap(*out, event.element);
+      Take(*out, event.element);
       return true;
     }
   }
@@ -323,19 +339,40 @@ bool CheckWellFormed(platform::ByteSource& source, std::string* error,
   ItunesXmlReader reader(source, 0);
   if (print) {
     *print = XmlDocumentPrint();
-    reader.print_ = print;
+    reader.print_ = std::make_unique<XmlPrintMaker>(print);
   }
   const bool ok = reader.Finish(stop);
   if (error) *error = ok ? std::string() : reader.error();
   if (ok && print) {
-    if (!reader.block_.empty()) print->blocks.push_back(BlockDigest(reader.block_));
+    reader.print_->End();
     // Expat reads a document without a byte order mark or declared
     // encoding as UTF-8 only when it starts with '<' and a byte that is not
     // 0 (which would mean UTF-16).
-    const std::string_view head = reader.head_;
+    const std::string_view head = reader.print_->head();
     const bool utf8_start = head.substr(0, kUtf8Bom.size()) == kUtf8Bom ||
                             (head.size() >= 2 && head[0] == '<' && head[1] != 0);
     print->plain = utf8_start && !reader.foreign_encoding_ && !reader.internal_subset_;
   }
   return ok;
+}
+
+QuickCheck QuickCheckWellFormed(platform::ByteSource& source, const std::function<bool()>& stop,
+                                XmlDocumentPrint* print) {
+  *print = XmlDocumentPrint();
+  XmlPrintMaker maker(print);
+  PlainXmlCheck check;
+  std::vector<char> chunk(kXmlChunkBytes);
+  for (;;) {
+    if (stop && stop()) return QuickCheck::kStopped;
+    const long n = source.Read(chunk.data(), chunk.size());
+    if (n < 0) return QuickCheck::kInDoubt;
+    if (n == 0) break;
+    const std::string_view bytes(chunk.data(), static_cast<std::size_t>(n));
+    maker.Add(bytes);
+    if (!check.Feed(bytes)) return QuickCheck::kInDoubt;
+  }
+  if (!check.End()) return QuickCheck::kInDoubt;
+  maker.End();
+  print->plain = true;
+  return QuickCheck::kProven;
 }

@@ -16,7 +16,8 @@
 // A second reading of a document already checked (see XmlDocumentPrint)
 // goes without Expat when the document allows it: the plain scanner hands
 // out the same elements from the same bytes, and every block read is first
-// compared with what the check saw.
+// compared with what the check saw. The check itself goes without Expat for
+// a document of the simple form most libraries have (QuickCheckWellFormed).
 //
 // Thread safety: one reader belongs to one thread; readers are independent.
 #pragma once
@@ -58,6 +59,22 @@ struct XmlElement {
 struct XmlDocumentPrint {
   std::vector<std::uint64_t> blocks;
   bool plain = false;
+};
+
+// Makes a print's block digests from a document's bytes, split anywhere.
+class XmlPrintMaker {
+ public:
+  explicit XmlPrintMaker(XmlDocumentPrint* print) : print_(print) {}
+  void Add(std::string_view bytes);
+  // After the last bytes: the last, shorter block.
+  void End();
+  // The document's first four bytes (fewer in a shorter one).
+  std::string_view head() const { return head_; }
+
+ private:
+  XmlDocumentPrint* print_;
+  std::string block_;  // the block not yet digested
+  std::string head_;
 };
 
 class ItunesXmlReader : private XmlEventSink {
@@ -111,7 +128,6 @@ class ItunesXmlReader : private XmlEventSink {
   void OnEnd() override;
   void OnText(std::string_view text) override;
   void OnBreak() override;
-  void Digest(std::string_view bytes);
   // The innermost open element's start, handed out once its first child
   // starts or it ends.
   void FlushPending();
@@ -123,11 +139,9 @@ class ItunesXmlReader : private XmlEventSink {
   const XmlDocumentPrint* checked_ = nullptr;
   std::unique_ptr<PlainXmlScanner> plain_;
   std::size_t block_index_ = 0;
-  // The check's findings: the print being made, the block not yet digested,
-  // the document's start, its declared encoding and internal subset.
-  XmlDocumentPrint* print_ = nullptr;
-  std::string block_;
-  std::string head_;
+  // The check's findings: the print being made, the document's declared
+  // encoding and internal subset.
+  std::unique_ptr<XmlPrintMaker> print_;
   bool foreign_encoding_ = false;
   bool internal_subset_ = false;
   std::vector<char> chunk_;    // the plain reading's block
@@ -153,3 +167,12 @@ class ItunesXmlReader : private XmlEventSink {
 // `print` (may be null) receives what the check saw, for a second reading.
 bool CheckWellFormed(platform::ByteSource& source, std::string* error,
                      const std::function<bool()>& stop = {}, XmlDocumentPrint* print = nullptr);
+
+enum class QuickCheck { kProven, kInDoubt, kStopped };
+
+// The quick check (see PlainXmlCheck) of the whole document from `source`:
+// proven fills `print` as CheckWellFormed does for a plain document. In
+// doubt (a document of another form, a fault, a read error) leaves the
+// verdict to CheckWellFormed. `stop` as for Finish.
+QuickCheck QuickCheckWellFormed(platform::ByteSource& source, const std::function<bool()>& stop,
+                                XmlDocumentPrint* print);

@@ -1,8 +1,11 @@
 #include "scan/itunes_tracks.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "media/tag_reader.h"
 #include "platform/text.h"
@@ -46,40 +49,57 @@ bool EqualsLower(std::string_view text, std::string_view lower) {
   return true;
 }
 
+// By key length, so that a key is compared only with keys of its length.
 constexpr Property kProperties[] = {
     {"name", Field::kTitle},
-    {"artist", Field::kArtist},
-    {"album", Field::kAlbum},
-    {"genre", Field::kGenre},
     {"year", Field::kYear},
     {"size", Field::kFileSize},
-    {"total time", Field::kDuration},
-    {"track number", Field::kTrackNumber},
-    {"track count", Field::kTrackCount},
-    {"bit rate", Field::kBitRate},
-    {"sample rate", Field::kSampleRate},
-    {"play count", Field::kPlayCount},
-    {"play date utc", Field::kPlayed},
-    {"date added", Field::kDateAdded},
-    {"date modified", Field::kFileModified},
-    {"location", Field::kLocation},
     {"kind", Field::kNone},
-    {"disc number", Field::kNone},
-    {"play date", Field::kNone},
+    {"album", Field::kAlbum},
+    {"genre", Field::kGenre},
+    {"artist", Field::kArtist},
     {"season", Field::kNone},
-    {"persistent id", Field::kNone},
+    {"bit rate", Field::kBitRate},
+    {"location", Field::kLocation},
+    {"play date", Field::kNone},
+    {"total time", Field::kDuration},
+    {"play count", Field::kPlayCount},
+    {"date added", Field::kDateAdded},
     {"track type", Field::kNone},
+    {"track count", Field::kTrackCount},
+    {"sample rate", Field::kSampleRate},
+    {"disc number", Field::kNone},
+    {"track number", Field::kTrackNumber},
+    {"play date utc", Field::kPlayed},
+    {"date modified", Field::kFileModified},
+    {"persistent id", Field::kNone},
 };
+constexpr std::size_t kLongestKey = 13;
+
+// Where the keys of each length begin in kProperties (the end is the next
+// length's beginning).
+constexpr std::array<std::size_t, kLongestKey + 2> KeyStarts() {
+  std::array<std::size_t, kLongestKey + 2> starts{};
+  std::size_t at = 0;
+  for (std::size_t size = 0; size <= kLongestKey + 1; ++size) {
+    while (at < std::size(kProperties) && kProperties[at].key.size() < size) ++at;
+    starts[size] = at;
+  }
+  return starts;
+}
+constexpr auto kKeyStarts = KeyStarts();
+static_assert(kKeyStarts[kLongestKey + 1] == std::size(kProperties), "sorted by length");
 
 TrackProperty SetDate(std::string_view value, std::int64_t* field) {
   return ParseItunesDate(value, field) ? TrackProperty::kApplied : TrackProperty::kBadValue;
 }
 
-TrackProperty SetLocation(std::string_view value, DBEntry* record) {
+TrackProperty SetLocation(std::string_view value, DBEntry* record, std::string* set_path) {
   std::string path;
   if (!LocationToPath(value, &path) || !SetEntryPath(*record, path))
     return TrackProperty::kBadValue;
   SetCutText(record->file_type, sizeof record->file_type, GetExtension(path), kItunesFileTypeBytes);
+  if (set_path) *set_path = std::move(path);
   return TrackProperty::kApplied;
 }
 
@@ -95,13 +115,14 @@ void SetCutText(char* field, std::size_t size, std::string_view text, std::size_
   SetEntryText(field, size, platform::Utf8Prefix(text, max_bytes < size ? max_bytes : size));
 }
 
-TrackProperty ApplyTrackProperty(std::string_view key, std::string_view value, DBEntry* record) {
-  if (key.empty() || value.empty()) return TrackProperty::kIgnored;
+TrackProperty ApplyTrackProperty(std::string_view key, std::string_view value, DBEntry* record,
+                                 std::string* path) {
+  if (key.empty() || value.empty() || key.size() > kLongestKey) return TrackProperty::kIgnored;
   Field field = Field::kNone;
   bool known = false;
-  for (const Property& property : kProperties) {
-    if (EqualsLower(key, property.key)) {
-      field = property.field;
+  for (std::size_t i = kKeyStarts[key.size()]; i < kKeyStarts[key.size() + 1]; ++i) {
+    if (EqualsLower(key, kProperties[i].key)) {
+      field = kProperties[i].field;
       known = true;
       break;
     }
@@ -152,7 +173,7 @@ TrackProperty ApplyTrackProperty(std::string_view key, std::string_view value, D
     case Field::kFileModified:
       return SetDate(value, &record->file_modified);
     case Field::kLocation:
-      return SetLocation(value, record);
+      return SetLocation(value, record, path);
     case Field::kNone:
       return TrackProperty::kIgnored;
   }

@@ -31,8 +31,9 @@ enum class TrackProperty {
 // Applies one property (key compared ignoring case) to `record`. A key or
 // value that is empty leaves the record alone. "Location" sets the path and
 // the file type only for a usable local location (see LocationToPath) whose
-// path fits the record.
-TrackProperty ApplyTrackProperty(std::string_view key, std::string_view value, DBEntry* record);
+// path fits the record; `path` (may be null) then receives that path.
+TrackProperty ApplyTrackProperty(std::string_view key, std::string_view value, DBEntry* record,
+                                 std::string* path = nullptr);
 
 // Stores `text` cut to `max_bytes` (at a character boundary) in a field of
 // `size` bytes, zero-filling the rest.

@@ -3,7 +3,6 @@
 #include <limits>
 
 #include "platform/clock.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -15,6 +14,17 @@ int HexValue(char c) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// `text` begins with the lower-case `prefix`, ignoring ASCII case.
+bool StartsIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
 
 // True when `path` has a "." or ".." segment.
 bool HasDotSegment(std::string_view path) {
@@ -65,7 +75,9 @@ std::int32_t ParseDecimal32(std::string_view text) {
 }
 
 bool PercentDecode(std::string_view text, std::string* out, std::size_t max_bytes) {
-  out->clear();
+  // Written in place: the result is never longer than the text.
+  out->resize(text.size());
+  std::size_t size = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char byte = text[i];
     if (byte == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
@@ -73,20 +85,23 @@ bool PercentDecode(std::string_view text, std::string* out, std::size_t max_byte
       byte = static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     }
-    if (out->size() >= max_bytes) return false;
-    out->push_back(byte);
+    if (size >= max_bytes) {
+      out->resize(size);
+      return false;
+    }
+    (*out)[size++] = byte;
   }
+  out->resize(size);
   return true;
 }
 
 bool LocationToPath(std::string_view location, std::string* path) {
   std::string decoded;
   if (!PercentDecode(location, &decoded)) return false;
-  const std::string lower = platform::AsciiLower(std::string_view(decoded).substr(0, 17));
   std::size_t host_end;
-  if (lower.rfind("file://localhost/", 0) == 0) {
+  if (StartsIgnoringCase(decoded, "file://localhost/")) {
     host_end = 16;
-  } else if (lower.rfind("file:///", 0) == 0) {
+  } else if (StartsIgnoringCase(decoded, "file:///")) {
     host_end = 7;
   } else {
     return false;

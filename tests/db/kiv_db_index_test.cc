@@ -197,4 +197,28 @@ TEST_F(KivDbIndexTest, ABatchSparesTheIndexLookOnlyWhileNothingWasAddedSince) {
   EXPECT_EQ(KivDB::ValidCount(), 4u);
 }
 
+TEST_F(KivDbIndexTest, RecordsAddedTogetherAreRefusedAsLoneAddsRefuseThem) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  {
+    KivDB db;
+    DBEntry known = MakeEntry("/m/b.mp3");
+    ASSERT_TRUE(db.AddEntry(&known));
+    std::vector<DBEntry> entries;
+    for (const char* path : {"/n/1.mp3", "/m/b.mp3", "/n/2.mp3", "/n/2.mp3", "/n/3.mp3", ""})
+      entries.push_back(MakeEntry(path));
+    entries[0].play_count = 7;
+    entries[4].file_size = kDbMinFileSize - 1;
+    std::vector<bool> added;
+    db.AddEntries(&entries, &added);
+    EXPECT_EQ(added, (std::vector<bool>{true, false, true, false, false, false}));
+  }
+  ASSERT_TRUE(Reinitialise());
+  KivDB db;
+  EXPECT_EQ(KivDB::ValidCount(), 3u);
+  DBEntry entry;
+  ASSERT_TRUE(db.GetEntry("/n/1.mp3", &entry));
+  EXPECT_EQ(entry.play_count, 7);
+  EXPECT_EQ(ReadHeader(DbPath()).valid_count, 3u);
+}
+
 }  // namespace

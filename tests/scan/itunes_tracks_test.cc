@@ -23,11 +23,12 @@ class ItunesTracksTest : public ::testing::Test {
   }
 
   TrackProperty Apply(const std::string& key, const std::string& value) {
-    return ApplyTrackProperty(key, value, &record_);
+    return ApplyTrackProperty(key, value, &record_, &path_);
   }
 
   CTagReaderRef tag_reader_;  // fills the extension list used for file types
   DBEntry record_;
+  std::string path_;  // the path a usable Location set
 };
 
 TEST_F(ItunesTracksTest, PropertyTableFillsTheRecordIgnoringKeyCase) {
@@ -66,6 +67,7 @@ TEST_F(ItunesTracksTest, PropertyTableFillsTheRecordIgnoringKeyCase) {
   EXPECT_EQ(record_.date_added, 1199145600);
   EXPECT_EQ(record_.file_modified, 1199232000);
   EXPECT_EQ(EntryPath(record_), "/music/A b/Song.MP3");
+  EXPECT_EQ(path_, "/music/A b/Song.MP3");
   EXPECT_EQ(EntryText(record_.file_type), "mp3");
   EXPECT_EQ(record_.flags, 0u);
 }
@@ -84,6 +86,7 @@ TEST_F(ItunesTracksTest, IgnoredKeysEmptyValuesAndBadValuesLeaveTheRecordAlone) 
             TrackProperty::kBadValue);  // does not fit the record's path
   EXPECT_EQ(Apply("Location", "file:///music/%FF%FE.mp3"), TrackProperty::kBadValue);
   EXPECT_EQ(std::memcmp(&before, &record_, sizeof record_), 0);
+  EXPECT_EQ(path_, "");
   // A number that is no number reads as 0, as the C runtime would.
   EXPECT_EQ(Apply("Play Count", "many"), TrackProperty::kApplied);
   EXPECT_EQ(record_.play_count_itunes, 0);
