@@ -16,6 +16,12 @@ BOOL AgentContext::PostToMainWindow(UINT id, WPARAM wParam, LPARAM lParam,
   return TRUE;
 }
 
+BOOL AgentContext::PostAllToMainWindow(std::vector<Message> messages) const {
+  if (!main_window) return FALSE;
+  main_window->PostMessages(std::move(messages));
+  return TRUE;
+}
+
 BOOL AgentJobRegistry::Register(UINT kind, AgentJobFactory factory) {
   if (!IsAgentKind(kind) || kind == AGENT_PLAYLISTS || !factory) return FALSE;
   std::lock_guard<std::mutex> lock(mutex_);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/agent.h"
 #include "app/agent_kinds.h"
@@ -40,6 +41,9 @@ struct AgentContext {
   // Posts to the main window; FALSE when there is none.
   BOOL PostToMainWindow(UINT id, WPARAM wParam = 0, LPARAM lParam = 0,
                         std::string payload = {}) const;
+  // Posts `messages` in their order with one post; FALSE when there is no
+  // main window.
+  BOOL PostAllToMainWindow(std::vector<Message> messages) const;
 };
 
 // Returns the new job, or null when it cannot be created (the agent then

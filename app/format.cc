@@ -1,5 +1,7 @@
 #include "app/format.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 std::string StrFormatV(const char* format, va_list args) {
@@ -24,4 +26,50 @@ std::string StrFormat(const char* format, ...) {
   std::string out = StrFormatV(format, args);
   va_end(args);
   return out;
+}
+
+namespace {
+
+// Splits `format` around its conversions when every '%' in it begins one
+// of `count` plain `conversion`s ("%s", "%d"); false otherwise. `parts`
+// receives the count + 1 literal texts between them.
+bool SplitPlain(std::string_view format, char conversion, std::size_t count,
+                std::string_view* parts) {
+  std::size_t found = 0;
+  std::size_t start = 0;
+  for (std::size_t at = format.find('%'); at != std::string_view::npos;
+       at = format.find('%', start)) {
+    if (found == count || at + 1 >= format.size() || format[at + 1] != conversion) return false;
+    parts[found++] = format.substr(start, at - start);
+    start = at + 2;
+  }
+  if (found != count) return false;
+  parts[count] = format.substr(start);
+  return true;
+}
+
+}  // namespace
+
+std::string StrFormatText(const char* format, std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  std::string_view parts[2];
+  if (!SplitPlain(format, 's', 1, parts)) return StrFormat(format, std::string(text).c_str());
+  std::string out;
+  out.reserve(parts[0].size() + text.size() + parts[1].size());
+  return out.append(parts[0]).append(text).append(parts[1]);
+}
+
+std::string StrFormatInts(const char* format, int first, int second) {
+  std::string_view parts[3];
+  if (!SplitPlain(format, 'd', 2, parts)) return StrFormat(format, first, second);
+  // Built in place, so that a short text costs no allocation at all.
+  char text[128];
+  if (parts[0].size() + parts[1].size() + parts[2].size() + 24 > sizeof text)
+    return StrFormat(format, first, second);
+  char* at = std::copy(parts[0].begin(), parts[0].end(), text);
+  at = std::to_chars(at, text + sizeof text, first).ptr;
+  at = std::copy(parts[1].begin(), parts[1].end(), at);
+  at = std::to_chars(at, text + sizeof text, second).ptr;
+  at = std::copy(parts[2].begin(), parts[2].end(), at);
+  return std::string(text, at);
 }

@@ -12,7 +12,17 @@ MessageLoop::~MessageLoop() {
 void MessageLoop::SetHandler(Handler handler) { handler_ = std::move(handler); }
 
 void MessageLoop::PostMessage(UINT id, WPARAM wParam, LPARAM lParam, std::string payload) {
-  auto* posted = new Posted{Message{id, wParam, lParam, std::move(payload)}};
+  Push(new Posted{Message{id, wParam, lParam, std::move(payload)}, nullptr, {}});
+}
+
+void MessageLoop::PostMessages(std::vector<Message> messages) {
+  if (messages.empty()) return;
+  auto* posted = new Posted;
+  posted->batch = std::move(messages);
+  Push(posted);
+}
+
+void MessageLoop::Push(Posted* posted) {
   posted->next = inbox_.load();
   while (!inbox_.compare_exchange_weak(posted->next, posted)) {
   }
@@ -29,7 +39,11 @@ void MessageLoop::TakePosted() const {
     p = next;
   }
   while (oldest) {
-    queue_.push_back(std::move(oldest->message));
+    if (oldest->batch.empty()) {
+      queue_.push_back(std::move(oldest->message));
+    } else {
+      for (Message& message : oldest->batch) queue_.push_back(std::move(message));
+    }
     delete std::exchange(oldest, oldest->next);
   }
 }

@@ -43,6 +43,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/messages.h"
 #include "platform/clock.h"
@@ -71,6 +72,10 @@ class MessageLoop {
 
   // Any thread. Never blocks on the owner thread.
   void PostMessage(UINT id, WPARAM wParam = 0, LPARAM lParam = 0, std::string payload = {});
+  // Any thread. The same as posting `messages` one by one in their order,
+  // for the cost of one post: a job that reports every file gathers its
+  // messages and hands them over together.
+  void PostMessages(std::vector<Message> messages);
   void SetTimer(WPARAM id, std::uint32_t ms);
   // TRUE when a timer with this id existed.
   BOOL KillTimer(WPARAM id);
@@ -128,7 +133,11 @@ class MessageLoop {
   struct Posted {
     Message message;
     Posted* next = nullptr;
+    // Set for PostMessages: the messages, taken in place of `message`.
+    std::vector<Message> batch;
   };
+  // Pushes `posted` onto the inbox and wakes the owner.
+  void Push(Posted* posted);
   // Moves what was posted into queue_, oldest first (owner thread).
   void TakePosted() const;
   bool HasPosted() const { return inbox_.load() != nullptr; }

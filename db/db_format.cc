@@ -61,10 +61,12 @@ bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPa
 bool SetEntryPath(DBEntry& entry, std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return false;
   // Most paths are ASCII: one code unit per byte, no conversion needed.
+  // Checked before anything is written: a path refused leaves the record
+  // as it was.
   if (path.size() < kDbPathUnits &&
       std::all_of(path.begin(), path.end(), [](char c) { return (c & 0x80) == 0; })) {
-    std::memset(entry.path, 0, sizeof entry.path);
-    std::copy(path.begin(), path.end(), entry.path);
+    for (std::size_t i = 0; i < path.size(); ++i) entry.path[i] = static_cast<char16_t>(path[i]);
+    std::memset(entry.path + path.size(), 0, sizeof entry.path - path.size() * sizeof(char16_t));
     return true;
   }
   bool valid = true;

@@ -89,6 +89,9 @@ struct DbState {
   std::atomic<std::int64_t> last_delete_time{0};
   std::atomic<DbEventSink*> sink{nullptr};
   std::atomic<bool> writes_failing{false};
+  // Records added and index loads since the process started, over every
+  // connection (see KivDB::AddCount).
+  std::atomic<std::uint64_t> add_count{0};
 
   // The program's "now" for record times.
   std::int64_t Now() const { return platform::NowAsStoredTime(clock->WallTime()); }

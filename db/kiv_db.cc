@@ -106,6 +106,8 @@ void UnindexRecord(std::string_view path, std::uint32_t pos) {
 
 void ClearIndex() {
   DbState& state = State();
+  // A path may have a record in the index loaded next that it lacked here.
+  ++state.add_count;
   state.index.Clear();
   state.folders.Clear();
   state.free_list.clear();
@@ -175,6 +177,7 @@ DWORD KivDB::EmptyCount() { return State().ready ? State().empty_count.load() : 
 DWORD KivDB::IdentifiedCount() { return State().identified_count; }
 DWORD KivDB::KivIdCount() { return State().kiv_id_count; }
 std::int64_t KivDB::LastAddTime() { return State().last_add_time; }
+std::uint64_t KivDB::AddCount() { return State().add_count; }
 std::int64_t KivDB::LastDeleteTime() { return State().last_delete_time; }
 bool KivDB::IsInitialised() { return State().ready; }
 bool KivDB::WritesFailing() { return State().writes_failing; }
@@ -336,14 +339,13 @@ std::uint32_t KivDB::FindIndexed(const std::string& path, DBEntry* record, bool*
   });
 }
 
-std::uint32_t KivDB::LookupEntry(const std::string& path) {
-  auto& state = State();
-  std::lock_guard guard(state.lock);
-  if (!IsReady() || path.empty()) return 0;
-  // No read: a position is taken when its slot's check matches too, so two
-  // paths are mistaken only when all 64 bits of their hashes agree. Reads
-  // and writes check the path on the record.
-  const std::uint64_t wide = kivdb::PathIndex::Wide(platform::PathKey(path));
+namespace {
+
+// The position the index holds for the path whose hash is `wide`, or 0
+// (lock held). No read: a position is taken when its slot's check matches
+// too, so two paths are mistaken only when all 64 bits of their hashes
+// agree. Reads and writes check the path on the record.
+std::uint32_t IndexedPosition(kivdb::DbState& state, std::uint64_t wide) {
   const std::uint32_t check = kivdb::PathIndex::Check(wide);
   const std::uint32_t pos =
       state.index.Find(static_cast<std::uint32_t>(wide), [&](std::uint32_t at) {
@@ -356,6 +358,30 @@ std::uint32_t KivDB::LookupEntry(const std::string& path) {
     return 0;
   }
   return pos;
+}
+
+}  // namespace
+
+std::uint32_t KivDB::LookupEntry(const std::string& path) {
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady() || path.empty()) return 0;
+  return IndexedPosition(state, kivdb::PathIndex::Wide(platform::PathKeyView(path)));
+}
+
+void KivDB::LookupEntries(const std::vector<const std::string*>& paths,
+                          std::vector<std::uint32_t>* positions) {
+  positions->assign(paths.size(), 0);
+  auto& state = State();
+  std::lock_guard guard(state.lock);
+  if (!IsReady()) return;
+  std::vector<std::uint64_t> wide(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    wide[i] = kivdb::PathIndex::Wide(platform::PathKeyView(*paths[i]));
+    state.index.Prefetch(static_cast<std::uint32_t>(wide[i]));
+  }
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    if (!paths[i]->empty()) (*positions)[i] = IndexedPosition(state, wide[i]);
 }
 
 BOOL KivDB::GetEntry(const std::string& path, DBEntry* entry) {

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -69,6 +70,10 @@ class KivDB {
   // Stored time ("now" convention) of the last successful add / delete.
   static std::int64_t LastAddTime();
   static std::int64_t LastDeleteTime();
+  // Records added since the process started, by any connection, and loads
+  // of the index (a load may give a path a record it lacked): a caller that
+  // sees only its own adds counted knows no other path got a record.
+  static std::uint64_t AddCount();
   static bool IsInitialised();
   // True from a failed write of the file (a full disk, a folder gone
   // read-only) until writes succeed again.
@@ -87,6 +92,11 @@ class KivDB {
 
   // Position of the record of `path`, or 0.
   std::uint32_t LookupEntry(const std::string& path);
+  // LookupEntry for each of `paths` into `positions` (same order), under one
+  // hold of the lock and with the index's memory fetched ahead: the files
+  // of one folder wait for memory together rather than one after another.
+  void LookupEntries(const std::vector<const std::string*>& paths,
+                     std::vector<std::uint32_t>* positions);
   // Reads the record of `path` into `entry`.
   BOOL GetEntry(const std::string& path, DBEntry* entry);
   // Iteration over the records in file order: the next valid record (any
@@ -149,8 +159,12 @@ class KivDB {
   BOOL AddEntry(const platform::FileInfo& file);
   // AddEntry(file) for each of `files`, with the records that extend the
   // database file written in one write. `added` receives whether each file
-  // was added, in order.
-  void AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added);
+  // was added, in order. A caller that knew none of the paths had a record
+  // when AddCount() was `none_recorded_at` passes it: while the count is
+  // still that, the paths are not looked for in the index (only compared
+  // with each other).
+  void AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added,
+                  std::optional<std::uint64_t> none_recorded_at = std::nullopt);
   // AddEntry(entry) for each of `entries` (DBFLAG_VALID is set in each),
   // the same way: the records that extend the file written in one write.
   void AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "db/db_log.h"
@@ -121,6 +122,7 @@ void KivDB::NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view 
   if (entry.flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry.kiv_id != 0) ++state.kiv_id_count;
   state.last_add_time = now;
+  ++state.add_count;
   ++state.header.valid_count;
   if (reused) {
     --state.header.empty_count;
@@ -199,7 +201,8 @@ BOOL KivDB::AddEntry(const platform::FileInfo& info) {
   return EntryFromFile(info, State().Now(), &entry) ? AddEntry(&entry) : FALSE;
 }
 
-void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added) {
+void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector<bool>* added,
+                       std::optional<std::uint64_t> none_recorded_at) {
   added->assign(files.size(), false);
   auto& state = State();
   std::lock_guard guard(state.lock);
@@ -207,29 +210,44 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
   std::vector<DBEntry> appended;
   std::vector<std::size_t> which;
   std::vector<std::string> keys;
+  // Hashes of `keys`, so that the test for a path twice in the batch
+  // compares texts only when their hashes agree.
+  std::vector<std::size_t> hashes;
+  DBEntry indexed;
   appended.reserve(files.size());
   const std::int64_t now = state.Now();
   for (std::size_t i = 0; i < files.size(); ++i) {
-    DBEntry entry;
-    if (!EntryFromFile(files[i], now, &entry)) continue;
+    // Made in place: a record is over a kilobyte.
+    DBEntry& entry = appended.emplace_back();
+    if (!EntryFromFile(files[i], now, &entry)) {
+      appended.pop_back();
+      continue;
+    }
     // A free slot is filled by a write of its own.
     if (!state.free_list.empty()) {
       (*added)[i] = AddEntry(&entry) != FALSE;
+      appended.pop_back();
       continue;
     }
     std::string key = platform::PathKey(files[i].path);
-    DBEntry indexed;
+    const std::size_t hash = std::hash<std::string>()(key);
+    bool twice = false;
+    for (std::size_t j = 0; j < keys.size() && !twice; ++j)
+      twice = hashes[j] == hash && keys[j] == key;
     bool checked = false;
-    if (FindIndexed(key, &indexed, &checked) != 0 ||
-        std::find(keys.begin(), keys.end(), key) != keys.end()) {
+    // A free slot filled above counts as an add, so from then on every
+    // path is looked for.
+    const bool known_absent = none_recorded_at && *none_recorded_at == state.add_count;
+    if (twice || (!known_absent && FindIndexed(key, &indexed, &checked) != 0)) {
       DbLogDetail(LEVEL_WARNING, files[i].path,
                   "Warning: not adding duplicate entry, attempted to add already existing DB "
                   "entry for");
+      appended.pop_back();
       continue;
     }
-    appended.push_back(entry);
     which.push_back(i);
     keys.push_back(std::move(key));
+    hashes.push_back(hash);
   }
   AppendEntries(appended, keys, which, now, added);
 }

@@ -56,6 +56,10 @@ class PathIndex {
       if (slot.hash == hash && matches(slot.pos)) return slot.pos;
     }
   }
+  // Asks the processor to fetch the slot a Find for `hash` begins at.
+  void Prefetch(std::uint32_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[Home(hash)]);
+  }
   // Bytes the table holds.
   std::size_t MemoryBytes() const { return slots_.capacity() * sizeof(Entry); }
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "platform/dir_walk.h"
 #include "platform/last_error.h"
@@ -20,6 +22,11 @@ bool IsDotOrDotDot(const char* name) {
 
 // Bytes of directory entries read at a time.
 constexpr std::size_t kListingBytes = 16384;
+
+// A listing buffer given back by a reader of this thread, for the next one
+// to take: a walk opens one reader per folder, and a fresh buffer each time
+// would cost an allocation (and its zeroing) per folder.
+thread_local std::unique_ptr<char[]> t_spare_buffer;
 
 // The next entry of the folder open as `fd`, from the entries already read
 // into `buffer` (`at` to `end`) or from a fresh read into it; null at the
@@ -43,7 +50,10 @@ const struct dirent64* NextRecord(int fd, char* buffer, std::size_t size, std::s
 
 }  // namespace
 
-DirReader::~DirReader() { Close(); }
+DirReader::~DirReader() {
+  Close();
+  if (buffer_ && !t_spare_buffer) t_spare_buffer = std::move(buffer_);
+}
 
 void DirReader::Close() {
   if (fd_ >= 0) ::close(fd_);
@@ -58,7 +68,9 @@ bool DirReader::Adopt(int fd) {
     return false;
   }
   fd_ = fd;
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kListingBytes);
+  if (!buffer_)
+    buffer_ = t_spare_buffer ? std::move(t_spare_buffer)
+                             : std::make_unique_for_overwrite<char[]>(kListingBytes);
   last_errno_ = 0;
   return true;
 }

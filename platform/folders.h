@@ -53,4 +53,10 @@ std::string ParseUserDirsMusic(const std::string& text, const std::string& home)
 // named "etc" somewhere is not a system tree.
 bool IsInSystemTree(std::string_view path);
 
+// True when every entry of `folder` (the path `folder` + "/" + name) gets
+// the same IsInSystemTree answer as `folder` itself, so that a walk may ask
+// once per folder: the trees are named by their first two components, so
+// this holds for any folder that has two components already.
+bool ChildrenShareSystemTree(std::string_view folder);
+
 }  // namespace platform

@@ -183,4 +183,12 @@ bool IsInSystemTree(std::string_view path) {
   return false;
 }
 
+bool ChildrenShareSystemTree(std::string_view folder) {
+  // A trailing separator is no component: the entries of "/run/" are those
+  // of "/run", and "/run/media" answers otherwise than "/run".
+  while (!folder.empty() && folder.back() == '/') folder.remove_suffix(1);
+  const std::size_t first = folder.find('/');
+  return first != std::string_view::npos && folder.find('/', first + 1) != std::string_view::npos;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -155,8 +156,8 @@ std::string_view TrimWhite(std::string_view text) {
 }
 
 std::string_view BaseName(std::string_view path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const void* slash = path.empty() ? nullptr : ::memrchr(path.data(), '/', path.size());
+  return slash ? path.substr(static_cast<const char*>(slash) - path.data() + 1) : path;
 }
 
 }  // namespace platform

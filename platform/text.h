@@ -32,6 +32,8 @@ std::string_view Utf8Prefix(std::string_view utf8, std::size_t max_bytes);
 // The key of a path in the database index, the music-folder map and the play
 // monitor. Linux file systems are case-sensitive, so this is the identity.
 inline std::string PathKey(std::string_view path) { return std::string(path); }
+// The same key without a copy, for a look-up that only reads it.
+inline std::string_view PathKeyView(std::string_view path) { return path; }
 
 // The part of `path` after its last '/' (all of it when it has none).
 std::string_view BaseName(std::string_view path);

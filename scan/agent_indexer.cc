@@ -22,6 +22,9 @@ constexpr std::size_t kSummaryBlock = 256;
 constexpr std::size_t kAddBatch = 64;
 constexpr std::uint64_t kAddBatchMs = 100;
 
+// Status messages handed to the main window with one post.
+constexpr std::size_t kOutboxMessages = 64;
+
 // Files the last run could not store (process-wide: each run is a new
 // job). While not 0 a run over the whole collection goes ahead whatever
 // "IndexComplete" says, and the retry has been announced in the log.
@@ -83,6 +86,7 @@ int AgentIndexer::Run() {
       settings.WriteDword(kSubKeySettings, kIndexCompleteValue, 1);
   }
   Post(WM_STATUS_DONE, kJobScan, 0);
+  FlushPosts();
   return 1;
 }
 
@@ -196,6 +200,8 @@ void AgentIndexer::CheckRecord(std::uint32_t pos, const DBEntry& entry,
 const FolderProbe& AgentIndexer::ChosenFolder(const std::string& folder) {
   auto it = folders_.find(folder);
   if (it != folders_.end()) return it->second;
+  // The look may take seconds on a mount that hangs.
+  FlushPosts();
   FolderProbe probe = ProbeFolder(folder, options_.folder_probe_timeout_ms);
   if (!probe.answered)
     IndexerLogPath("AgentIndexer: chosen folder is not answering, leaving it for this run", folder,
@@ -267,12 +273,15 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
       break;
     }
     const std::string& path = result.files[i];
-    // A file without a record when it was listed is looked up again (it
-    // may have been added since); LookupEntry, as a miss of GetEntry logs a
-    // line of its own.
+    // A file without a record when it was listed is looked up again when
+    // another job added records since the walk began (it may be one of
+    // them); LookupEntry, as a miss of GetEntry logs a line of its own.
     const ScanResult::Listed listed =
         i < result.listed.size() ? result.listed[i] : ScanResult::Listed();
-    const std::uint32_t pos = listed.position != 0 ? listed.position : db_->LookupEntry(path);
+    const bool others_added = KivDB::AddCount() != adds_before_walk_ + own_adds_;
+    const std::uint32_t pos = listed.position != 0 ? listed.position
+                              : others_added       ? db_->LookupEntry(path)
+                                                   : 0;
     if (pos != 0 || listed.modified == kUnknownTime) {
       add_batch();
       if (pos != 0)
@@ -297,28 +306,30 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
 
 void AgentIndexer::AddBatch(const ScanResult& result, const std::vector<std::size_t>& batch) {
   if (batch.empty()) return;
-  std::vector<platform::FileInfo> files(batch.size());
+  std::vector<platform::FileInfo>& files = batch_files_;
+  files.resize(batch.size());
   for (std::size_t k = 0; k < batch.size(); ++k) {
     const ScanResult::Listed& listed = result.listed[batch[k]];
     platform::FileInfo& info = files[k];
-    info.path = result.files[batch[k]];
+    info.path.assign(result.files[batch[k]]);
     info.is_regular = true;
     info.size = listed.size;
     info.created = listed.created;
     info.accessed = listed.accessed;
     info.modified = listed.modified;
   }
-  std::vector<bool> added;
-  db_->AddEntries(files, &added);
-  for (std::size_t k = 0; k < batch.size(); ++k) Added(files[k].path, added[k]);
+  // Files listed without a record still have none while only this run
+  // added records since the walk began.
+  db_->AddEntries(files, &batch_added_, adds_before_walk_ + own_adds_);
+  for (std::size_t k = 0; k < batch.size(); ++k) Added(files[k].path, batch_added_[k]);
 }
 
 void AgentIndexer::Added(const std::string& path, bool added) {
   if (added) {
+    ++own_adds_;
     IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
     Post(WM_STATUS_EVENT, kJobIndex, 0,
-         StrFormat(LoadStringResource(IDS_INDEX_ADDED),
-                   std::string(platform::BaseName(path)).c_str()));
+         StrFormatText(LoadStringResource(IDS_INDEX_ADDED), platform::BaseName(path)));
   } else if (KivDB::WritesFailing()) {
     // The database said so once; the retry of the pass is announced once.
     ++unstored_;
@@ -330,7 +341,7 @@ void AgentIndexer::Added(const std::string& path, bool added) {
 }
 
 void AgentIndexer::Progress(const char* format, int done, int total) {
-  Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0, StrFormat(format, done, total));
+  Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0, StrFormatInts(format, done, total));
   Post(WM_STATUS_PROGRESS_POS, kJobIndex, done);
 }
 
@@ -353,8 +364,7 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
     return;
   db_->UpdateEntry(info);
   Post(WM_STATUS_EVENT, kJobIndex, 0,
-       StrFormat(LoadStringResource(IDS_INDEX_UPDATING),
-                 std::string(platform::BaseName(path)).c_str()));
+       StrFormatText(LoadStringResource(IDS_INDEX_UPDATING), platform::BaseName(path)));
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {
@@ -371,11 +381,23 @@ void AgentIndexer::RememberModified(std::uint32_t pos, std::int64_t modified) {
 }
 
 BOOL AgentIndexer::Post(UINT id, WPARAM job, LPARAM value, std::string text) {
-  return context_.PostToMainWindow(id, job, value, std::move(text));
+  if (!context_.main_window) return FALSE;
+  if (outbox_.capacity() == 0) outbox_.reserve(kOutboxMessages);
+  outbox_.push_back(Message{id, job, value, std::move(text)});
+  if (outbox_.size() >= kOutboxMessages) FlushPosts();
+  return TRUE;
+}
+
+void AgentIndexer::FlushPosts() {
+  if (outbox_.empty()) return;
+  context_.PostAllToMainWindow(std::move(outbox_));
+  outbox_.clear();
 }
 
 void AgentIndexer::Pause(std::uint32_t ms) {
-  if (ms > 0) context_.clock->SleepMs(ms);
+  if (ms == 0) return;
+  FlushPosts();
+  context_.clock->SleepMs(ms);
 }
 
 void RegisterIndexerAgent(AgentJobRegistry& jobs, AgentIndexerOptions options) {

@@ -37,10 +37,12 @@
 #include "app/agent.h"
 #include "app/agent_registry.h"
 #include "app/index_scope.h"
+#include "app/message_loop.h"
 #include "app/reg_settings.h"
 #include "app/search_paths.h"
 #include "db/db_format.h"
 #include "platform/dir_walk.h"
+#include "platform/file_info.h"
 #include "platform/win_types.h"
 #include "scan/collection_rules.h"
 
@@ -172,7 +174,11 @@ class AgentIndexer : public CAgent {
   // Sets and clears flag bits of the stored record of `path`, leaving
   // every other field as it is on disk now.
   void SetFlags(const std::string& path, DWORD set, DWORD clear);
+  // Status messages wait in `outbox_` and go to the main window together:
+  // kOutboxMessages at a time, before any pause or look at a chosen folder,
+  // and at the end of the run.
   BOOL Post(UINT id, WPARAM job, LPARAM value, std::string text = {});
+  void FlushPosts();
   void Pause(std::uint32_t ms);
 
   AgentContext context_;
@@ -191,6 +197,18 @@ class AgentIndexer : public CAgent {
   bool looking_for_itunes_ = false;
   // New files of this run whose add failed on a database write.
   DWORD unstored_ = 0;
+  std::vector<Message> outbox_;
+  // KivDB::AddCount() when the collection pass began, and the adds of this
+  // run since: while the count is their sum, a file listed without a record
+  // still has none.
+  std::uint64_t adds_before_walk_ = 0;
+  std::uint64_t own_adds_ = 0;
+  // The walk's look-up lists, kept from folder to folder.
+  std::vector<const std::string*> lookup_paths_;
+  std::vector<std::uint32_t> lookup_positions_;
+  // AddBatch's lists, kept from batch to batch with their paths' buffers.
+  std::vector<platform::FileInfo> batch_files_;
+  std::vector<bool> batch_added_;
 };
 
 // Registers the indexer job for AGENT_INDEXER.

@@ -8,9 +8,10 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/folders.h"
@@ -29,6 +30,31 @@ std::string ChildPath(std::string_view folder, std::string_view name);
 // record's path field with its terminator. A cut or re-encoded path would
 // name another file, so such files are skipped instead.
 bool FitsRecordPath(std::string_view path);
+
+// FitsRecordPath(ChildPath(folder, name)) for the entries of one folder,
+// with the folder's part measured once.
+class ChildPathFit {
+ public:
+  explicit ChildPathFit(std::string_view folder);
+  bool Fits(std::string_view name) const;
+
+ private:
+  bool folder_valid_ = false;
+  std::size_t folder_units_ = 0;  // of the folder with its separator
+};
+
+// IsSupportedFile for the names of one folder's listing, most of which end
+// alike: a name whose ending (what GetExtension takes, before lower-casing)
+// is the previous name's gets the previous answer.
+class SupportedNames {
+ public:
+  bool Supported(std::string_view name);
+
+ private:
+  std::string ending_;
+  bool asked_ = false;
+  bool supported_ = false;
+};
 
 // True when a folder's files can have storable paths at all (the folder's
 // own path leaves room for "/" and a one-character name, and is valid text).
@@ -57,5 +83,12 @@ class VisitedFolders {
   std::size_t size() const { return visited_.size(); }
 
  private:
-  std::set<std::pair<std::uint64_t, std::uint64_t>> visited_;
+  // A walk of a large collection enters tens of thousands of folders: a
+  // hashed set keeps each test at one or two looks.
+  struct Hash {
+    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& id) const {
+      return std::hash<std::uint64_t>()(id.second * 0x9E3779B97F4A7C15ull ^ id.first);
+    }
+  };
+  std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, Hash> visited_;
 };

@@ -22,6 +22,7 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
   }
   visited_ = VisitedFolders();
   folders_.clear();
+  adds_before_walk_ = KivDB::AddCount();
   // Look for the iTunes library only when none is recorded or the recorded
   // one is gone. Decided once per pass: reading the setting again in every
   // folder would cost a settings access per folder for the same answer.
@@ -97,19 +98,27 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
     return 0;
   }
   const bool verbose = AppLog().Wants(LEVEL_VERBOSE, MODULE_INDEXER);
+  // What holds for every entry alike is decided once for the folder.
+  const std::string prefix = ChildPath(folder, "");
+  const ChildPathFit fit(folder);
+  SupportedNames supported;
+  const bool system_by_folder = platform::ChildrenShareSystemTree(folder);
+  const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
   DWORD valid = 0;
-  DWORD added = 0;
-  DWORD known = 0;
   DWORD below = 0;  // files collected in subfolders
+  // This folder's files in `result`, looked up in the database together.
+  std::vector<std::size_t> here;
   platform::DirEntry entry;
   while (reader.Next(&entry)) {
     if (CheckQuit()) break;
-    std::string path = ChildPath(folder, entry.name);
+    std::string path;
+    path.reserve(prefix.size() + entry.name.size());
+    path.append(prefix).append(entry.name);
     if (IsHiddenName(entry.name)) {
       if (verbose) IndexerLogPath("Skipping hidden", path, LEVEL_VERBOSE);
       continue;
     }
-    if (IsInSystemTree(path)) {
+    if (system_by_folder ? folder_in_system : IsInSystemTree(path)) {
       if (verbose) IndexerLogPath("Skipping Windows folder", path, LEVEL_VERBOSE);
       continue;
     }
@@ -154,21 +163,26 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
                    LEVEL_INFO);
       continue;
     }
-    if (!IsSupportedFile(entry.name)) continue;
-    if (!FitsRecordPath(path)) {
+    if (!supported.Supported(entry.name)) continue;
+    if (!fit.Fits(entry.name)) {
       IndexerLogPath("Skipping file whose path is too long for a db record or not valid text", path,
                      LEVEL_INFO);
       continue;
     }
     ++valid;
-    const std::uint32_t position = db_->LookupEntry(path);
-    if (position != 0)
-      ++known;
-    else
-      ++added;
+    here.push_back(result.files.size());
     result.files.push_back(std::move(path));
-    result.listed.push_back({entry.modified, position, entry.size, entry.created, entry.accessed});
+    result.listed.push_back({entry.modified, 0, entry.size, entry.created, entry.accessed});
   }
+  lookup_paths_.clear();
+  for (std::size_t i : here) lookup_paths_.push_back(&result.files[i]);
+  db_->LookupEntries(lookup_paths_, &lookup_positions_);
+  DWORD known = 0;
+  for (std::size_t k = 0; k < here.size(); ++k) {
+    result.listed[here[k]].position = lookup_positions_[k];
+    if (lookup_positions_[k] != 0) ++known;
+  }
+  const DWORD added = valid - known;
   if (verbose)
     IndexerLog(StrFormat("Found %u valid files, %u not already in db, %u already in db, and %u "
                          "total for this folder and all sub foldes of: %s",

@@ -17,4 +17,16 @@ TEST(FormatTest, ShortAndLongTextsAreFormattedWhole) {
   EXPECT_EQ(StrFormat("%s!", edge.c_str()), edge + "!");
 }
 
+TEST(FormatTest, PerFileTextsMatchPrintfAndOtherFormatsFallBackToIt) {
+  EXPECT_EQ(StrFormatText("Added file: %s", "a.mp3"), "Added file: a.mp3");
+  EXPECT_EQ(StrFormatText("%s", std::string_view("a\0b", 3)), "a");
+  EXPECT_EQ(StrFormatText("100%% %s", "x"), StrFormat("100%% %s", "x"));
+  EXPECT_EQ(StrFormatText("%-4s|", "x"), "x   |");
+  EXPECT_EQ(StrFormatInts("%d of %d", 7, 250000), "7 of 250000");
+  EXPECT_EQ(StrFormatInts("%d/%d", -2147483647 - 1, 0), "-2147483648/0");
+  EXPECT_EQ(StrFormatInts("%05d of %d", 7, 9), "00007 of 9");
+  const std::string long_text(200, 'c');
+  EXPECT_EQ(StrFormatInts((long_text + " %d %d").c_str(), 1, 2), long_text + " 1 2");
+}
+
 }  // namespace

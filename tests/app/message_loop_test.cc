@@ -39,6 +39,23 @@ TEST(MessageLoopTest, DispatchesInPostOrderWithPayloads) {
   EXPECT_EQ(loop.ProcessPending(), 0u);
 }
 
+TEST(MessageLoopTest, MessagesPostedTogetherKeepTheirPlaceAmongOthers) {
+  platform::FakeClock clock;
+  MessageLoop loop(clock);
+  Recorder rec;
+  loop.SetHandler(rec.Handler());
+  loop.PostMessage(WM_APP + 1, 1);
+  loop.PostMessages({Message{WM_APP + 2, 2, 0, "a"}, Message{WM_APP + 2, 3, 0, "b"}});
+  loop.PostMessages({});
+  loop.PostMessage(WM_APP + 1, 4);
+  EXPECT_EQ(loop.PendingCount(), 4u);
+  EXPECT_EQ(loop.ProcessPending(), 4u);
+  EXPECT_EQ(rec.seen, (Seen{{WM_APP + 1, 1}, {WM_APP + 2, 2}, {WM_APP + 2, 3}, {WM_APP + 1, 4}}));
+  EXPECT_EQ(rec.payloads, (std::vector<std::string>{"", "a", "b", ""}));
+  // Left undispatched, a batch is freed with the loop.
+  loop.PostMessages({Message{WM_APP + 3, 5, 0, std::string(100, 'x')}});
+}
+
 TEST(MessageLoopTest, TimersFireOnceWhenTheClockReachesThem) {
   platform::FakeClock clock;
   MessageLoop loop(clock);

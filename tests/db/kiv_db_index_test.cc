@@ -143,6 +143,60 @@ TEST_F(KivDbIndexTest, FilesAddedTogetherFillFreeSlotsThenTheEnd) {
   EXPECT_EQ(ReadHeader(DbPath()).valid_count, 3u);
 }
 
+TEST_F(KivDbIndexTest, LookupsTogetherAnswerAsOneByOne) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  KivDB db;
+  for (const char* path : {"/m/a.mp3", "/m/b.mp3"}) {
+    DBEntry entry = MakeEntry(path);
+    ASSERT_TRUE(db.AddEntry(&entry));
+  }
+  const std::vector<std::string> paths = {"/m/b.mp3", "/m/c.mp3", "", "/m/a.mp3", "/m/b.mp3"};
+  std::vector<const std::string*> asked;
+  for (const std::string& path : paths) asked.push_back(&path);
+  std::vector<std::uint32_t> positions;
+  db.LookupEntries(asked, &positions);
+  ASSERT_EQ(positions.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    EXPECT_EQ(positions[i], db.LookupEntry(paths[i])) << paths[i];
+  EXPECT_NE(positions[0], 0u);
+  EXPECT_EQ(positions[1], 0u);
+}
+
+TEST_F(KivDbIndexTest, ABatchSparesTheIndexLookOnlyWhileNothingWasAddedSince) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  const auto files_at = [](std::initializer_list<const char*> paths) {
+    std::vector<platform::FileInfo> files;
+    for (const char* path : paths) {
+      platform::FileInfo info;
+      info.path = path;
+      info.is_regular = true;
+      info.size = kDbMinFileSize;
+      files.push_back(info);
+    }
+    return files;
+  };
+  std::vector<bool> added;
+  {
+    KivDB db;
+    const std::uint64_t before = KivDB::AddCount();
+    db.AddEntries(files_at({"/n/1.mp3", "/n/2.mp3", "/n/2.mp3"}), &added, before);
+    EXPECT_EQ(added, (std::vector<bool>{true, true, false}));
+    // Another add since the caller looked: its file is refused all the same.
+    DBEntry entry = MakeEntry("/n/3.mp3");
+    ASSERT_TRUE(db.AddEntry(&entry));
+    db.AddEntries(files_at({"/n/3.mp3", "/n/4.mp3"}), &added, before + 2);
+    EXPECT_EQ(added, (std::vector<bool>{false, true}));
+  }
+  // A load of the index counts as a change too.
+  const std::uint64_t loaded = KivDB::AddCount();
+  ASSERT_TRUE(Reinitialise());
+  EXPECT_NE(KivDB::AddCount(), loaded);
+  KivDB db;
+  db.AddEntries(files_at({"/n/4.mp3"}), &added, loaded);
+  EXPECT_EQ(added, (std::vector<bool>{false}));
+  EXPECT_EQ(KivDB::ValidCount(), 4u);
+}
+
 TEST_F(KivDbIndexTest, RecordsAddedTogetherAreRefusedAsLoneAddsRefuseThem) {
   ASSERT_TRUE(KivDB::Initialise(clock_));
   {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "media/tag_reader.h"
+
 namespace {
 
 TEST(CollectionRulesTest, SystemTreesAreWholeComponentsFromTheRoot) {
@@ -35,6 +39,37 @@ TEST(CollectionRulesTest, RecordPathLimits) {
   EXPECT_FALSE(FolderCanHoldRecords("/" + std::string(257, 'a')));  // + "/x" = 260
   EXPECT_TRUE(FolderCanHoldRecords("/" + std::string(256, 'a') + "/"));
   EXPECT_FALSE(FolderCanHoldRecords("/bad\xff"));
+}
+
+TEST(CollectionRulesTest, PerFolderAnswersAgreeWithThePerPathRules) {
+  // The walk asks about a folder once where each entry would give the
+  // folder's own answer.
+  for (const char* folder : {"/", "/run", "/run/", "/usr", "/home", "/run/media", "/run/media/",
+                             "/usr/share", "/home/me/run", "/mnt/etc/x"}) {
+    if (!platform::ChildrenShareSystemTree(folder)) continue;
+    for (const char* name : {"media", "a.mp3", "usr", "share"}) {
+      const std::string path = ChildPath(folder, name);
+      EXPECT_EQ(IsInSystemTree(path), IsInSystemTree(folder)) << path;
+    }
+  }
+  EXPECT_FALSE(platform::ChildrenShareSystemTree("/run/"));
+  EXPECT_TRUE(platform::ChildrenShareSystemTree("/run/media"));
+  const std::string deep = "/" + std::string(250, 'a');
+  for (const std::string& folder : {deep, deep + "/", std::string("/bad\xff"), std::string("/")}) {
+    const ChildPathFit fit(folder);
+    for (const std::string& name : {std::string("b.mp3"), std::string(7, 'b'), std::string(8, 'b'),
+                                    std::string("\xF0\x9F\x8E\xB5xx"), std::string("x\xff")})
+      EXPECT_EQ(fit.Fits(name), FitsRecordPath(ChildPath(folder, name))) << folder << " " << name;
+  }
+}
+
+TEST(CollectionRulesTest, NamesThatEndAlikeShareTheirAnswer) {
+  CTagReaderRef tag_reader;  // fills the extension list
+  SupportedNames names;
+  for (const char* name :
+       {"a.mp3", "b.mp3", "c.MP3", "d.txt", "e.mp3", ".mp3", "mp3", "f.", "g", "h.tar.mp3"})
+    EXPECT_EQ(names.Supported(name), IsSupportedFile(name)) << name;
+  EXPECT_TRUE(names.Supported("i.mp3"));
 }
 
 }  // namespace
