@@ -65,6 +65,13 @@ void IndexScope::Add(const std::string& folder, Depth depth) {
     if (it != folders_.end() && it->second == Depth::kWholeTree) return;
     if (up == "/") break;
   }
+  if (folders_.empty()) {
+    common_ = key;
+  } else {
+    std::size_t same = 0;
+    while (same < common_.size() && same < key.size() && common_[same] == key[same]) ++same;
+    common_.resize(same);
+  }
   auto [it, added] = folders_.emplace(key, depth);
   if (!added && depth == Depth::kWholeTree) it->second = depth;
   if (it->second == Depth::kWholeTree) {
@@ -93,7 +100,7 @@ bool IndexScope::Covers(std::string_view path) const { return CoversFilesIn(Pare
 
 bool IndexScope::CoversFilesIn(std::string_view parent) const {
   if (whole_) return true;
-  if (parent.empty()) return false;
+  if (parent.empty() || parent.compare(0, common_.size(), common_) != 0) return false;
   auto it = folders_.find(parent);
   if (it != folders_.end()) return true;
   for (std::string_view up = ParentOf(parent); !up.empty(); up = ParentOf(up)) {

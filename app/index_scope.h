@@ -65,4 +65,8 @@ class IndexScope {
  private:
   bool whole_ = false;
   FolderMap folders_;
+  // A prefix of every folder ever added: a folder without it lies outside
+  // the scope, told by one comparison (the indexer asks about every folder
+  // of the collection).
+  std::string common_;
 };

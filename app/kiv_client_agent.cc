@@ -113,6 +113,8 @@ void CKivClientAgent::OnAgentLaunch(UINT kind, const std::string& request) {
     return;
   }
   launched_ = true;
+  // Named after its job, so that the job's processor time can be told apart.
+  platform::SetCurrentThreadName(AgentName(kind));
 
   AgentContext context;
   context.kind = kind;

@@ -108,9 +108,14 @@ struct DbState {
 DbState& State();
 
 RecordSummary Summarise(const DBEntry& entry);
-// The summary kept of slot `slot`; nullopt when it is not known.
-std::optional<RecordSummary> KeptSummary(std::size_t slot);
-std::size_t SlotOf(std::uint64_t pos);
+// The summary kept of slot `slot`; nullopt when it is not known. Inline:
+// the passes ask it of every slot of the file.
+inline std::optional<RecordSummary> KeptSummary(const DbState& state, std::size_t slot) {
+  if (slot >= state.slots.size() || !state.slots[slot].known) return std::nullopt;
+  const SlotInfo& info = state.slots[slot];
+  return RecordSummary{info.flags, info.has_kiv_id, info.played, info.file_modified};
+}
+inline std::size_t SlotOf(std::uint64_t pos) { return (pos - kDbHeaderSize) / kDbRecordSize; }
 
 // Enters the valid record of `path` at `pos` into the index, and takes it
 // out again (with the lock held).

@@ -53,15 +53,6 @@ RecordSummary Summarise(const DBEntry& entry) {
   return RecordSummary{entry.flags, entry.kiv_id != 0, entry.play_count != 0, entry.file_modified};
 }
 
-std::size_t SlotOf(std::uint64_t pos) { return (pos - kDbHeaderSize) / kDbRecordSize; }
-
-std::optional<RecordSummary> KeptSummary(std::size_t slot) {
-  const DbState& state = State();
-  if (slot >= state.slots.size() || !state.slots[slot].known) return std::nullopt;
-  const SlotInfo& info = state.slots[slot];
-  return RecordSummary{info.flags, info.has_kiv_id, info.played, info.file_modified};
-}
-
 namespace {
 
 SlotInfo& Slot(std::uint64_t pos) {
@@ -478,7 +469,7 @@ std::uint32_t KivDB::GetNextEntry(DBEntry* entry, const SummaryTest& worth_readi
   // slot without a known summary is read. The record found is read as the
   // plain pass reads it, with its checks and its read-ahead.
   while (cursor_ < state.length && IsRecordBoundary(cursor_, state.length)) {
-    const std::optional<RecordSummary> summary = kivdb::KeptSummary(kivdb::SlotOf(cursor_));
+    const std::optional<RecordSummary> summary = kivdb::KeptSummary(state, kivdb::SlotOf(cursor_));
     if (!summary || ((summary->flags & DBFLAG_VALID) && worth_reading(*summary))) break;
     cursor_ += kDbRecordSize;
   }
@@ -493,7 +484,7 @@ DWORD KivDB::CountWhere(const SummaryTest& test, const std::vector<std::uint32_t
   std::size_t slot = 0;
   for (std::uint64_t pos = kDbHeaderSize; pos + kDbRecordSize <= state.length;
        pos += kDbRecordSize, ++slot) {
-    std::optional<RecordSummary> summary = kivdb::KeptSummary(slot);
+    std::optional<RecordSummary> summary = kivdb::KeptSummary(state, slot);
     if (!summary) {
       DBEntry record;
       std::size_t got = 0;
@@ -523,7 +514,7 @@ DWORD KivDB::CountInFolders(const FolderTest& wanted, const SummaryTest& test, b
   for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
     const std::uint32_t folder = state.slots[slot].folder;
     if (folder >= chosen.size() || !chosen[folder]) continue;
-    const std::optional<RecordSummary> summary = kivdb::KeptSummary(slot);
+    const std::optional<RecordSummary> summary = kivdb::KeptSummary(state, slot);
     if (summary && (summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
   }
   return count;
@@ -564,7 +555,7 @@ std::uint32_t KivDB::GetSummaryBlock(std::uint32_t from, std::size_t max,
   std::uint64_t pos = from;
   for (std::size_t n = 0; n < max; ++n, pos += kDbRecordSize) {
     if (pos + kDbRecordSize > state.length) return 0;
-    std::optional<RecordSummary> summary = kivdb::KeptSummary(kivdb::SlotOf(pos));
+    std::optional<RecordSummary> summary = kivdb::KeptSummary(state, kivdb::SlotOf(pos));
     if (!summary) {
       DBEntry record;
       std::size_t got = 0;

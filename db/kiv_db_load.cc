@@ -174,6 +174,8 @@ BOOL KivDB::LoadIndex() {
     std::string path;
     while (const DBEntry* entry = scanner.Next(&pos)) {
       if (!ValidEntry(entry)) {
+        // Zeros of a page lost to a shrinking file are no damaged record.
+        if (scanner.lost()) break;
         DbLog(LEVEL_CRITICAL, "Invalid record found at offset %u", pos);
         clean = false;
         break;

@@ -12,37 +12,60 @@ constexpr std::size_t kBlockRecords = 512;
 
 // Positions are 32-bit: the engine never grows a file past 4 GiB, and a
 // longer file is read only up to there.
-RecordScanner::RecordScanner(platform::FileHandle& file, std::uint64_t length, bool mapped)
+RecordScanner::RecordScanner(platform::FileHandle& file, std::uint64_t length, bool mapped,
+                             std::size_t window)
     : file_(file), length_(std::min<std::uint64_t>(length, UINT32_MAX)) {
-  if (mapped && length_ > kDbHeaderSize) view_.Map(file_, static_cast<std::size_t>(length_));
+  page_ = platform::ReadMapping::Granularity();
+  // A window holds at least one whole record wherever it starts.
+  window_ = std::max(window / page_, (sizeof(DBEntry) + page_ - 1) / page_ + 1) * page_;
+  mapped_ = mapped && length_ > kDbHeaderSize;
 }
 
-const DBEntry* RecordScanner::NextMapped(std::uint32_t* pos) {
-  if (done_) return nullptr;
+bool RecordScanner::MapWindow() {
+  const std::uint64_t start = next_read_ / page_ * page_;
+  const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(window_, length_ - start));
+  if (!view_.Map(file_, start, size)) return false;
+  touched_end_ = start;
+  return true;
+}
+
+bool RecordScanner::NextMapped(std::uint32_t* pos, const DBEntry** record) {
+  *record = nullptr;
+  if (done_) return true;
   if (next_read_ + sizeof(DBEntry) > length_) {
     partial_bytes_ = static_cast<std::size_t>(length_ - next_read_);
     done_ = true;
-    return nullptr;
+    return true;
   }
-  const char* at = view_.data() + next_read_;
-  // The record's pages are touched first: a page lost to a shrinking file
-  // shows here, before its zeros are taken for a record.
-  const volatile char* touch = at;
-  (void)touch[0];
-  (void)touch[sizeof(DBEntry) - 1];
+  const std::uint64_t end = next_read_ + sizeof(DBEntry);
+  if ((!view_.data() || end > view_.offset() + view_.size()) && !MapWindow()) return false;
+  // Each page is touched when the scan first reaches it: a page lost to a
+  // shrinking file shows here, before its zeros are taken for a record.
+  while (touched_end_ < end) {
+    const volatile char* touch = InView(touched_end_);
+    (void)touch[0];
+    touched_end_ += page_;
+  }
   if (view_.lost()) {
     hit_end_ = true;
     done_ = true;
-    return nullptr;
+    return true;
   }
   *pos = static_cast<std::uint32_t>(next_read_);
-  next_read_ += sizeof(DBEntry);
+  *record = reinterpret_cast<const DBEntry*>(InView(next_read_));
+  next_read_ = end;
   ++returned_;
-  return reinterpret_cast<const DBEntry*>(at);
+  return true;
 }
 
 const DBEntry* RecordScanner::Next(std::uint32_t* pos) {
-  if (view_.data()) return NextMapped(pos);
+  if (mapped_) {
+    const DBEntry* record = nullptr;
+    if (NextMapped(pos, &record)) return record;
+    // No view: the rest is read the plain way.
+    mapped_ = false;
+    view_.Unmap();
+  }
   if (at_ == in_block_) {
     if (done_) return nullptr;
     std::uint64_t remaining = length_ > next_read_ ? length_ - next_read_ : 0;

@@ -18,10 +18,17 @@ namespace kivdb {
 
 class RecordScanner {
  public:
+  // Views of the file in place are this long (the last one shorter).
+  static constexpr std::size_t kWindowBytes = std::size_t{16} << 20;
+
   // Scans from the first record up to `length`, the file's length when the
-  // scan starts. With `mapped` the records are read in place from a view
-  // of the file when it can be mapped, without a copy.
-  RecordScanner(platform::FileHandle& file, std::uint64_t length, bool mapped = false);
+  // scan starts. With `mapped` the records are read in place, without a
+  // copy, from views of the file `window` bytes long (rounded down to
+  // whole pages) that follow the scan, where the file can be mapped; where
+  // it cannot, they are read the plain way. At most one window of the file
+  // is mapped at a time.
+  RecordScanner(platform::FileHandle& file, std::uint64_t length, bool mapped = false,
+                std::size_t window = kWindowBytes);
   RecordScanner(const RecordScanner&) = delete;
   RecordScanner& operator=(const RecordScanner&) = delete;
 
@@ -44,12 +51,24 @@ class RecordScanner {
   bool lost() const { return view_.lost(); }
 
  private:
-  // Reads the next record from the view.
-  const DBEntry* NextMapped(std::uint32_t* pos);
+  // Reads the next record from the view; false when it is past the view
+  // and no view of it could be mapped.
+  bool NextMapped(std::uint32_t* pos, const DBEntry** record);
+  // Maps the window that starts with the record at next_read_.
+  bool MapWindow();
+  // The byte of the view at `offset` in the file.
+  const char* InView(std::uint64_t offset) const {
+    return view_.data() + (offset - view_.offset());
+  }
 
   platform::FileHandle& file_;
   std::uint64_t length_;
   platform::ReadMapping view_;
+  bool mapped_ = false;
+  std::size_t window_ = 0;
+  std::size_t page_ = 0;
+  // End of the pages of the view touched so far (an offset in the file).
+  std::uint64_t touched_end_ = 0;
   std::uint64_t next_read_ = kDbHeaderSize;
   std::uint64_t block_pos_ = 0;
   std::vector<DBEntry> block_;

@@ -1,5 +1,7 @@
-// ReadMapping: a read-only view of the first bytes of an open file, for
-// reading a large file without copying it into a buffer.
+// ReadMapping: a read-only view of a range of an open file, for reading a
+// large file without copying it into a buffer. A reader of a whole large
+// file maps it a window at a time, so that the file's pages count in the
+// process's resident memory only while their window is mapped.
 //
 // A file that another process shortens while it is mapped would raise
 // SIGBUS at the next touch of a page past its new end. While any view is
@@ -31,13 +33,19 @@ class ReadMapping {
   ReadMapping(const ReadMapping&) = delete;
   ReadMapping& operator=(const ReadMapping&) = delete;
 
-  // Maps the first `length` bytes of `file` (which must be at least that
-  // long now) with their pages read in. False when the file cannot be
+  // Maps `length` bytes of `file` from `offset` (a multiple of the page
+  // size; the file must reach at least that far now) with their pages read
+  // in, replacing the view held before. False when the range cannot be
   // mapped; nothing is mapped then.
-  bool Map(const FileHandle& file, std::size_t length);
+  bool Map(const FileHandle& file, std::uint64_t offset, std::size_t length);
+  bool Map(const FileHandle& file, std::size_t length) { return Map(file, 0, length); }
+  // What a view's offset must be a multiple of (the page size).
+  static std::size_t Granularity();
   void Unmap();
 
+  // The view's first byte, which is the file's byte at offset().
   const char* data() const { return data_; }
+  std::uint64_t offset() const { return offset_; }
   std::size_t size() const { return size_; }
   // True once a page of the view was lost because the file shrank: the
   // bytes read from there may be zeros.
@@ -45,6 +53,7 @@ class ReadMapping {
 
  private:
   const char* data_ = nullptr;
+  std::uint64_t offset_ = 0;
   std::size_t size_ = 0;
   int slot_ = -1;
 };

@@ -65,7 +65,7 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
 
 ReadMapping::~ReadMapping() { Unmap(); }
 
-bool ReadMapping::Map(const FileHandle& file, std::size_t length) {
+bool ReadMapping::Map(const FileHandle& file, std::uint64_t offset, std::size_t length) {
   Unmap();
   if (!file.is_open() || length == 0) return false;
   Registry& registry = Views();
@@ -73,7 +73,8 @@ bool ReadMapping::Map(const FileHandle& file, std::size_t length) {
   int slot = 0;
   while (slot < kMaxReadMappings && registry.views[slot].in_use) ++slot;
   if (slot == kMaxReadMappings) return false;
-  void* data = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file.fd_, 0);
+  void* data = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, file.fd_,
+                      static_cast<off_t>(offset));
   if (data == MAP_FAILED) return false;
   if (registry.mapped == 0) {
     struct sigaction action {};
@@ -92,6 +93,7 @@ bool ReadMapping::Map(const FileHandle& file, std::size_t length) {
   view.start = reinterpret_cast<std::uintptr_t>(data);
   view.end = reinterpret_cast<std::uintptr_t>(data) + length;
   data_ = static_cast<const char*>(data);
+  offset_ = offset;
   size_ = length;
   slot_ = slot;
   return true;
@@ -108,8 +110,14 @@ void ReadMapping::Unmap() {
   ::munmap(const_cast<char*>(data_), size_);
   if (--registry.mapped == 0) ::sigaction(SIGBUS, &registry.previous, nullptr);
   data_ = nullptr;
+  offset_ = 0;
   size_ = 0;
   slot_ = -1;
+}
+
+std::size_t ReadMapping::Granularity() {
+  static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  return page;
 }
 
 bool ReadMapping::lost() const { return slot_ >= 0 && Views().views[slot_].lost.load(); }

@@ -10,6 +10,10 @@ namespace platform {
 
 DWORD CurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
 
+void SetCurrentThreadName(const std::string& name) {
+  ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
+}
+
 BOOL SetCurrentThreadIdlePriority() {
   sched_param param{};
   param.sched_priority = 0;

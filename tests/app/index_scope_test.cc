@@ -26,6 +26,25 @@ TEST(IndexScopeTest, WholeTreesSwallowWhatLiesBelowAndCoverOnlyTheirOwn) {
   EXPECT_FALSE(scope.Covers("/elsewhere/t.mp3"));
 }
 
+// Folders that share only part of the scope's common beginning, or are
+// shorter than it, lie outside; the scope's own folders and what a whole
+// tree holds lie inside.
+TEST(IndexScopeTest, FoldersOutsideTheScopesCommonBeginningAreNotCovered) {
+  IndexScope scope;
+  scope.Add("/m/a/cd1", Depth::kFolderOnly);
+  scope.Add("/m/a/cd2", Depth::kWholeTree);
+  EXPECT_TRUE(scope.CoversFilesIn("/m/a/cd1"));
+  EXPECT_TRUE(scope.CoversFilesIn("/m/a/cd2/x"));
+  EXPECT_FALSE(scope.CoversFilesIn("/m/a/cd"));
+  EXPECT_FALSE(scope.CoversFilesIn("/m/a/cd1/x"));
+  EXPECT_FALSE(scope.CoversFilesIn("/m/a"));
+  EXPECT_FALSE(scope.CoversFilesIn("/m/b/cd1"));
+  scope.Add("/m/b", Depth::kFolderOnly);
+  EXPECT_TRUE(scope.CoversFilesIn("/m/b"));
+  EXPECT_TRUE(scope.CoversFilesIn("/m/a/cd2"));
+  EXPECT_FALSE(scope.CoversFilesIn("/m"));
+}
+
 TEST(IndexScopeTest, PayloadCarriesTheFoldersAndAnythingElseMeansTheWhole) {
   IndexScope scope;
   scope.Add("/m/new line\nname", Depth::kWholeTree);

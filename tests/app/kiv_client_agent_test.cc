@@ -171,7 +171,10 @@ class ProbeJob : public CAgent {
   ProbeJob(std::atomic<int>* idle, const AgentContext& context) : idle_(idle), context_(context) {}
   int Run() override {
     *idle_ = platform::CurrentThreadHasIdlePriority() ? 1 : 0;
-    context_.PostToMainWindow(WM_STATUS_EVENT, static_cast<WPARAM>(-1), 0, "probe");
+    // The thread's name, as the system shows it.
+    std::string name = ReadFile("/proc/thread-self/comm");
+    if (!name.empty() && name.back() == '\n') name.pop_back();
+    context_.PostToMainWindow(WM_STATUS_EVENT, static_cast<WPARAM>(-1), 0, "probe " + name);
     return 1;
   }
 
@@ -180,7 +183,7 @@ class ProbeJob : public CAgent {
   AgentContext context_;
 };
 
-TEST_F(KivClientAgentTest, ThreadRunsInTheIdleClassAndJobsReachTheMainWindow) {
+TEST_F(KivClientAgentTest, ThreadRunsInTheIdleClassUnderItsJobsNameAndJobsReachTheMainWindow) {
   std::atomic<int> idle{-1};
   std::vector<std::string> texts;
   main_.SetHandler([&](Message& m) {
@@ -197,7 +200,7 @@ TEST_F(KivClientAgentTest, ThreadRunsInTheIdleClassAndJobsReachTheMainWindow) {
   ASSERT_TRUE(agent->Start());
   ASSERT_TRUE(PumpUntil(main_, [&] { return !done_.empty(); }));
   EXPECT_EQ(idle, 1);
-  EXPECT_EQ(texts, std::vector<std::string>{"probe"});
+  EXPECT_EQ(texts, std::vector<std::string>{"probe ConnectionMon"});
   // The main thread itself is untouched.
   EXPECT_FALSE(platform::CurrentThreadHasIdlePriority());
 }
