@@ -45,14 +45,16 @@ TEST_F(AgentPlayMonitorTest, ASteadilyReadFileIsCountedAtTheThirdLookOnceAndEnds
   EXPECT_EQ(ReadDword("IndexComplete"), 1u);
   EXPECT_NE(LogText().find("Playcount incremented for: " + song), std::string::npos);
 
-  // However long it plays, once; the player is logged once too (another
-  // "mpv" of the machine may have been logged beside it).
+  // However long it plays, once; the player is logged once too, not at
+  // every look. Other tests' players (also "mpv") may start meanwhile and
+  // be logged beside it, so the count may grow, but by less than a line a
+  // look.
   const int found = Occurrences(LogText(), "Found Process: : mpv");
   EXPECT_GE(found, 1);
   for (int i = 0; i < 4; ++i) Look(*monitor);
   EXPECT_TRUE(Posted().empty());
   EXPECT_EQ(Record(song).play_count, 1);
-  EXPECT_EQ(Occurrences(LogText(), "Found Process: : mpv"), found);
+  EXPECT_LT(Occurrences(LogText(), "Found Process: : mpv"), found + 4);
 
   player.reset();
   Look(*monitor, 0);
