@@ -4,6 +4,9 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "db/db_log.h"
 #include "db/db_state.h"
@@ -33,6 +36,27 @@ void Move(std::atomic<DWORD>& count, bool up) {
     count = value - 1;
   }
 }
+
+// The path keys of one batch of adds, with their hashes, so that a path
+// listed twice in the batch is found by comparing texts only when their
+// hashes agree.
+class BatchKeys {
+ public:
+  bool Contains(const std::string& key, std::size_t hash) const {
+    for (std::size_t j = 0; j < keys_.size(); ++j)
+      if (hashes_[j] == hash && keys_[j] == key) return true;
+    return false;
+  }
+  void Add(std::string key, std::size_t hash) {
+    keys_.push_back(std::move(key));
+    hashes_.push_back(hash);
+  }
+  const std::vector<std::string>& keys() const { return keys_; }
+
+ private:
+  std::vector<std::string> keys_;
+  std::vector<std::size_t> hashes_;
+};
 
 }  // namespace
 
@@ -209,10 +233,7 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
   if (!IsReady()) return;
   std::vector<DBEntry> appended;
   std::vector<std::size_t> which;
-  std::vector<std::string> keys;
-  // Hashes of `keys`, so that the test for a path twice in the batch
-  // compares texts only when their hashes agree.
-  std::vector<std::size_t> hashes;
+  BatchKeys keys;
   DBEntry indexed;
   appended.reserve(files.size());
   const std::int64_t now = state.Now();
@@ -231,9 +252,7 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
     }
     std::string key = platform::PathKey(files[i].path);
     const std::size_t hash = std::hash<std::string>()(key);
-    bool twice = false;
-    for (std::size_t j = 0; j < keys.size() && !twice; ++j)
-      twice = hashes[j] == hash && keys[j] == key;
+    const bool twice = keys.Contains(key, hash);
     bool checked = false;
     // A free slot filled above counts as an add, so from then on every
     // path is looked for.
@@ -246,10 +265,9 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
       continue;
     }
     which.push_back(i);
-    keys.push_back(std::move(key));
-    hashes.push_back(hash);
+    keys.Add(std::move(key), hash);
   }
-  AppendEntries(appended, keys, which, now, added);
+  AppendEntries(appended, keys.keys(), which, now, added);
 }
 
 void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) {
@@ -259,7 +277,7 @@ void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) 
   if (!IsReady()) return;
   std::vector<DBEntry> appended;
   std::vector<std::size_t> which;
-  std::vector<std::string> keys;
+  BatchKeys keys;
   appended.reserve(entries->size());
   for (std::size_t i = 0; i < entries->size(); ++i) {
     DBEntry& entry = (*entries)[i];
@@ -272,10 +290,10 @@ void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) 
     }
     entry.flags |= DBFLAG_VALID;
     std::string key = platform::PathKey(EntryPath(entry));
+    const std::size_t hash = std::hash<std::string>()(key);
     DBEntry indexed;
     bool checked = false;
-    if (FindIndexed(key, &indexed, &checked) != 0 ||
-        std::find(keys.begin(), keys.end(), key) != keys.end()) {
+    if (keys.Contains(key, hash) || FindIndexed(key, &indexed, &checked) != 0) {
       DbLogDetail(LEVEL_WARNING, EntryPath(entry),
                   "Warning: not adding duplicate entry, attempted to add already existing DB "
                   "entry for");
@@ -283,9 +301,9 @@ void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) 
     }
     appended.push_back(entry);
     which.push_back(i);
-    keys.push_back(std::move(key));
+    keys.Add(std::move(key), hash);
   }
-  AppendEntries(appended, keys, which, state.Now(), added);
+  AppendEntries(appended, keys.keys(), which, state.Now(), added);
 }
 
 void KivDB::AppendEntries(std::vector<DBEntry>& appended, const std::vector<std::string>& keys,
