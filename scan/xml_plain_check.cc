@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "scan/itunes_parser.h"
+#include "scan/xml_plain_scanner.h"
 
 namespace {
 
@@ -211,19 +212,10 @@ PlainXmlCheck::Step PlainXmlCheck::Reference(const char*& p, const char* end) {
   if (name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot")
     return Step::kDone;
   if (name.size() < 2 || name[0] != '#') return Step::kDoubt;
-  std::string_view digits = name.substr(1);
-  const bool hex = digits[0] == 'x';
-  if (hex) digits.remove_prefix(1);
-  if (digits.empty() || digits.size() > 8) return Step::kDoubt;
+  // At most eight digits, as far as the proof goes.
+  const std::size_t digits = name.size() - (name[1] == 'x' ? 2 : 1);
   std::uint32_t code = 0;
-  for (char c : digits) {
-    int value = -1;
-    if (c >= '0' && c <= '9') value = c - '0';
-    if (hex && c >= 'a' && c <= 'f') value = c - 'a' + 10;
-    if (hex && c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    if (value < 0) return Step::kDoubt;
-    code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(value);
-  }
+  if (digits > 8 || !CharacterCode(name.substr(1), &code)) return Step::kDoubt;
   return IsPlainCode(code) ? Step::kDone : Step::kDoubt;
 }
 

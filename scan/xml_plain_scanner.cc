@@ -26,23 +26,30 @@ const char* Skip(const char* p, const char* end, const std::array<bool, 256>& st
 // The UTF-8 form of a character reference ("x" first for hexadecimal
 // digits); empty for a code point out of range.
 std::string CharacterReference(std::string_view digits) {
+  std::uint32_t code = 0;
+  std::string out;
+  if (CharacterCode(digits, &code) && code != 0) platform::AppendUtf8(out, code);
+  return out;
+}
+
+}  // namespace
+
+bool CharacterCode(std::string_view digits, std::uint32_t* code) {
   const bool hex = !digits.empty() && digits[0] == 'x';
   if (hex) digits.remove_prefix(1);
-  std::uint32_t code = 0;
+  if (digits.empty()) return false;
+  *code = 0;
   for (char c : digits) {
     int value = -1;
     if (c >= '0' && c <= '9') value = c - '0';
     if (hex && c >= 'a' && c <= 'f') value = c - 'a' + 10;
     if (hex && c >= 'A' && c <= 'F') value = c - 'A' + 10;
-    if (value < 0 || code > 0x10FFFF) return {};
-    code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(value);
+    if (value < 0) return false;
+    *code = *code * (hex ? 16 : 10) + static_cast<std::uint32_t>(value);
+    if (*code > 0x10FFFF) return false;
   }
-  std::string out;
-  if (code != 0 && code <= 0x10FFFF) platform::AppendUtf8(out, code);
-  return out;
+  return true;
 }
-
-}  // namespace
 
 void PlainXmlScanner::Reference() {
   const std::string_view name = token_;

@@ -16,8 +16,14 @@
 // Thread safety: one scanner belongs to one thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+// The code point of a character reference's digits ("x" first for
+// hexadecimal); false for no digits, a character that is not a digit, or a
+// value above U+10FFFF.
+bool CharacterCode(std::string_view digits, std::uint32_t* code);
 
 class XmlEventSink {
  public:
