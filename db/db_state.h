@@ -32,13 +32,19 @@ struct SlotInfo {
   // half of its path's hash (PathIndex::Check).
   std::uint32_t folder = FolderTable::kNone;
   std::uint32_t check = 0;
+  // The other slots of the same folder, a chain in both directions from
+  // FolderTable::first_slot, so that the records of a few folders are found
+  // without going over every slot.
+  std::uint32_t next_in_folder = FolderTable::kNone;
   std::int64_t file_modified = 0;
+  std::uint32_t previous_in_folder = FolderTable::kNone;
   // False after a failed write: the record is then read whenever a pass
   // asks about it.
   bool known = false;
   bool has_kiv_id = false;
   bool played = false;
 };
+static_assert(sizeof(SlotInfo) == 32, "a slot's information fits in half a cache line");
 
 struct DbState {
   std::recursive_mutex lock;

@@ -28,6 +28,7 @@ std::uint32_t FolderTable::Acquire(std::string_view folder) {
       folders_.emplace_back();
     }
     folders_[id].hash = hash;
+    folders_[id].first_slot = kNone;
     folders_[id].name.assign(folder);
     by_name_.Insert(hash, id + 1);
   }

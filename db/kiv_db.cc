@@ -83,13 +83,33 @@ void NoteWrite(std::uint64_t pos, const DBEntry* written) {
 }
 
 void KeepFolder(std::string_view path, std::uint32_t pos) {
-  Slot(pos).folder = State().folders.Acquire(FolderTable::FolderOf(path));
+  DbState& state = State();
+  if (Slot(pos).folder != FolderTable::kNone) DropFolder(pos);
+  const std::uint32_t slot = static_cast<std::uint32_t>(SlotOf(pos));
+  const std::uint32_t id = state.folders.Acquire(FolderTable::FolderOf(path));
+  std::uint32_t& first = state.folders.first_slot(id);
+  SlotInfo& info = state.slots[slot];
+  info.folder = id;
+  info.previous_in_folder = FolderTable::kNone;
+  info.next_in_folder = first;
+  if (first != FolderTable::kNone) state.slots[first].previous_in_folder = slot;
+  first = slot;
 }
 
 void DropFolder(std::uint32_t pos) {
+  DbState& state = State();
   SlotInfo& info = Slot(pos);
-  State().folders.Release(info.folder);
+  if (info.folder == FolderTable::kNone) return;
+  if (info.previous_in_folder != FolderTable::kNone)
+    state.slots[info.previous_in_folder].next_in_folder = info.next_in_folder;
+  else
+    state.folders.first_slot(info.folder) = info.next_in_folder;
+  if (info.next_in_folder != FolderTable::kNone)
+    state.slots[info.next_in_folder].previous_in_folder = info.previous_in_folder;
+  state.folders.Release(info.folder);
   info.folder = FolderTable::kNone;
+  info.previous_in_folder = FolderTable::kNone;
+  info.next_in_folder = FolderTable::kNone;
 }
 
 void IndexRecord(std::string_view path, std::uint32_t pos) {
@@ -167,8 +187,11 @@ KivDB::~KivDB() {
 
 void KivDB::CloseFile() {
   if (!file_.is_open()) return;
-  if (State().initialised) WriteHeader();
-  file_.Flush();
+  // What this handle wrote since its last flush reaches the disk, with a
+  // header that is behind the counts; a handle that only read (or flushed
+  // already) costs no write and no sync.
+  if (State().initialised && (State().header_stale || file_.written_since_flush())) WriteHeader();
+  if (file_.written_since_flush()) file_.Flush();
   file_.Close();
 }
 
@@ -341,6 +364,38 @@ std::uint32_t KivDB::FindIndexed(const std::string& path, DBEntry* record, bool*
 
 namespace {
 
+// Chosen folders holding fewer records than a slot table's length over this
+// are followed through their chains; more, and one run over the table in
+// file order costs less than hopping between slots.
+constexpr std::size_t kChainsBelowShare = 8;
+
+// Calls visit(slot) for the slot of every record in the folders `chosen`
+// (from FolderTable::Select) marks (lock held): in file order, or in no
+// particular order when the folders are followed through their chains.
+template <typename Visit>
+void VisitSlotsIn(const kivdb::DbState& state, const std::vector<bool>& chosen, Visit&& visit) {
+  std::size_t records = 0;
+  for (std::uint32_t id = 0; id < chosen.size(); ++id)
+    if (chosen[id]) records += state.folders.records(id);
+  if (records * kChainsBelowShare < state.slots.size()) {
+    for (std::uint32_t id = 0; id < chosen.size(); ++id) {
+      if (!chosen[id]) continue;
+      // A chain is as long as its folder's count of records.
+      std::uint32_t left = state.folders.records(id);
+      for (std::uint32_t slot = state.folders.first_slot(id);
+           slot != kivdb::FolderTable::kNone && left > 0; slot = state.slots[slot].next_in_folder) {
+        visit(slot);
+        --left;
+      }
+    }
+    return;
+  }
+  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
+    const std::uint32_t folder = state.slots[slot].folder;
+    if (folder < chosen.size() && chosen[folder]) visit(static_cast<std::uint32_t>(slot));
+  }
+}
+
 // The position the index holds for the path whose hash is `wide`, or 0
 // (lock held). No read: a position is taken when its slot's check matches
 // too, so two paths are mistaken only when all 64 bits of their hashes
@@ -509,14 +564,11 @@ DWORD KivDB::CountInFolders(const FolderTest& wanted, const SummaryTest& test, b
     if (*busy) return 0;
   }
   if (!state.initialised || !state.loaded) return 0;
-  const std::vector<bool> chosen = state.folders.Select(wanted);
   DWORD count = 0;
-  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
-    const std::uint32_t folder = state.slots[slot].folder;
-    if (folder >= chosen.size() || !chosen[folder]) continue;
+  VisitSlotsIn(state, state.folders.Select(wanted), [&](std::uint32_t slot) {
     const std::optional<RecordSummary> summary = kivdb::KeptSummary(state, slot);
     if (summary && (summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
-  }
+  });
   return count;
 }
 
@@ -576,13 +628,12 @@ BOOL KivDB::GetEntriesIn(const FolderTest& wanted, PositionedEntries* found) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
-  const std::vector<bool> chosen = state.folders.Select(wanted);
   std::vector<std::uint32_t> positions;
-  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
-    const std::uint32_t folder = state.slots[slot].folder;
-    if (folder < chosen.size() && chosen[folder])
-      positions.push_back(static_cast<std::uint32_t>(kDbHeaderSize + slot * kDbRecordSize));
-  }
+  VisitSlotsIn(state, state.folders.Select(wanted), [&](std::uint32_t slot) {
+    positions.push_back(static_cast<std::uint32_t>(kDbHeaderSize + slot * kDbRecordSize));
+  });
+  // In file order, however they were found.
+  std::sort(positions.begin(), positions.end());
   BOOL all = TRUE;
   for (std::uint32_t pos : positions) {
     DBEntry entry;

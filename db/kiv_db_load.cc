@@ -21,6 +21,9 @@ namespace {
 // fails instead of repairing for ever.
 constexpr int kMaxRepairs = 2;
 
+// Slots kept free beyond an eighth more than the loaded records.
+constexpr std::uint64_t kSlotsRoom = 1024;
+
 // The database file: kivclient.db in the DBPath folder when that setting
 // names an existing folder, else in the data folder.
 std::string DatabaseFilePath() {
@@ -161,7 +164,10 @@ BOOL KivDB::LoadIndex() {
       return FALSE;
     }
     state.length = static_cast<std::uint64_t>(length);
-    state.slots.reserve(length / kDbRecordSize);
+    // With room for the records added next: filled to the brim, the first
+    // add after the load would move every slot (megabytes on a large file).
+    const std::uint64_t records = length / kDbRecordSize;
+    state.slots.reserve(records + records / 8 + kSlotsRoom);
     std::vector<kivdb::PathIndex::Entry> indexed;
     indexed.reserve(std::min<std::uint64_t>(state.header.valid_count, length / kDbRecordSize));
     DWORD identified = 0;

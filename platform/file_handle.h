@@ -50,6 +50,10 @@ class FileHandle {
   bool Truncate(std::uint64_t length);
   // Pushes written data to the storage device (fdatasync).
   bool Flush();
+  // Whether a write or truncation was tried on this handle since it was
+  // opened or last flushed successfully (a failed one counts: it may have
+  // changed part of the file).
+  bool written_since_flush() const { return written_since_flush_; }
   // Closes the file; false when the close reported an error. Closing a
   // handle that is not open succeeds.
   bool Close();
@@ -63,6 +67,7 @@ class FileHandle {
 
   int fd_ = -1;
   int errno_ = 0;
+  bool written_since_flush_ = false;
 };
 
 }  // namespace platform

@@ -13,13 +13,16 @@ namespace platform {
 FileHandle::~FileHandle() { Close(); }
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), errno_(other.errno_) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      errno_(other.errno_),
+      written_since_flush_(std::exchange(other.written_since_flush_, false)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
     errno_ = other.errno_;
+    written_since_flush_ = std::exchange(other.written_since_flush_, false);
   }
   return *this;
 }
@@ -69,6 +72,7 @@ bool FileHandle::WriteAt(std::uint64_t offset, const void* buffer, std::size_t s
   std::size_t written = 0;
   if (done) *done = 0;
   if (fd_ < 0) return Fail(EBADF);
+  written_since_flush_ = true;
   const auto* in = static_cast<const char*>(buffer);
   while (written < size) {
     ssize_t n = ::pwrite(fd_, in + written, size - written, static_cast<off_t>(offset + written));
@@ -98,6 +102,7 @@ std::int64_t FileHandle::Size() {
 
 bool FileHandle::Truncate(std::uint64_t length) {
   if (fd_ < 0) return Fail(EBADF);
+  written_since_flush_ = true;
   while (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
     if (errno != EINTR) return Fail(errno);
   }
@@ -107,12 +112,14 @@ bool FileHandle::Truncate(std::uint64_t length) {
 bool FileHandle::Flush() {
   if (fd_ < 0) return Fail(EBADF);
   if (::fdatasync(fd_) != 0) return Fail(errno);
+  written_since_flush_ = false;
   return true;
 }
 
 bool FileHandle::Close() {
   if (fd_ < 0) return true;
   int fd = std::exchange(fd_, -1);
+  written_since_flush_ = false;
   // The descriptor is released even when close reports an error; retrying
   // could close a descriptor that another thread has been given meanwhile.
   if (::close(fd) != 0 && errno != EINTR) return Fail(errno);

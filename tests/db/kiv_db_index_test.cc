@@ -2,6 +2,7 @@
 // paths: the records of chosen folders, and a file holding one path twice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,6 +67,55 @@ TEST_F(KivDbIndexTest, TheRecordsOfChosenFoldersFollowAddsDeletesAndARestart) {
             (std::vector<std::string>{"/m/c/6.mp3", "/m/a/b/2.mp3", "/m/a/4.mp3"}));
   EXPECT_EQ(db.LookupEntry("/m/a/1.mp3"), 0u);
   EXPECT_EQ(db.LookupEntry("/m/a/4"), 0u);
+}
+
+// Among many folders the records of a few are followed folder by folder;
+// they still come in file order, and deletes, reused slots, a folder that
+// went and came back, and a restart leave no record out or in twice.
+TEST_F(KivDbIndexTest, TheRecordsOfAFewFoldersAmongManyComeInFileOrder) {
+  ASSERT_TRUE(KivDB::Initialise(clock_));
+  const auto path_of = [](int folder, int track) {
+    return "/m/f" + std::to_string(folder) + "/" + std::to_string(track) + ".mp3";
+  };
+  const auto expect_in_file_order = [&](KivDB& db, const std::vector<std::string>& expected) {
+    std::vector<std::string> found = PathsIn(db, {"/m/f3", "/m/f5"});
+    std::vector<std::uint32_t> positions;
+    for (const std::string& path : found) positions.push_back(db.LookupEntry(path));
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected);
+  };
+  {
+    KivDB db;
+    // Ten folders, their records interleaved through the file.
+    for (int track = 0; track < 8; ++track)
+      for (int folder = 0; folder < 10; ++folder) {
+        DBEntry entry = MakeEntry(path_of(folder, track));
+        ASSERT_TRUE(db.AddEntry(&entry));
+      }
+    ASSERT_TRUE(db.DeleteEntry(path_of(3, 0)));
+    ASSERT_TRUE(db.DeleteEntry(path_of(3, 4)));
+    ASSERT_TRUE(db.DeleteEntry(path_of(3, 7)));
+    for (int track = 0; track < 8; ++track) ASSERT_TRUE(db.DeleteEntry(path_of(5, track)));
+    // Into freed slots: the folder that went comes back under its old name.
+    for (const std::string& path : {path_of(5, 9), path_of(3, 9), path_of(4, 9)}) {
+      DBEntry entry = MakeEntry(path);
+      ASSERT_TRUE(db.AddEntry(&entry));
+    }
+    const std::vector<std::string> expected = {"/m/f3/1.mp3", "/m/f3/2.mp3", "/m/f3/3.mp3",
+                                               "/m/f3/5.mp3", "/m/f3/6.mp3", "/m/f3/9.mp3",
+                                               "/m/f5/9.mp3"};
+    expect_in_file_order(db, expected);
+    // Every folder chosen: the same records of those two among the rest.
+    EXPECT_EQ(PathsIn(db, {"/m/f0", "/m/f1", "/m/f2", "/m/f3", "/m/f4", "/m/f5", "/m/f6", "/m/f7",
+                           "/m/f8", "/m/f9"})
+                  .size(),
+              10u * 8 - 11 + 3);
+  }
+  ASSERT_TRUE(Reinitialise());
+  KivDB db;
+  expect_in_file_order(db, {"/m/f3/1.mp3", "/m/f3/2.mp3", "/m/f3/3.mp3", "/m/f3/5.mp3",
+                            "/m/f3/6.mp3", "/m/f3/9.mp3", "/m/f5/9.mp3"});
 }
 
 // Written by something else: two valid records of one path. The later one

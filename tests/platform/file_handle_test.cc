@@ -43,6 +43,29 @@ TEST(FileHandleTest, PositionalReadsAndWritesDoNotShareAPointer) {
   EXPECT_EQ(ReadFile(path), "abc");
 }
 
+TEST(FileHandleTest, OnlyAHandleThatWroteSinceItsLastFlushHasSomethingToFlush) {
+  TempEnv env;
+  std::string path = env.Path("f.bin");
+  FileHandle writer, reader;
+  ASSERT_TRUE(writer.OpenReadWrite(path));
+  ASSERT_TRUE(reader.OpenReadWrite(path));
+  EXPECT_FALSE(writer.written_since_flush());
+  ASSERT_TRUE(writer.WriteAt(0, "abcd", 4));
+  char buf[4];
+  std::size_t got = 0;
+  ASSERT_TRUE(reader.ReadAt(0, buf, sizeof buf, &got));
+  EXPECT_TRUE(writer.written_since_flush());
+  EXPECT_FALSE(reader.written_since_flush());  // the other handle's writes are not its own
+  ASSERT_TRUE(writer.Flush());
+  EXPECT_FALSE(writer.written_since_flush());
+  ASSERT_TRUE(writer.Truncate(2));
+  FileHandle moved = std::move(writer);
+  EXPECT_TRUE(moved.written_since_flush());
+  EXPECT_FALSE(writer.written_since_flush());
+  ASSERT_TRUE(moved.Close());
+  EXPECT_FALSE(moved.written_since_flush());
+}
+
 TEST(FileHandleTest, OpenNeverTruncatesAndReportsMissingFolders) {
   TempEnv env;
   std::string path = env.Path("keep.bin");
