@@ -230,10 +230,24 @@ bool FolderDevice(const std::string& path, std::uint64_t* device) {
 }
 
 bool IsNonEmptyDirectory(const std::string& path) {
-  DirReader reader;
-  if (!reader.Open(path)) return false;
-  DirEntry entry;
-  return reader.Next(&entry);
+  // The first entries tell: a small read spares the file system listing a
+  // large folder's first kListingBytes (a chosen folder of a thousand
+  // artists is looked at before every run of the indexer).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  alignas(struct dirent64) char buffer[1024];
+  std::size_t at = 0;
+  std::size_t end = 0;
+  int error = 0;
+  bool found = false;
+  while (const struct dirent64* d = NextRecord(fd, buffer, sizeof buffer, at, end, &error)) {
+    if (!IsDotOrDotDot(d->d_name)) {
+      found = true;
+      break;
+    }
+  }
+  ::close(fd);
+  return found;
 }
 
 }  // namespace platform
