@@ -135,6 +135,7 @@ bool AgentIndexer::DeletedFilePass(ScanResult& result) {
   IndexerLog("AgentIndexer: Checking for deleted files", LEVEL_INFO);
   LoadSearchPaths(search_paths_, *options_.settings);
   record_modified_.clear();
+  scoped_modified_.clear();
   folders_.clear();
   platform::PresenceProbe probe;
   if (!scope_.whole()) {
@@ -369,12 +370,22 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {
   if (pos < kDbHeaderSize) return kUnknownTime;
+  if (!scope_.whole()) {
+    const auto it = scoped_modified_.find(pos);
+    return it != scoped_modified_.end() ? it->second : kUnknownTime;
+  }
   const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
   return slot < record_modified_.size() ? record_modified_[slot] : kUnknownTime;
 }
 
 void AgentIndexer::RememberModified(std::uint32_t pos, std::int64_t modified) {
   if (pos < kDbHeaderSize) return;
+  // A table as long as the file would cost a changed folder's run in
+  // proportion to the collection.
+  if (!scope_.whole()) {
+    scoped_modified_[pos] = modified;
+    return;
+  }
   const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
   if (slot >= record_modified_.size()) record_modified_.resize(slot + 1, kUnknownTime);
   record_modified_[slot] = modified;

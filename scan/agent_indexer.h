@@ -32,6 +32,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "app/agent.h"
@@ -189,9 +190,11 @@ class AgentIndexer : public CAgent {
   SearchPathMap search_paths_;
   // Chosen folders looked at in this pass.
   std::map<std::string, FolderProbe> folders_;
-  // Record slot -> file-modified time, from the deleted-file pass (8 bytes
-  // per record of the file).
+  // Record slot -> file-modified time, from the deleted-file pass: over the
+  // whole collection by slot (8 bytes per record of the file), for changed
+  // folders only for their few records.
   std::vector<std::int64_t> record_modified_;
+  std::unordered_map<std::uint32_t, std::int64_t> scoped_modified_;
   // State of one collection pass.
   VisitedFolders visited_;
   bool looking_for_itunes_ = false;
