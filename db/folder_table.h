@@ -42,7 +42,7 @@ class FolderTable {
   std::vector<bool> Select(Wanted&& wanted) const {
     std::vector<bool> chosen(folders_.size(), false);
     for (std::size_t id = 0; id < folders_.size(); ++id)
-      if (folders_[id].records > 0 && wanted(std::string_view(folders_[id].name)))
+      if (folders_[id].records > 0 && wanted(name(static_cast<std::uint32_t>(id))))
         chosen[id] = true;
     return chosen;
   }
@@ -52,8 +52,18 @@ class FolderTable {
     std::uint32_t hash = 0;
     std::uint32_t records = 0;  // 0: the number is free
     std::uint32_t first_slot = kNone;
-    std::string name;
+    // The name's place in names_.
+    std::uint32_t name_at = 0;
+    std::uint32_t name_length = 0;
   };
+  std::string_view name(std::uint32_t id) const {
+    return std::string_view(names_).substr(folders_[id].name_at, folders_[id].name_length);
+  }
+  // The names one after another, so that a look at every folder reads one
+  // block of memory rather than a block of its own per folder; the names of
+  // folders that went are dropped once they are half of it.
+  std::string names_;
+  std::size_t dropped_bytes_ = 0;
   // Folder name hash -> number + 1.
   PathIndex by_name_;
   std::vector<Folder> folders_;

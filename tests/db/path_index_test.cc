@@ -122,6 +122,17 @@ TEST(FolderTableTest, AFolderLivesAsLongAsItsRecords) {
   const std::uint32_t c = folders.Acquire("/m/c");
   EXPECT_EQ(c, a);
   EXPECT_NE(folders.Acquire("/m/a"), c);
+  // Most names gone: the rest keep theirs when the names are packed again.
+  const std::uint32_t d = folders.Acquire("/m/dd");
+  folders.Release(c);
+  folders.Release(b);
+  asked.clear();
+  folders.Select([&](std::string_view folder) {
+    asked.emplace_back(folder);
+    return true;
+  });
+  EXPECT_EQ(asked, (std::vector<std::string>{"/m/a", "/m/dd"}));
+  EXPECT_EQ(folders.Acquire("/m/dd"), d);
 }
 
 }  // namespace
