@@ -100,7 +100,12 @@ bool IndexScope::Covers(std::string_view path) const { return CoversFilesIn(Pare
 
 bool IndexScope::CoversFilesIn(std::string_view parent) const {
   if (whole_) return true;
-  if (parent.empty() || parent.compare(0, common_.size(), common_) != 0) return false;
+  if (parent.empty() || parent.size() < common_.size()) return false;
+  // Most folders of a collection share all but the end of the common
+  // beginning (the chosen folder, an artist's folder): its last character
+  // turns them away before a comparison of the whole.
+  if (!common_.empty() && parent[common_.size() - 1] != common_.back()) return false;
+  if (parent.compare(0, common_.size(), common_) != 0) return false;
   auto it = folders_.find(parent);
   if (it != folders_.end()) return true;
   for (std::string_view up = ParentOf(parent); !up.empty(); up = ParentOf(up)) {
