@@ -369,7 +369,7 @@ std::uint32_t KivDB::LookupEntry(const std::string& path) {
   return IndexedPosition(state, kivdb::PathIndex::Wide(platform::PathKeyView(path)));
 }
 
-void KivDB::LookupEntries(const std::vector<const std::string*>& paths,
+void KivDB::LookupEntries(const std::vector<std::string_view>& paths,
                           std::vector<std::uint32_t>* positions) {
   positions->assign(paths.size(), 0);
   auto& state = State();
@@ -377,11 +377,11 @@ void KivDB::LookupEntries(const std::vector<const std::string*>& paths,
   if (!IsReady()) return;
   std::vector<std::uint64_t> wide(paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    wide[i] = kivdb::PathIndex::Wide(platform::PathKeyView(*paths[i]));
+    wide[i] = kivdb::PathIndex::Wide(platform::PathKeyView(paths[i]));
     state.index.Prefetch(static_cast<std::uint32_t>(wide[i]));
   }
   for (std::size_t i = 0; i < paths.size(); ++i)
-    if (!paths[i]->empty()) (*positions)[i] = IndexedPosition(state, wide[i]);
+    if (!paths[i].empty()) (*positions)[i] = IndexedPosition(state, wide[i]);
 }
 
 BOOL KivDB::GetEntry(const std::string& path, DBEntry* entry) {

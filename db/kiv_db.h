@@ -95,7 +95,7 @@ class KivDB {
   // LookupEntry for each of `paths` into `positions` (same order), under one
   // hold of the lock and with the index's memory fetched ahead: the files
   // of one folder wait for memory together rather than one after another.
-  void LookupEntries(const std::vector<const std::string*>& paths,
+  void LookupEntries(const std::vector<std::string_view>& paths,
                      std::vector<std::uint32_t>* positions);
   // Reads the record of `path` into `entry`.
   BOOL GetEntry(const std::string& path, DBEntry* entry);

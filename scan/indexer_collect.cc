@@ -76,7 +76,8 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
 }
 
 DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
-                                  const platform::DirReader* parent) {
+                                  const platform::DirReader* parent,
+                                  const ChildPathFit* folder_fit) {
   IndexerLogPath("Getting count of media files in selected path", folder, LEVEL_VERBOSE);
   platform::DirReader reader;
   const bool opened = parent ? reader.OpenChild(*parent, folder.c_str() + folder.rfind('/') + 1)
@@ -100,7 +101,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   const bool verbose = AppLog().Wants(LEVEL_VERBOSE, MODULE_INDEXER);
   // What holds for every entry alike is decided once for the folder.
   const std::string prefix = ChildPath(folder, "");
-  const ChildPathFit fit(folder);
+  const ChildPathFit fit = folder_fit ? *folder_fit : ChildPathFit(folder);
   SupportedNames supported;
   const bool system_by_folder = platform::ChildrenShareSystemTree(folder);
   const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
@@ -109,11 +110,10 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   // This folder's files in `result`, looked up in the database together.
   std::vector<std::size_t> here;
   platform::DirEntry entry;
+  std::string path;  // of the entry; its buffer serves every entry
   while (reader.Next(&entry)) {
     if (CheckQuit()) break;
-    std::string path;
-    path.reserve(prefix.size() + entry.name.size());
-    path.append(prefix).append(entry.name);
+    path.assign(prefix).append(entry.name);
     if (IsHiddenName(entry.name)) {
       if (verbose) IndexerLogPath("Skipping hidden", path, LEVEL_VERBOSE);
       continue;
@@ -132,7 +132,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
     }
     if (entry.is_directory) {
       if (!recurse || FindEnabledPath(search_paths_, path) == 0) continue;
-      if (!FolderCanHoldRecords(path)) {
+      if (!fit.HoldsFolder(entry.name)) {
         IndexerLogPath("Skipping folder whose paths do not fit a db record", path, LEVEL_INFO);
         continue;
       }
@@ -140,7 +140,8 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       // its files are not taken for deleted once it is unmounted.
       if (identified && entry.device != device) RememberMountPoint(path);
       if (verbose) IndexerLogPath("Recursing into folder", path, LEVEL_VERBOSE);
-      below += CollectFolder(path, result, true, &reader);
+      const ChildPathFit child_fit = fit.Child(entry.name);
+      below += CollectFolder(path, result, true, &reader, &child_fit);
       continue;
     }
     if (!entry.is_regular) {
@@ -171,11 +172,11 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
     }
     ++valid;
     here.push_back(result.files.size());
-    result.files.push_back(std::move(path));
+    result.files.push_back(path);
     result.listed.push_back({entry.modified, 0, entry.size, entry.created, entry.accessed});
   }
   lookup_paths_.clear();
-  for (std::size_t i : here) lookup_paths_.push_back(&result.files[i]);
+  for (std::size_t i : here) lookup_paths_.push_back(result.files[i]);
   db_->LookupEntries(lookup_paths_, &lookup_positions_);
   DWORD known = 0;
   for (std::size_t k = 0; k < here.size(); ++k) {

@@ -151,8 +151,7 @@ TEST_F(KivDbIndexTest, LookupsTogetherAnswerAsOneByOne) {
     ASSERT_TRUE(db.AddEntry(&entry));
   }
   const std::vector<std::string> paths = {"/m/b.mp3", "/m/c.mp3", "", "/m/a.mp3", "/m/b.mp3"};
-  std::vector<const std::string*> asked;
-  for (const std::string& path : paths) asked.push_back(&path);
+  const std::vector<std::string_view> asked(paths.begin(), paths.end());
   std::vector<std::uint32_t> positions;
   db.LookupEntries(asked, &positions);
   ASSERT_EQ(positions.size(), paths.size());
