@@ -70,14 +70,20 @@ IntsFormat::IntsFormat(const char* format) : format_(format) {
            parts_[0].size() + parts_[1].size() + parts_[2].size() + 24 <= kIntsTextBytes;
 }
 
-std::string IntsFormat::operator()(int first, int second) const {
+std::string IntsFormat::operator()(int first, int second) {
   if (!plain_) return StrFormat(format_.c_str(), first, second);
+  if (tail_.empty() || second != second_) {
+    char number[16];
+    char* end = std::to_chars(number, number + sizeof number, second).ptr;
+    tail_.assign(parts_[1])
+        .append(number, static_cast<std::size_t>(end - number))
+        .append(parts_[2]);
+    second_ = second;
+  }
   // Built in place, so that a short text costs no allocation at all.
   char text[kIntsTextBytes];
   char* at = std::copy(parts_[0].begin(), parts_[0].end(), text);
   at = std::to_chars(at, text + sizeof text, first).ptr;
-  at = std::copy(parts_[1].begin(), parts_[1].end(), at);
-  at = std::to_chars(at, text + sizeof text, second).ptr;
-  at = std::copy(parts_[2].begin(), parts_[2].end(), at);
+  at = std::copy(tail_.begin(), tail_.end(), at);
   return std::string(text, at);
 }

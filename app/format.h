@@ -31,16 +31,21 @@ class TextFormat {
   std::string_view parts_[2];
 };
 
-// A format with two "%d", filled with two numbers.
+// A format with two "%d", filled with two numbers. The text after the first
+// number is kept from the last call, as a job's progress ("%d of %d") fills
+// the same total each time; so a format belongs to one thread.
 class IntsFormat {
  public:
   explicit IntsFormat(const char* format);
   IntsFormat(const IntsFormat&) = delete;
   IntsFormat& operator=(const IntsFormat&) = delete;
-  std::string operator()(int first, int second) const;
+  std::string operator()(int first, int second);
 
  private:
   std::string format_;
   bool plain_ = false;
   std::string_view parts_[3];
+  // The second piece, `second` and the last piece, for `second_`.
+  std::string tail_;
+  int second_ = 0;
 };

@@ -18,13 +18,17 @@ DBHeader MakeDBHeader() {
 
 DBEntry MakeFreshEntry(std::int64_t now) {
   DBEntry entry;
-  std::memset(&entry, 0, sizeof entry);
-  std::memcpy(entry.magic, "KIV", 3);
-  entry.version = kDbEntryVersion;
-  entry.record_size = kDbRecordSize;
-  entry.created = now;
-  entry.modified = now;
+  ResetEntry(&entry, now);
   return entry;
+}
+
+void ResetEntry(DBEntry* entry, std::int64_t now) {
+  std::memset(entry, 0, sizeof *entry);
+  std::memcpy(entry->magic, "KIV", 3);
+  entry->version = kDbEntryVersion;
+  entry->record_size = kDbRecordSize;
+  entry->created = now;
+  entry->modified = now;
 }
 
 bool ValidEntry(const DBEntry* entry) {

@@ -135,6 +135,8 @@ DBHeader MakeDBHeader();
 // The fresh record: all zero except magic, version, record size, and
 // created = modified = `now`.
 DBEntry MakeFreshEntry(std::int64_t now);
+// Makes `*entry` that record in place (no copy of a whole record).
+void ResetEntry(DBEntry* entry, std::int64_t now);
 
 // True when the record's size field is 1296 and it starts with "KIV"; logs
 // why not otherwise. A null record is invalid (not logged).

@@ -117,9 +117,9 @@ inline std::optional<RecordSummary> KeptSummary(const DbState& state, std::size_
 }
 inline std::size_t SlotOf(std::uint64_t pos) { return (pos - kDbHeaderSize) / kDbRecordSize; }
 
-// Enters the valid record of `path` at `pos` into the index, and takes it
-// out again (with the lock held).
-void IndexRecord(std::string_view path, std::uint32_t pos);
+// Enters the valid record of `path` (whose PathIndex::Wide hash is `wide`)
+// at `pos` into the index, and takes it out again (with the lock held).
+void IndexRecord(std::string_view path, std::uint32_t pos, std::uint64_t wide);
 void UnindexRecord(std::string_view path, std::uint32_t pos);
 // The folder part of those: counts the record at `pos` in the folder of
 // `path`, and out of its folder.

@@ -92,8 +92,7 @@ void DropFolder(std::uint32_t pos) {
   info.folder = FolderTable::kNone;
 }
 
-void IndexRecord(std::string_view path, std::uint32_t pos) {
-  const std::uint64_t wide = PathIndex::Wide(path);
+void IndexRecord(std::string_view path, std::uint32_t pos, std::uint64_t wide) {
   State().index.Insert(static_cast<std::uint32_t>(wide), pos);
   Slot(pos).check = PathIndex::Check(wide);
   KeepFolder(path, pos);

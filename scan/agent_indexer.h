@@ -203,7 +203,7 @@ class AgentIndexer : public CAgent {
   DWORD unstored_ = 0;
   std::vector<Message> outbox_;
   // The status texts of every file, split once per run.
-  const IntsFormat progress_text_;
+  IntsFormat progress_text_;
   const TextFormat added_text_;
   const TextFormat updating_text_;
   // KivDB::AddCount() when the collection pass began, and the adds of this
@@ -211,7 +211,10 @@ class AgentIndexer : public CAgent {
   // still has none.
   std::uint64_t adds_before_walk_ = 0;
   std::uint64_t own_adds_ = 0;
-  // The walk's look-up lists, kept from folder to folder.
+  // The walk's look-up lists, kept from folder to folder: the indexes in
+  // `result.files` of the files of the folders being listed, innermost
+  // last, then the current folder's paths and positions.
+  std::vector<std::size_t> collected_;
   std::vector<std::string_view> lookup_paths_;
   std::vector<std::uint32_t> lookup_positions_;
   // AddBatch's lists, kept from batch to batch with their paths' buffers.

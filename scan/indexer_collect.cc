@@ -21,6 +21,7 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
     return true;
   }
   visited_ = VisitedFolders();
+  collected_.clear();
   folders_.clear();
   adds_before_walk_ = KivDB::AddCount();
   // Look for the iTunes library only when none is recorded or the recorded
@@ -35,6 +36,10 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
     CollectChangedFolders(result);
     return !CheckQuit();
   }
+  // Most files of the collection have records: their number is a fair
+  // guess of the list's length, which spares copying it while it grows.
+  result.files.reserve(KivDB::ValidCount());
+  result.listed.reserve(KivDB::ValidCount());
   for (const auto& [path, enabled] : search_paths_) {
     if (CheckQuit()) return false;
     if (enabled == 0 || !ChosenFolder(path).is_directory) continue;
@@ -107,8 +112,10 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
   DWORD valid = 0;
   DWORD below = 0;  // files collected in subfolders
-  // This folder's files in `result`, looked up in the database together.
-  std::vector<std::size_t> here;
+  // This folder's files in `result`, looked up in the database together:
+  // those `collected_` holds from `here` on (the subfolders listed on the
+  // way have taken theirs off again).
+  const std::size_t here = collected_.size();
   platform::DirEntry entry;
   std::string path;  // of the entry; its buffer serves every entry
   while (reader.Next(&entry)) {
@@ -171,18 +178,20 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       continue;
     }
     ++valid;
-    here.push_back(result.files.size());
+    collected_.push_back(result.files.size());
     result.files.push_back(path);
     result.listed.push_back({entry.modified, 0, entry.size, entry.created, entry.accessed});
   }
   lookup_paths_.clear();
-  for (std::size_t i : here) lookup_paths_.push_back(result.files[i]);
+  for (std::size_t k = here; k < collected_.size(); ++k)
+    lookup_paths_.push_back(result.files[collected_[k]]);
   db_->LookupEntries(lookup_paths_, &lookup_positions_);
   DWORD known = 0;
-  for (std::size_t k = 0; k < here.size(); ++k) {
-    result.listed[here[k]].position = lookup_positions_[k];
+  for (std::size_t k = 0; k < lookup_positions_.size(); ++k) {
+    result.listed[collected_[here + k]].position = lookup_positions_[k];
     if (lookup_positions_[k] != 0) ++known;
   }
+  collected_.resize(here);
   const DWORD added = valid - known;
   if (verbose)
     IndexerLog(StrFormat("Found %u valid files, %u not already in db, %u already in db, and %u "

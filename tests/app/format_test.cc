@@ -24,9 +24,10 @@ TEST(FormatTest, PerFileTextsMatchPrintfAndOtherFormatsFallBackToIt) {
   EXPECT_EQ(TextFormat("%s")(std::string_view("a\0b", 3)), "a");
   EXPECT_EQ(TextFormat("100%% %s")("x"), StrFormat("100%% %s", "x"));
   EXPECT_EQ(TextFormat("%-4s|")("x"), "x   |");
-  const IntsFormat progress("%d of %d");
+  IntsFormat progress("%d of %d");
   EXPECT_EQ(progress(7, 250000), "7 of 250000");
   EXPECT_EQ(progress(250000, 250000), "250000 of 250000");
+  EXPECT_EQ(progress(3, 4), "3 of 4");
   EXPECT_EQ(IntsFormat("%d/%d")(-2147483647 - 1, 0), "-2147483648/0");
   EXPECT_EQ(IntsFormat("%05d of %d")(7, 9), "00007 of 9");
   const std::string long_text(200, 'c');
