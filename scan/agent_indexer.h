@@ -166,13 +166,20 @@ class AgentIndexer : public CAgent {
   // chosen folder that answers, below it through no hidden or system
   // folder, and exists.
   bool InCollection(const std::string& folder);
+  // What a folder's listing already knows of a subfolder it enters: the
+  // open folder to open it from, the fit of its paths, and its identity
+  // (the entry's properties, which follow links as the opening does).
+  struct Subfolder {
+    const platform::DirReader* parent;
+    ChildPathFit fit;
+    std::uint64_t device;
+    std::uint64_t inode;
+  };
   // Lists `folder` into `result`, with its enabled subfolders when
-  // `recurse`. Returns the number of files collected. A subfolder is opened
-  // from its `parent`'s listing, and its paths' fit comes from the parent's
-  // (`folder_fit`).
+  // `recurse`. Returns the number of files collected. A subfolder is
+  // listed with what its parent's listing knows of it (`from`).
   DWORD CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
-                      const platform::DirReader* parent = nullptr,
-                      const ChildPathFit* folder_fit = nullptr);
+                      const Subfolder* from = nullptr);
   // The deleted-file pass for a record that lies in a chosen folder.
   void CheckPresence(const DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
   // Sets and clears flag bits of the stored record of `path`, leaving

@@ -81,12 +81,11 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
 }
 
 DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
-                                  const platform::DirReader* parent,
-                                  const ChildPathFit* folder_fit) {
+                                  const Subfolder* from) {
   IndexerLogPath("Getting count of media files in selected path", folder, LEVEL_VERBOSE);
   platform::DirReader reader;
-  const bool opened = parent ? reader.OpenChild(*parent, folder.c_str() + folder.rfind('/') + 1)
-                             : reader.Open(folder);
+  const bool opened = from ? reader.OpenChild(*from->parent, folder.c_str() + folder.rfind('/') + 1)
+                           : reader.Open(folder);
   if (!opened) {
     IndexerLog(StrFormat("getmediafilecount: unable to start a new file search for %s during the "
                          "indexing process, err %d",
@@ -94,11 +93,12 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
                LEVEL_ERROR);
     return 0;
   }
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
   // A folder reached a second time (a link to an ancestor, a linked folder
-  // met twice, a chosen folder inside another) is listed only once.
-  const bool identified = reader.Identity(&device, &inode);
+  // met twice, a chosen folder inside another) is listed only once. A
+  // subfolder's identity is its entry's in the parent's listing.
+  std::uint64_t device = from ? from->device : 0;
+  std::uint64_t inode = from ? from->inode : 0;
+  const bool identified = from != nullptr || reader.Identity(&device, &inode);
   if (identified && !visited_.Enter(device, inode)) {
     IndexerLogPath("Skipping folder already searched", folder, LEVEL_VERBOSE);
     return 0;
@@ -106,7 +106,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   const bool verbose = AppLog().Wants(LEVEL_VERBOSE, MODULE_INDEXER);
   // What holds for every entry alike is decided once for the folder.
   const std::string prefix = ChildPath(folder, "");
-  const ChildPathFit fit = folder_fit ? *folder_fit : ChildPathFit(folder);
+  const ChildPathFit fit = from ? from->fit : ChildPathFit(folder);
   SupportedNames supported;
   const bool system_by_folder = platform::ChildrenShareSystemTree(folder);
   const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
@@ -147,8 +147,8 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       // its files are not taken for deleted once it is unmounted.
       if (identified && entry.device != device) RememberMountPoint(path);
       if (verbose) IndexerLogPath("Recursing into folder", path, LEVEL_VERBOSE);
-      const ChildPathFit child_fit = fit.Child(entry.name);
-      below += CollectFolder(path, result, true, &reader, &child_fit);
+      const Subfolder child{&reader, fit.Child(entry.name), entry.device, entry.inode};
+      below += CollectFolder(path, result, true, &child);
       continue;
     }
     if (!entry.is_regular) {
