@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <string_view>
+#include <utility>
 
 #include "app/log.h"
 #include "platform/text.h"
@@ -39,9 +40,14 @@ void* FindSymbol(const FfmpegApi& api, const char* name, std::string* error) {
   return nullptr;
 }
 
+std::vector<std::string>& ProcessLibraries() {
+  static std::vector<std::string> libraries = CompiledFfmpegLibraries();
+  return libraries;
+}
+
 const FfmpegApi* LoadProcessFfmpeg() {
   std::string error;
-  std::unique_ptr<FfmpegApi> api = LoadFfmpeg(CompiledFfmpegLibraries(), &error);
+  std::unique_ptr<FfmpegApi> api = LoadFfmpeg(ProcessLibraries(), &error);
   if (!api) {
     AppLog().LogDetail("FFmpeg cannot be loaded; audio decoding and FFmpeg tag reading are off",
                        error, LEVEL_ERROR, MODULE_INDEXER);
@@ -75,6 +81,10 @@ std::unique_ptr<FfmpegApi> LoadFfmpeg(const std::vector<std::string>& libraries,
   VORNIC_FFMPEG_FUNCTIONS(VORNIC_FFMPEG_RESOLVE)
 #undef VORNIC_FFMPEG_RESOLVE
   return api;
+}
+
+void SetFfmpegLibraries(std::vector<std::string> libraries) {
+  ProcessLibraries() = std::move(libraries);
 }
 
 const FfmpegApi* Ffmpeg() {

@@ -87,6 +87,11 @@ std::unique_ptr<FfmpegApi> LoadFfmpeg(const std::vector<std::string>& libraries,
 // process's life, when FFmpeg cannot be loaded (logged once).
 const FfmpegApi* Ffmpeg();
 
+// Makes the process's table load `libraries` instead of
+// CompiledFfmpegLibraries(), for tests of a system without FFmpeg. Call
+// before the first Ffmpeg(); later calls have no effect.
+void SetFfmpegLibraries(std::vector<std::string> libraries);
+
 // The same, for code that runs only on objects FFmpeg made (so the table is
 // loaded).
 inline const FfmpegApi& Av() { return *Ffmpeg(); }
