@@ -16,10 +16,11 @@ class DynamicLibrary {
  public:
   // Loads the library at `path` (a bare file name is searched on the
   // loader's path); null when it cannot be loaded (`error`, when given,
-  // receives the loader's reason, which names the library).
-  static std::unique_ptr<DynamicLibrary> Open(const std::string& path,
-                                              std::string* error = nullptr);
-  // Unloads the library.
+  // receives the loader's reason, which names the library). With
+  // `keep_loaded` the library stays loaded for the process's life.
+  static std::unique_ptr<DynamicLibrary> Open(const std::string& path, std::string* error = nullptr,
+                                              bool keep_loaded = false);
+  // Unloads the library (unless opened with `keep_loaded`).
   ~DynamicLibrary();
   DynamicLibrary(const DynamicLibrary&) = delete;
   DynamicLibrary& operator=(const DynamicLibrary&) = delete;

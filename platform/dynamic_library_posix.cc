@@ -4,8 +4,9 @@
 
 namespace platform {
 
-std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error) {
-  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+std::unique_ptr<DynamicLibrary> DynamicLibrary::Open(const std::string& path, std::string* error,
+                                                     bool keep_loaded) {
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (keep_loaded ? RTLD_NODELETE : 0));
   if (handle == nullptr) {
     if (error) {
       const char* text = ::dlerror();

@@ -8,7 +8,8 @@
 namespace cddb_component {
 namespace {
 
-// The library and its table, unloaded with the module.
+// The library and its table. The library stays loaded after the module
+// is unloaded, so a context freed late still finds its code.
 struct LoadedChromaprint {
   std::unique_ptr<platform::DynamicLibrary> library;
   ChromaprintApi api;
@@ -17,9 +18,8 @@ struct LoadedChromaprint {
 // No library when it or one of the functions is missing.
 LoadedChromaprint LoadChromaprint() {
   LoadedChromaprint loaded;
-  loaded.library = platform::DynamicLibrary::Open("libchromaprint.so." +
-                                                  std::to_string(CHROMAPRINT_VERSION_MAJOR));
-  if (!loaded.library) return loaded;
+  loaded.library = platform::DynamicLibrary::Open(
+      "libchromaprint.so." + std::to_string(CHROMAPRINT_VERSION_MAJOR), nullptr, true);
 #define VORNIC_CHROMAPRINT_RESOLVE(name)                                                          \
   if (loaded.library) {                                                                           \
     loaded.api.name = reinterpret_cast<decltype(loaded.api.name)>(loaded.library->Symbol(#name)); \
