@@ -56,6 +56,11 @@ std::string EntryPath(const DBEntry& entry) {
   return platform::Utf16ToUtf8(std::u16string_view(entry.path, PathUnits(entry)));
 }
 
+void EntryPathInto(const DBEntry& entry, std::string* out) {
+  out->clear();
+  platform::AppendUtf16AsUtf8(std::u16string_view(entry.path, PathUnits(entry)), out);
+}
+
 bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPathUnits; }
 
 bool SetEntryPath(DBEntry& entry, std::string_view path) {
