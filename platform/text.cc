@@ -109,6 +109,18 @@ void AppendUtf16AsUtf8(std::u16string_view utf16, std::string* out) {
   char* p = out->data() + start;
   auto put = [&p](char32_t byte) { *p++ = static_cast<char>(byte); };
   for (std::size_t i = 0; i < utf16.size(); ++i) {
+    // ASCII runs go eight units at a time.
+    while (i + 8 <= utf16.size()) {
+      std::uint64_t head;
+      std::uint64_t tail;
+      std::memcpy(&head, utf16.data() + i, sizeof head);
+      std::memcpy(&tail, utf16.data() + i + 4, sizeof tail);
+      if ((head | tail) & 0xFF80FF80FF80FF80u) break;
+      for (std::size_t k = 0; k < 8; ++k) p[k] = static_cast<char>(utf16[i + k]);
+      p += 8;
+      i += 8;
+    }
+    if (i == utf16.size()) break;
     char32_t c = utf16[i];
     if (c < 0x80) {
       put(c);

@@ -36,8 +36,10 @@ TEST(TextTest, UnpairedSurrogateBecomesReplacement) {
 
 TEST(TextTest, AppendingKeepsWhatTheBufferHeld) {
   std::string out = "/music/";
-  AppendUtf16AsUtf8(u"\u00C4rtist \u65E5/\U0001F3B5.mp3", &out);
-  EXPECT_EQ(out, "/music/\xC3\x84rtist \xE6\x97\xA5/\xF0\x9F\x8E\xB5.mp3");
+  AppendUtf16AsUtf8(u"\u00C4rtist \u65E5/Album of the Year/\U0001F3B5 01 Song Title.mp3", &out);
+  EXPECT_EQ(out,
+            "/music/\xC3\x84rtist \xE6\x97\xA5/Album of the Year/\xF0\x9F\x8E\xB5 01 Song "
+            "Title.mp3");
   out.clear();
   AppendUtf16AsUtf8(u"a", &out);
   EXPECT_EQ(out, "a");
