@@ -1,6 +1,7 @@
 #include "db/db_format.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "db/db_log.h"
@@ -49,7 +50,13 @@ bool ValidEntry(const DBEntry* entry) {
 namespace {
 
 std::size_t PathUnits(const DBEntry& entry) {
+  // Four units at a time up to the four that hold the terminator.
   std::size_t n = 0;
+  for (; n + 4 <= kDbPathUnits; n += 4) {
+    std::uint64_t units;
+    std::memcpy(&units, entry.path + n, sizeof units);
+    if ((units - 0x0001000100010001u) & ~units & 0x8000800080008000u) break;
+  }
   while (n < kDbPathUnits && entry.path[n] != 0) ++n;
   return n;
 }
@@ -58,6 +65,11 @@ std::size_t PathUnits(const DBEntry& entry) {
 
 std::string EntryPath(const DBEntry& entry) {
   return platform::Utf16ToUtf8(std::u16string_view(entry.path, PathUnits(entry)));
+}
+
+void EntryPathInto(const DBEntry& entry, std::string* out) {
+  out->clear();
+  platform::AppendUtf16AsUtf8(std::u16string_view(entry.path, PathUnits(entry)), out);
 }
 
 bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPathUnits; }

@@ -151,6 +151,8 @@ constexpr bool IsRecordBoundary(std::uint64_t pos, std::uint64_t length) {
 // The record's path as UTF-8, up to its terminator (all 260 units when it
 // has none).
 std::string EntryPath(const DBEntry& entry);
+// The same into `*out`, a buffer reused for many records.
+void EntryPathInto(const DBEntry& entry, std::string* out);
 // True when the path field holds a terminator.
 bool EntryPathTerminated(const DBEntry& entry);
 // Stores `path` when it is valid UTF-8 and fits with its terminator (at most

@@ -27,18 +27,20 @@ namespace kivdb {
 
 // What the engine keeps of each slot of the file, in file order.
 struct SlotInfo {
+  std::int64_t file_modified = 0;
   std::uint32_t flags = 0;  // the record's DBFLAG_*
   // The folder of the record the index holds at this slot, and the check
   // half of its path's hash (PathIndex::Check).
   std::uint32_t folder = FolderTable::kNone;
   std::uint32_t check = 0;
-  std::int64_t file_modified = 0;
   // False after a failed write: the record is then read whenever a pass
   // asks about it.
   bool known = false;
   bool has_kiv_id = false;
   bool played = false;
 };
+// One per slot of the file for the whole run: kept small.
+static_assert(sizeof(SlotInfo) == 24);
 
 struct DbState {
   std::recursive_mutex lock;
