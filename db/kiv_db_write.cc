@@ -346,6 +346,9 @@ void KivDB::AppendEntries(std::vector<DBEntry>& appended, const std::vector<std:
     for (std::size_t j = 0; j < fit; ++j) (*added)[which[j]] = AddEntry(&appended[j]) != FALSE;
     return;
   }
+  // The index slots of a large collection are far apart in memory: they
+  // are fetched for the whole batch before any is written.
+  for (std::size_t j = 0; j < fit; ++j) state.index.Prefetch(static_cast<std::uint32_t>(wides[j]));
   for (std::size_t j = 0; j < fit; ++j) {
     NoteAdded(static_cast<std::uint32_t>(pos + j * kDbRecordSize), appended[j], keys[j], wides[j],
               false, now);
