@@ -30,6 +30,8 @@ std::string StrFormat(const char* format, ...) {
 
 namespace {
 
+constexpr std::size_t kIntsTextBytes = 128;
+
 // Splits `format` around its conversions when every '%' in it begins one
 // of `count` plain `conversion`s ("%s", "%d"); false otherwise. `parts`
 // receives the count + 1 literal texts between them.
@@ -50,26 +52,38 @@ bool SplitPlain(std::string_view format, char conversion, std::size_t count,
 
 }  // namespace
 
-std::string StrFormatText(const char* format, std::string_view text) {
-  text = text.substr(0, text.find('\0'));
-  std::string_view parts[2];
-  if (!SplitPlain(format, 's', 1, parts)) return StrFormat(format, std::string(text).c_str());
-  std::string out;
-  out.reserve(parts[0].size() + text.size() + parts[1].size());
-  return out.append(parts[0]).append(text).append(parts[1]);
+TextFormat::TextFormat(const char* format) : format_(format) {
+  plain_ = SplitPlain(format_, 's', 1, parts_);
 }
 
-std::string StrFormatInts(const char* format, int first, int second) {
-  std::string_view parts[3];
-  if (!SplitPlain(format, 'd', 2, parts)) return StrFormat(format, first, second);
+std::string TextFormat::operator()(std::string_view text) const {
+  text = text.substr(0, text.find('\0'));
+  if (!plain_) return StrFormat(format_.c_str(), std::string(text).c_str());
+  std::string out;
+  out.reserve(parts_[0].size() + text.size() + parts_[1].size());
+  return out.append(parts_[0]).append(text).append(parts_[1]);
+}
+
+IntsFormat::IntsFormat(const char* format) : format_(format) {
+  // Room for the pieces and two numbers in the text built in place below.
+  plain_ = SplitPlain(format_, 'd', 2, parts_) &&
+           parts_[0].size() + parts_[1].size() + parts_[2].size() + 24 <= kIntsTextBytes;
+}
+
+std::string IntsFormat::operator()(int first, int second) {
+  if (!plain_) return StrFormat(format_.c_str(), first, second);
+  if (tail_.empty() || second != second_) {
+    char number[16];
+    char* end = std::to_chars(number, number + sizeof number, second).ptr;
+    tail_.assign(parts_[1])
+        .append(number, static_cast<std::size_t>(end - number))
+        .append(parts_[2]);
+    second_ = second;
+  }
   // Built in place, so that a short text costs no allocation at all.
-  char text[128];
-  if (parts[0].size() + parts[1].size() + parts[2].size() + 24 > sizeof text)
-    return StrFormat(format, first, second);
-  char* at = std::copy(parts[0].begin(), parts[0].end(), text);
+  char text[kIntsTextBytes];
+  char* at = std::copy(parts_[0].begin(), parts_[0].end(), text);
   at = std::to_chars(at, text + sizeof text, first).ptr;
-  at = std::copy(parts[1].begin(), parts[1].end(), at);
-  at = std::to_chars(at, text + sizeof text, second).ptr;
-  at = std::copy(parts[2].begin(), parts[2].end(), at);
+  at = std::copy(tail_.begin(), tail_.end(), at);
   return std::string(text, at);
 }

@@ -71,7 +71,7 @@ bool IsInAnySearchPath(const SearchPathMap& map, std::string_view path) {
 
 DWORD FindEnabledPath(const SearchPathMap& map, std::string_view path) {
   if (path.empty()) return 0;
-  std::string key = SearchPathKey(path);
+  const std::string_view key = platform::PathKeyView(path);
   std::size_t best_length = 0;
   DWORD flag = 0;
   for (const auto& [folder, enabled] : map) {

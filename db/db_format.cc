@@ -1,6 +1,7 @@
 #include "db/db_format.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "db/db_log.h"
@@ -18,13 +19,17 @@ DBHeader MakeDBHeader() {
 
 DBEntry MakeFreshEntry(std::int64_t now) {
   DBEntry entry;
-  std::memset(&entry, 0, sizeof entry);
-  std::memcpy(entry.magic, "KIV", 3);
-  entry.version = kDbEntryVersion;
-  entry.record_size = kDbRecordSize;
-  entry.created = now;
-  entry.modified = now;
+  ResetEntry(&entry, now);
   return entry;
+}
+
+void ResetEntry(DBEntry* entry, std::int64_t now) {
+  std::memset(entry, 0, sizeof *entry);
+  std::memcpy(entry->magic, "KIV", 3);
+  entry->version = kDbEntryVersion;
+  entry->record_size = kDbRecordSize;
+  entry->created = now;
+  entry->modified = now;
 }
 
 bool ValidEntry(const DBEntry* entry) {
@@ -45,7 +50,13 @@ bool ValidEntry(const DBEntry* entry) {
 namespace {
 
 std::size_t PathUnits(const DBEntry& entry) {
+  // Four units at a time up to the four that hold the terminator.
   std::size_t n = 0;
+  for (; n + 4 <= kDbPathUnits; n += 4) {
+    std::uint64_t units;
+    std::memcpy(&units, entry.path + n, sizeof units);
+    if ((units - 0x0001000100010001u) & ~units & 0x8000800080008000u) break;
+  }
   while (n < kDbPathUnits && entry.path[n] != 0) ++n;
   return n;
 }
@@ -54,6 +65,11 @@ std::size_t PathUnits(const DBEntry& entry) {
 
 std::string EntryPath(const DBEntry& entry) {
   return platform::Utf16ToUtf8(std::u16string_view(entry.path, PathUnits(entry)));
+}
+
+void EntryPathInto(const DBEntry& entry, std::string* out) {
+  out->clear();
+  platform::AppendUtf16AsUtf8(std::u16string_view(entry.path, PathUnits(entry)), out);
 }
 
 bool EntryPathTerminated(const DBEntry& entry) { return PathUnits(entry) < kDbPathUnits; }

@@ -135,6 +135,8 @@ DBHeader MakeDBHeader();
 // The fresh record: all zero except magic, version, record size, and
 // created = modified = `now`.
 DBEntry MakeFreshEntry(std::int64_t now);
+// Makes `*entry` that record in place (no copy of a whole record).
+void ResetEntry(DBEntry* entry, std::int64_t now);
 
 // True when the record's size field is 1296 and it starts with "KIV"; logs
 // why not otherwise. A null record is invalid (not logged).
@@ -149,6 +151,8 @@ constexpr bool IsRecordBoundary(std::uint64_t pos, std::uint64_t length) {
 // The record's path as UTF-8, up to its terminator (all 260 units when it
 // has none).
 std::string EntryPath(const DBEntry& entry);
+// The same into `*out`, a buffer reused for many records.
+void EntryPathInto(const DBEntry& entry, std::string* out);
 // True when the path field holds a terminator.
 bool EntryPathTerminated(const DBEntry& entry);
 // Stores `path` when it is valid UTF-8 and fits with its terminator (at most

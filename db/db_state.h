@@ -27,24 +27,20 @@ namespace kivdb {
 
 // What the engine keeps of each slot of the file, in file order.
 struct SlotInfo {
+  std::int64_t file_modified = 0;
   std::uint32_t flags = 0;  // the record's DBFLAG_*
   // The folder of the record the index holds at this slot, and the check
   // half of its path's hash (PathIndex::Check).
   std::uint32_t folder = FolderTable::kNone;
   std::uint32_t check = 0;
-  // The other slots of the same folder, a chain in both directions from
-  // FolderTable::first_slot, so that the records of a few folders are found
-  // without going over every slot.
-  std::uint32_t next_in_folder = FolderTable::kNone;
-  std::int64_t file_modified = 0;
-  std::uint32_t previous_in_folder = FolderTable::kNone;
   // False after a failed write: the record is then read whenever a pass
   // asks about it.
   bool known = false;
   bool has_kiv_id = false;
   bool played = false;
 };
-static_assert(sizeof(SlotInfo) == 32, "a slot's information fits in half a cache line");
+// One per slot of the file for the whole run: kept small.
+static_assert(sizeof(SlotInfo) == 24);
 
 struct DbState {
   std::recursive_mutex lock;
@@ -123,9 +119,9 @@ inline std::optional<RecordSummary> KeptSummary(const DbState& state, std::size_
 }
 inline std::size_t SlotOf(std::uint64_t pos) { return (pos - kDbHeaderSize) / kDbRecordSize; }
 
-// Enters the valid record of `path` at `pos` into the index, and takes it
-// out again (with the lock held).
-void IndexRecord(std::string_view path, std::uint32_t pos);
+// Enters the valid record of `path` (whose PathIndex::Wide hash is `wide`)
+// at `pos` into the index, and takes it out again (with the lock held).
+void IndexRecord(std::string_view path, std::uint32_t pos, std::uint64_t wide);
 void UnindexRecord(std::string_view path, std::uint32_t pos);
 // The folder part of those: counts the record at `pos` in the folder of
 // `path`, and out of its folder.

@@ -28,7 +28,6 @@ std::uint32_t FolderTable::Acquire(std::string_view folder) {
       folders_.emplace_back();
     }
     folders_[id].hash = hash;
-    folders_[id].first_slot = kNone;
     folders_[id].name_at = static_cast<std::uint32_t>(names_.size());
     folders_[id].name_length = static_cast<std::uint32_t>(folder.size());
     names_.append(folder);

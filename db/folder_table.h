@@ -30,13 +30,6 @@ class FolderTable {
   void Clear();
   // Folders that hold records.
   std::size_t size() const { return by_name_.size(); }
-  // Numbers up to this bound may be in use.
-  std::size_t bound() const { return folders_.size(); }
-  std::uint32_t records(std::uint32_t id) const { return folders_[id].records; }
-  // The first slot of folder `id`'s chain of slots (kept by the engine;
-  // kNone for a folder just acquired).
-  std::uint32_t& first_slot(std::uint32_t id) { return folders_[id].first_slot; }
-  std::uint32_t first_slot(std::uint32_t id) const { return folders_[id].first_slot; }
   // Which folders `wanted` accepts, by number (asked once per folder).
   template <typename Wanted>
   std::vector<bool> Select(Wanted&& wanted) const {
@@ -51,7 +44,6 @@ class FolderTable {
   struct Folder {
     std::uint32_t hash = 0;
     std::uint32_t records = 0;  // 0: the number is free
-    std::uint32_t first_slot = kNone;
     // The name's place in names_.
     std::uint32_t name_at = 0;
     std::uint32_t name_length = 0;

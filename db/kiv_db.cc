@@ -83,37 +83,16 @@ void NoteWrite(std::uint64_t pos, const DBEntry* written) {
 }
 
 void KeepFolder(std::string_view path, std::uint32_t pos) {
-  DbState& state = State();
-  if (Slot(pos).folder != FolderTable::kNone) DropFolder(pos);
-  const std::uint32_t slot = static_cast<std::uint32_t>(SlotOf(pos));
-  const std::uint32_t id = state.folders.Acquire(FolderTable::FolderOf(path));
-  std::uint32_t& first = state.folders.first_slot(id);
-  SlotInfo& info = state.slots[slot];
-  info.folder = id;
-  info.previous_in_folder = FolderTable::kNone;
-  info.next_in_folder = first;
-  if (first != FolderTable::kNone) state.slots[first].previous_in_folder = slot;
-  first = slot;
+  Slot(pos).folder = State().folders.Acquire(FolderTable::FolderOf(path));
 }
 
 void DropFolder(std::uint32_t pos) {
-  DbState& state = State();
   SlotInfo& info = Slot(pos);
-  if (info.folder == FolderTable::kNone) return;
-  if (info.previous_in_folder != FolderTable::kNone)
-    state.slots[info.previous_in_folder].next_in_folder = info.next_in_folder;
-  else
-    state.folders.first_slot(info.folder) = info.next_in_folder;
-  if (info.next_in_folder != FolderTable::kNone)
-    state.slots[info.next_in_folder].previous_in_folder = info.previous_in_folder;
-  state.folders.Release(info.folder);
+  State().folders.Release(info.folder);
   info.folder = FolderTable::kNone;
-  info.previous_in_folder = FolderTable::kNone;
-  info.next_in_folder = FolderTable::kNone;
 }
 
-void IndexRecord(std::string_view path, std::uint32_t pos) {
-  const std::uint64_t wide = PathIndex::Wide(path);
+void IndexRecord(std::string_view path, std::uint32_t pos, std::uint64_t wide) {
   State().index.Insert(static_cast<std::uint32_t>(wide), pos);
   Slot(pos).check = PathIndex::Check(wide);
   KeepFolder(path, pos);
@@ -364,38 +343,6 @@ std::uint32_t KivDB::FindIndexed(const std::string& path, DBEntry* record, bool*
 
 namespace {
 
-// Chosen folders holding fewer records than a slot table's length over this
-// are followed through their chains; more, and one run over the table in
-// file order costs less than hopping between slots.
-constexpr std::size_t kChainsBelowShare = 8;
-
-// Calls visit(slot) for the slot of every record in the folders `chosen`
-// (from FolderTable::Select) marks (lock held): in file order, or in no
-// particular order when the folders are followed through their chains.
-template <typename Visit>
-void VisitSlotsIn(const kivdb::DbState& state, const std::vector<bool>& chosen, Visit&& visit) {
-  std::size_t records = 0;
-  for (std::uint32_t id = 0; id < chosen.size(); ++id)
-    if (chosen[id]) records += state.folders.records(id);
-  if (records * kChainsBelowShare < state.slots.size()) {
-    for (std::uint32_t id = 0; id < chosen.size(); ++id) {
-      if (!chosen[id]) continue;
-      // A chain is as long as its folder's count of records.
-      std::uint32_t left = state.folders.records(id);
-      for (std::uint32_t slot = state.folders.first_slot(id);
-           slot != kivdb::FolderTable::kNone && left > 0; slot = state.slots[slot].next_in_folder) {
-        visit(slot);
-        --left;
-      }
-    }
-    return;
-  }
-  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
-    const std::uint32_t folder = state.slots[slot].folder;
-    if (folder < chosen.size() && chosen[folder]) visit(static_cast<std::uint32_t>(slot));
-  }
-}
-
 // The position the index holds for the path whose hash is `wide`, or 0
 // (lock held). No read: a position is taken when its slot's check matches
 // too, so two paths are mistaken only when all 64 bits of their hashes
@@ -424,7 +371,7 @@ std::uint32_t KivDB::LookupEntry(const std::string& path) {
   return IndexedPosition(state, kivdb::PathIndex::Wide(platform::PathKeyView(path)));
 }
 
-void KivDB::LookupEntries(const std::vector<const std::string*>& paths,
+void KivDB::LookupEntries(const std::vector<std::string_view>& paths,
                           std::vector<std::uint32_t>* positions) {
   positions->assign(paths.size(), 0);
   auto& state = State();
@@ -432,11 +379,11 @@ void KivDB::LookupEntries(const std::vector<const std::string*>& paths,
   if (!IsReady()) return;
   std::vector<std::uint64_t> wide(paths.size());
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    wide[i] = kivdb::PathIndex::Wide(platform::PathKeyView(*paths[i]));
+    wide[i] = kivdb::PathIndex::Wide(platform::PathKeyView(paths[i]));
     state.index.Prefetch(static_cast<std::uint32_t>(wide[i]));
   }
   for (std::size_t i = 0; i < paths.size(); ++i)
-    if (!paths[i]->empty()) (*positions)[i] = IndexedPosition(state, wide[i]);
+    if (!paths[i].empty()) (*positions)[i] = IndexedPosition(state, wide[i]);
 }
 
 BOOL KivDB::GetEntry(const std::string& path, DBEntry* entry) {
@@ -564,11 +511,14 @@ DWORD KivDB::CountInFolders(const FolderTest& wanted, const SummaryTest& test, b
     if (*busy) return 0;
   }
   if (!state.initialised || !state.loaded) return 0;
+  const std::vector<bool> chosen = state.folders.Select(wanted);
   DWORD count = 0;
-  VisitSlotsIn(state, state.folders.Select(wanted), [&](std::uint32_t slot) {
+  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
+    const std::uint32_t folder = state.slots[slot].folder;
+    if (folder >= chosen.size() || !chosen[folder]) continue;
     const std::optional<RecordSummary> summary = kivdb::KeptSummary(state, slot);
     if (summary && (summary->flags & DBFLAG_VALID) && test(*summary)) ++count;
-  });
+  }
   return count;
 }
 
@@ -628,12 +578,13 @@ BOOL KivDB::GetEntriesIn(const FolderTest& wanted, PositionedEntries* found) {
   auto& state = State();
   std::lock_guard guard(state.lock);
   if (!IsReady()) return FALSE;
+  const std::vector<bool> chosen = state.folders.Select(wanted);
   std::vector<std::uint32_t> positions;
-  VisitSlotsIn(state, state.folders.Select(wanted), [&](std::uint32_t slot) {
-    positions.push_back(static_cast<std::uint32_t>(kDbHeaderSize + slot * kDbRecordSize));
-  });
-  // In file order, however they were found.
-  std::sort(positions.begin(), positions.end());
+  for (std::size_t slot = 0; slot < state.slots.size(); ++slot) {
+    const std::uint32_t folder = state.slots[slot].folder;
+    if (folder < chosen.size() && chosen[folder])
+      positions.push_back(static_cast<std::uint32_t>(kDbHeaderSize + slot * kDbRecordSize));
+  }
   BOOL all = TRUE;
   for (std::uint32_t pos : positions) {
     DBEntry entry;

@@ -95,7 +95,7 @@ class KivDB {
   // LookupEntry for each of `paths` into `positions` (same order), under one
   // hold of the lock and with the index's memory fetched ahead: the files
   // of one folder wait for memory together rather than one after another.
-  void LookupEntries(const std::vector<const std::string*>& paths,
+  void LookupEntries(const std::vector<std::string_view>& paths,
                      std::vector<std::uint32_t>* positions);
   // Reads the record of `path` into `entry`.
   BOOL GetEntry(const std::string& path, DBEntry* entry);
@@ -242,19 +242,20 @@ class KivDB {
   // valid record of the path). A record that cannot be read is taken on the
   // index's word and left to the caller's own read to report.
   std::uint32_t FindIndexed(const std::string& path, DBEntry* record, bool* checked);
-  // The engine's bookkeeping after the record `entry` of path key `key` was
-  // written at `pos`, a free slot's (`reused`) or the file's end, at `now`.
-  void NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused,
-                 std::int64_t now);
+  // The engine's bookkeeping after the record `entry` of path key `key`
+  // (hashed `wide` for the index) was written at `pos`, a free slot's
+  // (`reused`) or the file's end, at `now`.
+  void NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, std::uint64_t wide,
+                 bool reused, std::int64_t now);
   // After adds: writes the header when the last write is a second old.
   BOOL AddedHeader();
   // The end of a batch add: writes `appended` (records of the path keys
-  // `keys`, for the items `which` of the batch) at the file's end in one
-  // write, records by record when that fails; marks what was stored in
-  // `added`.
-  void AppendEntries(std::vector<DBEntry>& appended, const std::vector<std::string>& keys,
-                     const std::vector<std::size_t>& which, std::int64_t now,
-                     std::vector<bool>* added);
+  // `keys`, hashed `wides`, for the items `which` of the batch) at the
+  // file's end in one write, records by record when that fails; marks what
+  // was stored in `added`.
+  void AppendEntries(std::vector<DBEntry>& appended, const std::vector<std::string_view>& keys,
+                     const std::vector<std::uint64_t>& wides, const std::vector<std::size_t>& which,
+                     std::int64_t now, std::vector<bool>* added);
   // Counter update from the record on disk to the one replacing it.
   void UpdateCounters(const DBEntry& old_entry, const DBEntry& new_entry);
 

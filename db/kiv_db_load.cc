@@ -65,22 +65,6 @@ bool LockDatabaseFile(kivdb::DbState& state) {
   }
 }
 
-// EntryPath(entry) into `*out`, without a conversion for the usual paths
-// that are ASCII alone.
-void LoadedPath(const DBEntry& entry, std::string* out) {
-  char ascii[kDbPathUnits];
-  std::size_t n = 0;
-  char16_t high = 0;
-  for (; n < kDbPathUnits && entry.path[n] != 0; ++n) {
-    high |= entry.path[n];
-    ascii[n] = static_cast<char>(entry.path[n]);
-  }
-  if (high < 0x80)
-    out->assign(ascii, n);
-  else
-    *out = EntryPath(entry);
-}
-
 }  // namespace
 
 bool KivDB::SamePath(std::uint32_t earlier, std::uint32_t later) {
@@ -188,8 +172,8 @@ BOOL KivDB::LoadIndex() {
       }
       kivdb::NoteLoaded(pos, *entry);
       if (entry->flags & DBFLAG_VALID) {
-        LoadedPath(*entry, &path);
-        const std::string key = platform::PathKey(path);
+        EntryPathInto(*entry, &path);
+        const std::string_view key = platform::PathKeyView(path);
         const std::uint64_t wide = kivdb::PathIndex::Wide(key);
         indexed.push_back({static_cast<std::uint32_t>(wide), pos});
         state.slots[kivdb::SlotOf(pos)].check = kivdb::PathIndex::Check(wide);

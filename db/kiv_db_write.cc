@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <string>
@@ -37,25 +38,34 @@ void Move(std::atomic<DWORD>& count, bool up) {
   }
 }
 
-// The path keys of one batch of adds, with their hashes, so that a path
-// listed twice in the batch is found by comparing texts only when their
-// hashes agree.
+// The path keys of one batch of adds, with their index hashes
+// (PathIndex::Wide), so that a path listed twice in the batch is found by
+// comparing texts only when their hashes agree, and the index is given the
+// hash without hashing the path again.
 class BatchKeys {
  public:
-  bool Contains(const std::string& key, std::size_t hash) const {
+  bool Contains(std::string_view key, std::uint64_t hash) const {
     for (std::size_t j = 0; j < keys_.size(); ++j)
       if (hashes_[j] == hash && keys_[j] == key) return true;
     return false;
   }
-  void Add(std::string key, std::size_t hash) {
-    keys_.push_back(std::move(key));
+  // `key` stays where it is until the batch is written.
+  void Add(std::string_view key, std::uint64_t hash) {
+    keys_.push_back(key);
     hashes_.push_back(hash);
   }
-  const std::vector<std::string>& keys() const { return keys_; }
+  // A key made for the batch, kept by it.
+  void AddOwned(std::string key, std::uint64_t hash) {
+    owned_.push_back(std::move(key));
+    Add(owned_.back(), hash);
+  }
+  const std::vector<std::string_view>& keys() const { return keys_; }
+  const std::vector<std::uint64_t>& hashes() const { return hashes_; }
 
  private:
-  std::vector<std::string> keys_;
-  std::vector<std::size_t> hashes_;
+  std::deque<std::string> owned_;  // never moves a key it holds
+  std::vector<std::string_view> keys_;
+  std::vector<std::uint64_t> hashes_;
 };
 
 }  // namespace
@@ -133,16 +143,17 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
     }
     return FALSE;
   }
-  NoteAdded(static_cast<std::uint32_t>(pos), *entry, key, reused, state.Now());
+  NoteAdded(static_cast<std::uint32_t>(pos), *entry, key, kivdb::PathIndex::Wide(key), reused,
+            state.Now());
   return AddedHeader();
 }
 
-void KivDB::NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key, bool reused,
-                      std::int64_t now) {
+void KivDB::NoteAdded(std::uint32_t pos, const DBEntry& entry, std::string_view key,
+                      std::uint64_t wide, bool reused, std::int64_t now) {
   auto& state = State();
   kivdb::NoteWrite(pos, &entry);
   kivdb::NoteWriteSuccess(!reused);
-  kivdb::IndexRecord(key, pos);
+  kivdb::IndexRecord(key, pos, wide);
   if (entry.flags & DBFLAG_IDENTIFIED) ++state.identified_count;
   if (entry.kiv_id != 0) ++state.kiv_id_count;
   state.last_add_time = now;
@@ -201,7 +212,7 @@ bool EntryFromFile(const platform::FileInfo& info, std::int64_t now, DBEntry* en
           static_cast<unsigned long long>(info.size));
     return false;
   }
-  *entry = MakeFreshEntry(now);
+  ResetEntry(entry, now);
   entry->flags = DBFLAG_VALID;
   if (!SetEntryPath(*entry, path)) {
     DbLogDetail(LEVEL_ERROR, path,
@@ -250,14 +261,15 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
       appended.pop_back();
       continue;
     }
-    std::string key = platform::PathKey(files[i].path);
-    const std::size_t hash = std::hash<std::string>()(key);
+    // The files outlive the batch: their paths serve as its keys.
+    const std::string_view key = platform::PathKeyView(files[i].path);
+    const std::uint64_t hash = kivdb::PathIndex::Wide(key);
     const bool twice = keys.Contains(key, hash);
     bool checked = false;
     // A free slot filled above counts as an add, so from then on every
     // path is looked for.
     const bool known_absent = none_recorded_at && *none_recorded_at == state.add_count;
-    if (twice || (!known_absent && FindIndexed(key, &indexed, &checked) != 0)) {
+    if (twice || (!known_absent && FindIndexed(std::string(key), &indexed, &checked) != 0)) {
       DbLogDetail(LEVEL_WARNING, files[i].path,
                   "Warning: not adding duplicate entry, attempted to add already existing DB "
                   "entry for");
@@ -265,9 +277,9 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
       continue;
     }
     which.push_back(i);
-    keys.Add(std::move(key), hash);
+    keys.Add(key, hash);
   }
-  AppendEntries(appended, keys.keys(), which, now, added);
+  AppendEntries(appended, keys.keys(), keys.hashes(), which, now, added);
 }
 
 void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) {
@@ -290,7 +302,7 @@ void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) 
     }
     entry.flags |= DBFLAG_VALID;
     std::string key = platform::PathKey(EntryPath(entry));
-    const std::size_t hash = std::hash<std::string>()(key);
+    const std::uint64_t hash = kivdb::PathIndex::Wide(key);
     DBEntry indexed;
     bool checked = false;
     if (keys.Contains(key, hash) || FindIndexed(key, &indexed, &checked) != 0) {
@@ -301,12 +313,13 @@ void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) 
     }
     appended.push_back(entry);
     which.push_back(i);
-    keys.Add(std::move(key), hash);
+    keys.AddOwned(std::move(key), hash);
   }
-  AppendEntries(appended, keys.keys(), which, state.Now(), added);
+  AppendEntries(appended, keys.keys(), keys.hashes(), which, state.Now(), added);
 }
 
-void KivDB::AppendEntries(std::vector<DBEntry>& appended, const std::vector<std::string>& keys,
+void KivDB::AppendEntries(std::vector<DBEntry>& appended, const std::vector<std::string_view>& keys,
+                          const std::vector<std::uint64_t>& wides,
                           const std::vector<std::size_t>& which, std::int64_t now,
                           std::vector<bool>* added) {
   auto& state = State();
@@ -333,9 +346,12 @@ void KivDB::AppendEntries(std::vector<DBEntry>& appended, const std::vector<std:
     for (std::size_t j = 0; j < fit; ++j) (*added)[which[j]] = AddEntry(&appended[j]) != FALSE;
     return;
   }
+  // The index slots of a large collection are far apart in memory: they
+  // are fetched for the whole batch before any is written.
+  for (std::size_t j = 0; j < fit; ++j) state.index.Prefetch(static_cast<std::uint32_t>(wides[j]));
   for (std::size_t j = 0; j < fit; ++j) {
-    NoteAdded(static_cast<std::uint32_t>(pos + j * kDbRecordSize), appended[j], keys[j], false,
-              now);
+    NoteAdded(static_cast<std::uint32_t>(pos + j * kDbRecordSize), appended[j], keys[j], wides[j],
+              false, now);
     (*added)[which[j]] = true;
   }
   AddedHeader();

@@ -1,30 +1,9 @@
 #include "media/av_input.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <string_view>
-
-#include "app/log.h"
 #include "media/tag_reader_internal.h"
-#include "platform/text.h"
-
-extern "C" {
-#include <libavutil/dict.h>
-#include <libavutil/error.h>
-#include <libavutil/log.h>
-}
 
 namespace scan_internal {
 namespace {
-
-void FfmpegLogLine(void* object, int level, const char* format, va_list args) {
-  if (level > AV_LOG_ERROR || AppLog().LogLevel() < LEVEL_VERBOSE) return;
-  char line[512];
-  int print_prefix = 1;
-  av_log_format_line2(object, level, format, args, line, sizeof(line), &print_prefix);
-  std::string_view text = platform::TrimWhite(line);
-  if (!text.empty()) AppLog().LogDetail("FFmpeg", text, LEVEL_VERBOSE, MODULE_INDEXER);
-}
 
 bool HasAudioParameters(const AVStream* stream) {
   const AVCodecParameters* codec = stream->codecpar;
@@ -35,13 +14,18 @@ bool HasAudioParameters(const AVStream* stream) {
 
 std::string AvErrorText(int error) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(error, text, sizeof(text));
+  Av().av_strerror(error, text, sizeof(text));
   return text;
 }
 
 AudioInput OpenAudioInput(const std::string& path, bool full_probe, std::string* error) {
   AudioInput input;
-  AVFormatContext* context = avformat_alloc_context();
+  const FfmpegApi* av = Ffmpeg();
+  if (av == nullptr) {
+    *error = kFfmpegMissing;
+    return input;
+  }
+  AVFormatContext* context = av->avformat_alloc_context();
   if (context == nullptr) {
     *error = "out of memory";
     return input;
@@ -50,12 +34,12 @@ AudioInput OpenAudioInput(const std::string& path, bool full_probe, std::string*
   // a file claiming to be a playlist or a concatenation list cannot make
   // the reader open other files or addresses.
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  av_dict_set(&options, "format_whitelist", AllowedDemuxers().c_str(), 0);
+  av->av_dict_set(&options, "protocol_whitelist", "file", 0);
+  av->av_dict_set(&options, "format_whitelist", AllowedDemuxers().c_str(), 0);
   // The "file:" prefix keeps a name such as "concat:x" or "http:x" a name.
   std::string url = "file:" + path;
-  int result = avformat_open_input(&context, url.c_str(), nullptr, &options);
-  av_dict_free(&options);
+  int result = av->avformat_open_input(&context, url.c_str(), nullptr, &options);
+  av->av_dict_free(&options);
   if (result < 0) {  // the context is freed on failure
     *error = AvErrorText(result);
     return input;
@@ -69,15 +53,15 @@ AudioInput OpenAudioInput(const std::string& path, bool full_probe, std::string*
     return input;
   }
 
-  int stream = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  int stream = av->av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (full_probe || stream < 0 || !HasAudioParameters(context->streams[stream])) {
-    result = avformat_find_stream_info(context, nullptr);
+    result = av->avformat_find_stream_info(context, nullptr);
     if (result < 0) {
       *error = AvErrorText(result);
       input.format.reset();
       return input;
     }
-    stream = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    stream = av->av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   }
   if (stream < 0) {
     *error = "no audio stream";
@@ -85,7 +69,8 @@ AudioInput OpenAudioInput(const std::string& path, bool full_probe, std::string*
     return input;
   }
   const AVStream* audio = context->streams[stream];
-  if (!HasAudioParameters(audio) || avcodec_find_decoder(audio->codecpar->codec_id) == nullptr) {
+  if (!HasAudioParameters(audio) ||
+      av->avcodec_find_decoder(audio->codecpar->codec_id) == nullptr) {
     *error = "no decodable audio";
     input.format.reset();
     return input;
@@ -93,7 +78,5 @@ AudioInput OpenAudioInput(const std::string& path, bool full_probe, std::string*
   input.stream = stream;
   return input;
 }
-
-void InstallFfmpegLogHook() { av_log_set_callback(FfmpegLogLine); }
 
 }  // namespace scan_internal

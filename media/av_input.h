@@ -9,28 +9,24 @@
 #include <memory>
 #include <string>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libswresample/swresample.h>
-}
+#include "media/ffmpeg_api.h"
 
 namespace scan_internal {
 
 struct FormatCloser {
-  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+  void operator()(AVFormatContext* context) const { Av().avformat_close_input(&context); }
 };
 struct CodecFreer {
-  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+  void operator()(AVCodecContext* context) const { Av().avcodec_free_context(&context); }
 };
 struct PacketFreer {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+  void operator()(AVPacket* packet) const { Av().av_packet_free(&packet); }
 };
 struct FrameFreer {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+  void operator()(AVFrame* frame) const { Av().av_frame_free(&frame); }
 };
 struct SwrFreer {
-  void operator()(SwrContext* context) const { swr_free(&context); }
+  void operator()(SwrContext* context) const { Av().swr_free(&context); }
 };
 
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
@@ -54,11 +50,8 @@ struct AudioInput {
 // needs it; without it the stream information is read only when the header
 // left the sample rate or channel count unknown. Returns an input whose
 // audio stream has a known decoder, sample rate and channel count, or an
-// empty one with `error` set.
+// empty one with `error` set (kFfmpegMissing when FFmpeg cannot be
+// loaded).
 AudioInput OpenAudioInput(const std::string& path, bool full_probe, std::string* error);
-
-// Routes FFmpeg's own error lines to the log at LEVEL_VERBOSE instead of
-// stderr. Idempotent.
-void InstallFfmpegLogHook();
 
 }  // namespace scan_internal

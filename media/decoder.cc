@@ -13,7 +13,6 @@
 #include "media/tag_reader_internal.h"
 
 extern "C" {
-#include <libavutil/channel_layout.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -43,8 +42,9 @@ long StreamSeconds(const AudioInput& input) {
 // it goes out of scope, whatever the outcome.
 class DecodeRun {
  public:
-  DecodeRun(ISampleSink* sink, void* output, const std::atomic<std::int32_t>* cancel)
-      : sink_(sink), output_(output), cancel_(cancel) {
+  DecodeRun(const FfmpegApi& av, ISampleSink* sink, void* output,
+            const std::atomic<std::int32_t>* cancel)
+      : av_(av), sink_(sink), output_(output), cancel_(cancel) {
     DWORD rate = kDecodeRate;
     DWORD channels = kDecodeChannels;
     sink->OutputFormat(&rate, &channels);
@@ -55,7 +55,7 @@ class DecodeRun {
   }
   DecodeRun(const DecodeRun&) = delete;
   DecodeRun& operator=(const DecodeRun&) = delete;
-  ~DecodeRun() { av_channel_layout_uninit(&resampler_layout_); }
+  ~DecodeRun() { av_.av_channel_layout_uninit(&resampler_layout_); }
 
   HRESULT Run(const std::string& path);
 
@@ -70,6 +70,7 @@ class DecodeRun {
 
   std::size_t FrameBytes() const { return 2 * static_cast<std::size_t>(channels_); }
 
+  const FfmpegApi& av_;
   ISampleSink* sink_;
   void* output_;
   const std::atomic<std::int32_t>* cancel_;
@@ -94,18 +95,18 @@ class DecodeRun {
 
 bool DecodeRun::OpenDecoder(std::string* error) {
   const AVStream* stream = input_.Stream();
-  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-  codec_.reset(avcodec_alloc_context3(decoder));
+  const AVCodec* decoder = av_.avcodec_find_decoder(stream->codecpar->codec_id);
+  codec_.reset(av_.avcodec_alloc_context3(decoder));
   if (decoder == nullptr || !codec_) {
     *error = "no decoder";
     return false;
   }
-  int result = avcodec_parameters_to_context(codec_.get(), stream->codecpar);
+  int result = av_.avcodec_parameters_to_context(codec_.get(), stream->codecpar);
   if (result >= 0) {
     // Without the packet time base mp3 and vorbis cannot trim their
     // encoder delay and padding.
     codec_->pkt_timebase = stream->time_base;
-    result = avcodec_open2(codec_.get(), decoder, nullptr);
+    result = av_.avcodec_open2(codec_.get(), decoder, nullptr);
   }
   if (result < 0) *error = AvErrorText(result);
   return result >= 0;
@@ -114,31 +115,31 @@ bool DecodeRun::OpenDecoder(std::string* error) {
 bool DecodeRun::ConfigureResampler(const AVFrame* frame) {
   AVChannelLayout layout = {};
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-    av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
-  } else if (av_channel_layout_copy(&layout, &frame->ch_layout) < 0) {
+    av_.av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
+  } else if (av_.av_channel_layout_copy(&layout, &frame->ch_layout) < 0) {
     return false;
   }
   bool same = resampler_ && resampler_rate_ == frame->sample_rate &&
               resampler_format_ == frame->format &&
-              av_channel_layout_compare(&resampler_layout_, &layout) == 0;
+              av_.av_channel_layout_compare(&resampler_layout_, &layout) == 0;
   if (same) {
-    av_channel_layout_uninit(&layout);
+    av_.av_channel_layout_uninit(&layout);
     return true;
   }
   // The stream changed its format midway: keep what the old resampler holds.
   if (resampler_ && !PushFrame(nullptr)) {
-    av_channel_layout_uninit(&layout);
+    av_.av_channel_layout_uninit(&layout);
     return false;
   }
   AVChannelLayout out_layout = {};
-  av_channel_layout_default(&out_layout, channels_);
+  av_.av_channel_layout_default(&out_layout, channels_);
   SwrContext* context = nullptr;
-  int result = swr_alloc_set_opts2(&context, &out_layout, AV_SAMPLE_FMT_S16, rate_, &layout,
-                                   static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
-                                   0, nullptr);
-  if (result >= 0) result = swr_init(context);
+  int result = av_.swr_alloc_set_opts2(&context, &out_layout, AV_SAMPLE_FMT_S16, rate_, &layout,
+                                       static_cast<AVSampleFormat>(frame->format),
+                                       frame->sample_rate, 0, nullptr);
+  if (result >= 0) result = av_.swr_init(context);
   resampler_.reset(context);
-  av_channel_layout_uninit(&resampler_layout_);
+  av_.av_channel_layout_uninit(&resampler_layout_);
   resampler_layout_ = layout;
   resampler_rate_ = frame->sample_rate;
   resampler_format_ = frame->format;
@@ -162,12 +163,12 @@ bool DecodeRun::PushFrame(const AVFrame* frame) {
   }
   // A null input drains the resampler's delay line; repeat until it is dry.
   do {
-    int capacity = swr_get_out_samples(resampler_.get(), input_samples);
+    int capacity = av_.swr_get_out_samples(resampler_.get(), input_samples);
     if (capacity < 0) return false;
     capacity += 32;
     converted_.resize(std::max(converted_.size(), capacity * FrameBytes()));
     std::uint8_t* out = converted_.data();
-    int got = swr_convert(resampler_.get(), &out, capacity, input, input_samples);
+    int got = av_.swr_convert(resampler_.get(), &out, capacity, input, input_samples);
     if (got < 0) {
       ++errors_;
       return false;
@@ -205,17 +206,17 @@ void DecodeRun::EmitBlock() {
 }
 
 void DecodeRun::DrainDecoder() {
-  FramePtr frame(av_frame_alloc());
+  FramePtr frame(av_.av_frame_alloc());
   if (!frame) throw std::bad_alloc();
   while (!stopped_) {
-    int result = avcodec_receive_frame(codec_.get(), frame.get());
+    int result = av_.avcodec_receive_frame(codec_.get(), frame.get());
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
     if (result < 0) {
       ++errors_;
       return;
     }
     PushFrame(frame.get());
-    av_frame_unref(frame.get());
+    av_.av_frame_unref(frame.get());
   }
 }
 
@@ -231,27 +232,27 @@ HRESULT DecodeRun::Run(const std::string& path) {
   status_ = sink_->Begin(static_cast<DWORD>(rate_), 16, static_cast<DWORD>(channels_));
   if (status_ < 0) return status_;
 
-  PacketPtr packet(av_packet_alloc());
+  PacketPtr packet(av_.av_packet_alloc());
   if (!packet) return E_FAIL;
   bool read_error = false;
   while (!stopped_) {
-    int result = av_read_frame(input_.format.get(), packet.get());
+    int result = av_.av_read_frame(input_.format.get(), packet.get());
     if (result < 0) {
       read_error = result != AVERROR_EOF;
       break;
     }
     if (packet->stream_index == input_.stream) {
       // A damaged packet is skipped, as players do; the next may decode.
-      if (avcodec_send_packet(codec_.get(), packet.get()) < 0) ++errors_;
-      av_packet_unref(packet.get());
+      if (av_.avcodec_send_packet(codec_.get(), packet.get()) < 0) ++errors_;
+      av_.av_packet_unref(packet.get());
       DrainDecoder();
     } else {
-      av_packet_unref(packet.get());
+      av_.av_packet_unref(packet.get());
     }
   }
   if (stopped_) return status_;
 
-  avcodec_send_packet(codec_.get(), nullptr);
+  av_.avcodec_send_packet(codec_.get(), nullptr);
   DrainDecoder();
   if (!stopped_) PushFrame(nullptr);
   if (!stopped_ && fill_ > 0) EmitBlock();
@@ -271,9 +272,16 @@ HRESULT DecodeToSink(const std::string& path, ISampleSink* sink, void* output,
   if (sink == nullptr) return E_POINTER;
   if (!scan_internal::TagReaderInitialised()) return E_FAIL;
   try {
+    const scan_internal::FfmpegApi* av = scan_internal::Ffmpeg();
+    if (av == nullptr) {
+      AppLog().LogDetail(
+          std::string("DecodeToSink: cannot open file, ") + scan_internal::kFfmpegMissing, path,
+          LEVEL_VERBOSE, MODULE_INDEXER);
+      return E_FAIL;
+    }
     // On the heap: the run holds a 20000-byte block and callers' threads
     // may have small stacks.
-    auto run = std::make_unique<scan_internal::DecodeRun>(sink, output, cancel);
+    auto run = std::make_unique<scan_internal::DecodeRun>(*av, sink, output, cancel);
     return run->Run(path);
   } catch (const std::exception& e) {
     AppLog().LogDetail(std::string("DecodeToSink: fault decoding, ") + e.what(), path, LEVEL_ERROR,

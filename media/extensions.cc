@@ -7,57 +7,35 @@
 #include <string>
 #include <vector>
 
-#include "media/av_input.h"
 #include "media/tag_reader.h"
 #include "media/tag_reader_internal.h"
 #include "platform/text.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
-
 namespace {
 
-// One audio format that FFmpeg may be able to read: the demuxer, the
-// decoders of which any one suffices, and the extensions it adds, written
-// as format lists ("*.flac;*.fla"). A format counts only when the linked
-// FFmpeg has its demuxer and one of its decoders.
+// One audio format read through FFmpeg beyond the base list: the demuxer
+// and the extensions it adds, written as format lists ("*.flac;*.fla").
+// The list is fixed rather than asked of FFmpeg, so that filling it does not
+// load FFmpeg at start-up; a file whose demuxer or decoder the installed
+// FFmpeg lacks fails to open like any unreadable file.
 struct FfmpegFormat {
   const char* demuxer;
-  AVCodecID codecs[5];
   const char* extensions;
 };
 
 constexpr FfmpegFormat kFfmpegFormats[] = {
-    {"flac", {AV_CODEC_ID_FLAC}, "*.flac;*.fla"},
-    {"asf",
-     {AV_CODEC_ID_WMAV2, AV_CODEC_ID_WMAV1, AV_CODEC_ID_WMAPRO, AV_CODEC_ID_WMALOSSLESS},
-     "*.wma"},
-    {"ape", {AV_CODEC_ID_APE}, "*.ape;*.mac"},
-    {"mpc", {AV_CODEC_ID_MUSEPACK7}, "*.mpc;*.mpp;*.mp+"},
-    {"mpc8", {AV_CODEC_ID_MUSEPACK8}, "*.mpc"},
-    {"wv", {AV_CODEC_ID_WAVPACK}, "*.wv"},
-    {"ogg", {AV_CODEC_ID_OPUS}, "*.opus"},
-    {"ogg", {AV_CODEC_ID_VORBIS, AV_CODEC_ID_FLAC}, "*.oga"},
-    {"ogg", {AV_CODEC_ID_SPEEX}, "*.spx"},
-    {"aac", {AV_CODEC_ID_AAC}, "*.aac;*.adts"},
-    {"mov", {AV_CODEC_ID_AAC, AV_CODEC_ID_ALAC}, "*.m4b"},
-    {"matroska",
-     {AV_CODEC_ID_VORBIS, AV_CODEC_ID_OPUS, AV_CODEC_ID_FLAC, AV_CODEC_ID_AAC, AV_CODEC_ID_MP3},
-     "*.mka"},
-    {"aiff", {AV_CODEC_ID_PCM_S16BE}, "*.aif;*.aifc"},
-    {"ac3", {AV_CODEC_ID_AC3}, "*.ac3"},
-    {"eac3", {AV_CODEC_ID_EAC3}, "*.eac3"},
-    {"dts", {AV_CODEC_ID_DTS}, "*.dts"},
-    {"tta", {AV_CODEC_ID_TTA}, "*.tta"},
-    {"tak", {AV_CODEC_ID_TAK}, "*.tak"},
-    {"w64", {AV_CODEC_ID_PCM_S16LE}, "*.w64"},
-    {"caf", {AV_CODEC_ID_ALAC, AV_CODEC_ID_PCM_S16BE}, "*.caf"},
-    {"au", {AV_CODEC_ID_PCM_S16BE}, "*.au;*.snd"},
-    {"amr", {AV_CODEC_ID_AMR_NB, AV_CODEC_ID_AMR_WB}, "*.amr"},
-    {"shn", {AV_CODEC_ID_SHORTEN}, "*.shn"},
-    {"dsf", {AV_CODEC_ID_DSD_LSBF_PLANAR}, "*.dsf"},
+    {"flac", "*.flac;*.fla"}, {"asf", "*.wma"},
+    {"ape", "*.ape;*.mac"},   {"mpc", "*.mpc;*.mpp;*.mp+"},
+    {"mpc8", "*.mpc"},        {"wv", "*.wv"},
+    {"ogg", "*.opus"},        {"ogg", "*.oga"},
+    {"ogg", "*.spx"},         {"aac", "*.aac;*.adts"},
+    {"mov", "*.m4b"},         {"matroska", "*.mka"},
+    {"aiff", "*.aif;*.aifc"}, {"ac3", "*.ac3"},
+    {"eac3", "*.eac3"},       {"dts", "*.dts"},
+    {"tta", "*.tta"},         {"tak", "*.tak"},
+    {"w64", "*.w64"},         {"caf", "*.caf"},
+    {"au", "*.au;*.snd"},     {"amr", "*.amr"},
+    {"shn", "*.shn"},         {"dsf", "*.dsf"},
 };
 
 // Demuxers of the extensions that are always listed (wav, mp3/mp2/mp1,
@@ -86,14 +64,6 @@ bool ListHas(const std::vector<std::string>& list, std::string_view extension) {
   return std::find(list.begin(), list.end(), extension) != list.end();
 }
 
-bool FfmpegHasFormat(const FfmpegFormat& format) {
-  if (av_find_input_format(format.demuxer) == nullptr) return false;
-  for (AVCodecID codec : format.codecs) {
-    if (codec != AV_CODEC_ID_NONE && avcodec_find_decoder(codec) != nullptr) return true;
-  }
-  return false;
-}
-
 void AddDemuxer(std::string& list, std::string_view name) {
   // Whole-name match against the comma-separated list.
   std::string padded;
@@ -106,16 +76,14 @@ void AddDemuxer(std::string& list, std::string_view name) {
 }
 
 bool Initialise() {
-  for (const char* extension : {"WAV", "MP3", "M4P", "M4A"}) AddExtension(extension);
-  scan_internal::InstallFfmpegLogHook();
-  for (const char* extension : {"AIFF", "MP2", "MP1", "OGG"}) AddExtension(extension);
+  for (const char* extension : {"WAV", "MP3", "M4P", "M4A", "AIFF", "MP2", "MP1", "OGG"})
+    AddExtension(extension);
 
   std::string demuxers;
   for (const char* name : kBaseDemuxers) AddDemuxer(demuxers, name);
-  // In place of plug-ins: every format the linked FFmpeg can demux and
-  // decode, in the table's order.
+  // In place of plug-ins: the formats read through FFmpeg, in the table's
+  // order.
   for (const FfmpegFormat& format : kFfmpegFormats) {
-    if (!FfmpegHasFormat(format)) continue;
     AddDemuxer(demuxers, format.demuxer);
     scan_internal::AddExtensionList(format.extensions);
   }

@@ -218,7 +218,7 @@ void FillFromDictionary(const AVDictionary* metadata, MediaTagSet* tags) {
     if (field[0] != 0) continue;
     for (const char* name : names.names) {
       if (name == nullptr) break;
-      const AVDictionaryEntry* entry = av_dict_get(metadata, name, nullptr, 0);
+      const AVDictionaryEntry* entry = Av().av_dict_get(metadata, name, nullptr, 0);
       if (entry != nullptr && entry->value[0] != 0) {
         FillTagField(field, cch, entry->value);
         break;

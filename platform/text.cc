@@ -101,22 +101,58 @@ std::u16string Utf8ToUtf16(std::string_view utf8, bool* valid) {
   return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view utf16) {
-  const std::size_t ascii = AsciiRun(utf16);
-  std::string out(utf16.begin(), utf16.begin() + static_cast<std::ptrdiff_t>(ascii));
-  if (ascii == utf16.size()) return out;
-  out.reserve(ascii + (utf16.size() - ascii) * 3);
-  for (std::size_t i = ascii; i < utf16.size(); ++i) {
+void AppendUtf16AsUtf8(std::u16string_view utf16, std::string* out) {
+  // Written through a pointer into room for the longest form: a unit takes
+  // at most 3 bytes, a surrogate pair 4 for its 2 units.
+  const std::size_t start = out->size();
+  out->resize(start + utf16.size() * 3);
+  char* p = out->data() + start;
+  auto put = [&p](char32_t byte) { *p++ = static_cast<char>(byte); };
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    // ASCII runs go eight units at a time.
+    while (i + 8 <= utf16.size()) {
+      std::uint64_t head;
+      std::uint64_t tail;
+      std::memcpy(&head, utf16.data() + i, sizeof head);
+      std::memcpy(&tail, utf16.data() + i + 4, sizeof tail);
+      if ((head | tail) & 0xFF80FF80FF80FF80u) break;
+      for (std::size_t k = 0; k < 8; ++k) p[k] = static_cast<char>(utf16[i + k]);
+      p += 8;
+      i += 8;
+    }
+    if (i == utf16.size()) break;
     char32_t c = utf16[i];
+    if (c < 0x80) {
+      put(c);
+      continue;
+    }
+    if (c < 0x800) {
+      put(0xC0 | (c >> 6));
+      put(0x80 | (c & 0x3F));
+      continue;
+    }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
       ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
+      put(0xF0 | (c >> 18));
+      put(0x80 | ((c >> 12) & 0x3F));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
+      continue;
     }
-    AppendUtf8(out, c);
+    if (c >= 0xD800 && c <= 0xDFFF) c = kReplacement;
+    put(0xE0 | (c >> 12));
+    put(0x80 | ((c >> 6) & 0x3F));
+    put(0x80 | (c & 0x3F));
   }
+  out->resize(static_cast<std::size_t>(p - out->data()));
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  const std::size_t ascii = AsciiRun(utf16);
+  std::string out(utf16.begin(), utf16.begin() + static_cast<std::ptrdiff_t>(ascii));
+  if (ascii < utf16.size()) AppendUtf16AsUtf8(utf16.substr(ascii), &out);
   return out;
 }
 

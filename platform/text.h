@@ -15,6 +15,8 @@ std::u16string Utf8ToUtf16(std::string_view utf8, bool* valid = nullptr);
 
 // Converts UTF-16 to UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+// The same, appended to `*out` (a buffer reused for many conversions).
+void AppendUtf16AsUtf8(std::u16string_view utf16, std::string* out);
 
 // Number of UTF-16 units the UTF-8 text converts to.
 std::size_t Utf16Length(std::string_view utf8);

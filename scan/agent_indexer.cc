@@ -1,5 +1,6 @@
 #include "scan/agent_indexer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -22,6 +23,9 @@ constexpr std::size_t kSummaryBlock = 256;
 constexpr std::size_t kAddBatch = 64;
 constexpr std::uint64_t kAddBatchMs = 100;
 
+// The record slot at file position `pos` (at least kDbHeaderSize).
+std::size_t SlotOf(std::uint32_t pos) { return (pos - kDbHeaderSize) / kDbRecordSize; }
+
 // Status messages handed to the main window with one post.
 constexpr std::size_t kOutboxMessages = 64;
 
@@ -36,7 +40,10 @@ AgentIndexer::AgentIndexer(const AgentContext& context, AgentIndexerOptions opti
     : context_(context),
       options_(options),
       scope_(IndexScope::FromPayload(context.request)),
-      db_(std::make_unique<KivDB>()) {
+      db_(std::make_unique<KivDB>()),
+      progress_text_(LoadStringResource(IDS_INDEX_PROGRESS)),
+      added_text_(LoadStringResource(IDS_INDEX_ADDED)),
+      updating_text_(LoadStringResource(IDS_INDEX_UPDATING)) {
   if (scope_.empty()) scope_ = IndexScope::WholeCollection();
 }
 
@@ -153,13 +160,14 @@ bool AgentIndexer::DeletedFilePass(ScanResult& result) {
   // file with no flag to clear needs no look of its own and is not read.
   // The other records are read and looked for one by one.
   if (!CollectionPass(result)) return false;
-  std::vector<bool> listed;
-  for (const ScanResult::Listed& file : result.listed) {
-    if (file.position < kDbHeaderSize) continue;
-    const std::size_t slot = (file.position - kDbHeaderSize) / kDbRecordSize;
-    if (slot >= listed.size()) listed.resize(slot + 1, false);
-    listed[slot] = true;
-  }
+  // Sized once: growing record by record would cost more than the test.
+  std::size_t slots = 0;
+  for (const ScanResult::Listed& file : result.listed)
+    if (file.position >= kDbHeaderSize) slots = std::max(slots, SlotOf(file.position) + 1);
+  std::vector<bool> listed(slots, false);
+  for (const ScanResult::Listed& file : result.listed)
+    if (file.position >= kDbHeaderSize) listed[SlotOf(file.position)] = true;
+  record_modified_.reserve(KivDB::ValidCount() + KivDB::EmptyCount());
   KivDB::PositionedSummaries block;
   KivDB::PositionedEntries record;
   std::uint32_t from = 0;
@@ -168,7 +176,7 @@ bool AgentIndexer::DeletedFilePass(ScanResult& result) {
     from = db_->GetSummaryBlock(from, kSummaryBlock, &block);
     for (const auto& [pos, summary] : block) {
       if (CheckQuit()) return false;
-      const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
+      const std::size_t slot = SlotOf(pos);
       if (slot < listed.size() && listed[slot] &&
           !(summary.flags & (DBFLAG_NOTINPATH | DBFLAG_DELETED))) {
         RememberModified(pos, summary.file_modified);
@@ -256,7 +264,6 @@ void AgentIndexer::SetFlags(const std::string& path, DWORD set, DWORD clear) {
 bool AgentIndexer::IndexingPass(const ScanResult& result) {
   const int total = static_cast<int>(result.new_count + result.known_count);
   Post(WM_STATUS_PROGRESS_RANGE, kJobIndex, total);
-  const char* progress_format = LoadStringResource(IDS_INDEX_PROGRESS);
   int done = 0;
   // New files wait to be added together (one write for their records), at
   // most kAddBatch of them and for at most kAddBatchMs.
@@ -264,7 +271,7 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
   std::uint64_t batch_start_ms = 0;
   const auto add_batch = [&] {
     AddBatch(result, batch);
-    for (std::size_t k = 0; k < batch.size(); ++k) Progress(progress_format, ++done, total);
+    for (std::size_t k = 0; k < batch.size(); ++k) Progress(++done, total);
     batch.clear();
   };
   bool stopped = false;
@@ -273,7 +280,7 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
       stopped = true;
       break;
     }
-    const std::string& path = result.files[i];
+    const std::string_view path = result.files[i];
     // A file without a record when it was listed is looked up again when
     // another job added records since the walk began (it may be one of
     // them); LookupEntry, as a miss of GetEntry logs a line of its own.
@@ -281,15 +288,15 @@ bool AgentIndexer::IndexingPass(const ScanResult& result) {
         i < result.listed.size() ? result.listed[i] : ScanResult::Listed();
     const bool others_added = KivDB::AddCount() != adds_before_walk_ + own_adds_;
     const std::uint32_t pos = listed.position != 0 ? listed.position
-                              : others_added       ? db_->LookupEntry(path)
+                              : others_added       ? db_->LookupEntry(std::string(path))
                                                    : 0;
     if (pos != 0 || listed.modified == kUnknownTime) {
       add_batch();
       if (pos != 0)
         RefreshIfChanged(path, pos, listed.modified);
       else
-        Added(path, db_->AddEntry(path) != FALSE);
-      Progress(progress_format, ++done, total);
+        Added(path, db_->AddEntry(std::string(path)) != FALSE);
+      Progress(++done, total);
     } else {
       if (batch.empty()) batch_start_ms = context_.clock->TickMs();
       batch.push_back(i);
@@ -325,12 +332,11 @@ void AgentIndexer::AddBatch(const ScanResult& result, const std::vector<std::siz
   for (std::size_t k = 0; k < batch.size(); ++k) Added(files[k].path, batch_added_[k]);
 }
 
-void AgentIndexer::Added(const std::string& path, bool added) {
+void AgentIndexer::Added(std::string_view path, bool added) {
   if (added) {
     ++own_adds_;
     IndexerLogPath("AgentIndexer: added new file to db", path, LEVEL_INFO);
-    Post(WM_STATUS_EVENT, kJobIndex, 0,
-         StrFormatText(LoadStringResource(IDS_INDEX_ADDED), platform::BaseName(path)));
+    Post(WM_STATUS_EVENT, kJobIndex, 0, added_text_(platform::BaseName(path)));
   } else if (KivDB::WritesFailing()) {
     // The database said so once; the retry of the pass is announced once.
     ++unstored_;
@@ -341,12 +347,12 @@ void AgentIndexer::Added(const std::string& path, bool added) {
   }
 }
 
-void AgentIndexer::Progress(const char* format, int done, int total) {
-  Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0, StrFormatInts(format, done, total));
+void AgentIndexer::Progress(int done, int total) {
+  Post(WM_STATUS_PROGRESS_TEXT, kJobIndex, 0, progress_text_(done, total));
   Post(WM_STATUS_PROGRESS_POS, kJobIndex, done);
 }
 
-void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
+void AgentIndexer::RefreshIfChanged(std::string_view path_view, std::uint32_t pos,
                                     std::int64_t listed_modified) {
   // The record's time as the deleted-file pass read it spares reading the
   // record again for the many files that did not change; a file that looks
@@ -356,6 +362,7 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
   if (seen != kUnknownTime && listed_modified != kUnknownTime &&
       listed_modified <= seen + kIndexerRefreshSlackSeconds)
     return;
+  const std::string path(path_view);
   DBEntry entry;
   if (!db_->GetEntry(path, &entry)) return;
   const std::int64_t refresh_after = entry.file_modified + kIndexerRefreshSlackSeconds;
@@ -364,8 +371,7 @@ void AgentIndexer::RefreshIfChanged(const std::string& path, std::uint32_t pos,
   if (!platform::StatFile(path, &info) || !info.is_regular || info.modified <= refresh_after)
     return;
   db_->UpdateEntry(info);
-  Post(WM_STATUS_EVENT, kJobIndex, 0,
-       StrFormatText(LoadStringResource(IDS_INDEX_UPDATING), platform::BaseName(path)));
+  Post(WM_STATUS_EVENT, kJobIndex, 0, updating_text_(platform::BaseName(path)));
 }
 
 std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {
@@ -374,7 +380,7 @@ std::int64_t AgentIndexer::RecordedModified(std::uint32_t pos) const {
     const auto it = scoped_modified_.find(pos);
     return it != scoped_modified_.end() ? it->second : kUnknownTime;
   }
-  const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
+  const std::size_t slot = SlotOf(pos);
   return slot < record_modified_.size() ? record_modified_[slot] : kUnknownTime;
 }
 
@@ -386,15 +392,16 @@ void AgentIndexer::RememberModified(std::uint32_t pos, std::int64_t modified) {
     scoped_modified_[pos] = modified;
     return;
   }
-  const std::size_t slot = (pos - kDbHeaderSize) / kDbRecordSize;
-  if (slot >= record_modified_.size()) record_modified_.resize(slot + 1, kUnknownTime);
+  const std::size_t slot = SlotOf(pos);
+  if (slot >= record_modified_.size())
+    record_modified_.resize(std::max(slot + 1, record_modified_.capacity()), kUnknownTime);
   record_modified_[slot] = modified;
 }
 
 BOOL AgentIndexer::Post(UINT id, WPARAM job, LPARAM value, std::string text) {
   if (!context_.main_window) return FALSE;
   if (outbox_.capacity() == 0) outbox_.reserve(kOutboxMessages);
-  outbox_.push_back(Message{id, job, value, std::move(text)});
+  outbox_.emplace_back(id, job, value, std::move(text));
   if (outbox_.size() >= kOutboxMessages) FlushPosts();
   return TRUE;
 }

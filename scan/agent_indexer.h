@@ -37,6 +37,7 @@
 
 #include "app/agent.h"
 #include "app/agent_registry.h"
+#include "app/format.h"
 #include "app/index_scope.h"
 #include "app/message_loop.h"
 #include "app/reg_settings.h"
@@ -46,6 +47,7 @@
 #include "platform/file_info.h"
 #include "platform/win_types.h"
 #include "scan/collection_rules.h"
+#include "scan/path_list.h"
 
 class KivDB;
 
@@ -93,9 +95,9 @@ inline constexpr std::int64_t kUnknownTime = std::numeric_limits<std::int64_t>::
 
 // What the collection pass hands to the indexing pass.
 struct ScanResult {
-  DWORD new_count = 0;             // files found that have no record
-  DWORD known_count = 0;           // files found that already have one
-  std::vector<std::string> files;  // every file found, in the order found
+  DWORD new_count = 0;    // files found that have no record
+  DWORD known_count = 0;  // files found that already have one
+  PathList files;         // every file found, in the order found
   // What the listing saw of each file (same order): its last write, and
   // its record's position then (0: none). A known file whose record is
   // newer than its last write needs no second look at file or record; a
@@ -140,14 +142,14 @@ class AgentIndexer : public CAgent {
   // Refreshes the record (at `pos`) of a known file whose last write is
   // more than the slack later than the record's. `listed_modified` is the
   // time the listing saw, or kUnknownTime.
-  void RefreshIfChanged(const std::string& path, std::uint32_t pos, std::int64_t listed_modified);
+  void RefreshIfChanged(std::string_view path, std::uint32_t pos, std::int64_t listed_modified);
   // Adds the records of the new files at `batch` (indexes into `result`)
   // from what the listing saw of them, and says so for each.
   void AddBatch(const ScanResult& result, const std::vector<std::size_t>& batch);
   // Logs and posts the outcome of adding the record of `path`.
-  void Added(const std::string& path, bool added);
-  // Posts the progress of the indexing pass; `format` is "%d of %d".
-  void Progress(const char* format, int done, int total);
+  void Added(std::string_view path, bool added);
+  // Posts the progress of the indexing pass.
+  void Progress(int done, int total);
   // File-modified time of the record at `pos` as the deleted-file pass
   // read it; kUnknownTime when it did not see that record.
   std::int64_t RecordedModified(std::uint32_t pos) const;
@@ -165,11 +167,20 @@ class AgentIndexer : public CAgent {
   // chosen folder that answers, below it through no hidden or system
   // folder, and exists.
   bool InCollection(const std::string& folder);
+  // What a folder's listing already knows of a subfolder it enters: the
+  // open folder to open it from, the fit of its paths, and its identity
+  // (the entry's properties, which follow links as the opening does).
+  struct Subfolder {
+    const platform::DirReader* parent;
+    ChildPathFit fit;
+    std::uint64_t device;
+    std::uint64_t inode;
+  };
   // Lists `folder` into `result`, with its enabled subfolders when
-  // `recurse`. Returns the number of files collected. A subfolder is opened
-  // from its `parent`'s listing.
+  // `recurse`. Returns the number of files collected. A subfolder is
+  // listed with what its parent's listing knows of it (`from`).
   DWORD CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
-                      const platform::DirReader* parent = nullptr);
+                      const Subfolder* from = nullptr);
   // The deleted-file pass for a record that lies in a chosen folder.
   void CheckPresence(const DBEntry& entry, const std::string& path, platform::PresenceProbe& probe);
   // Sets and clears flag bits of the stored record of `path`, leaving
@@ -201,13 +212,20 @@ class AgentIndexer : public CAgent {
   // New files of this run whose add failed on a database write.
   DWORD unstored_ = 0;
   std::vector<Message> outbox_;
+  // The status texts of every file, split once per run.
+  IntsFormat progress_text_;
+  const TextFormat added_text_;
+  const TextFormat updating_text_;
   // KivDB::AddCount() when the collection pass began, and the adds of this
   // run since: while the count is their sum, a file listed without a record
   // still has none.
   std::uint64_t adds_before_walk_ = 0;
   std::uint64_t own_adds_ = 0;
-  // The walk's look-up lists, kept from folder to folder.
-  std::vector<const std::string*> lookup_paths_;
+  // The walk's look-up lists, kept from folder to folder: the indexes in
+  // `result.files` of the files of the folders being listed, innermost
+  // last, then the current folder's paths and positions.
+  std::vector<std::size_t> collected_;
+  std::vector<std::string_view> lookup_paths_;
   std::vector<std::uint32_t> lookup_positions_;
   // AddBatch's lists, kept from batch to batch with their paths' buffers.
   std::vector<platform::FileInfo> batch_files_;

@@ -8,11 +8,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
-#include <utility>
+#include <vector>
 
 #include "platform/folders.h"
 
@@ -37,8 +35,17 @@ class ChildPathFit {
  public:
   explicit ChildPathFit(std::string_view folder);
   bool Fits(std::string_view name) const;
+  // FolderCanHoldRecords(ChildPath(folder, name)).
+  bool HoldsFolder(std::string_view name) const;
+  // ChildPathFit(ChildPath(folder, name)), from this one: a walk measures
+  // each name once instead of each folder's whole path.
+  ChildPathFit Child(std::string_view name) const;
 
  private:
+  ChildPathFit() = default;
+  // UTF-16 units of `name`; false when it is not valid text.
+  static bool NameUnits(std::string_view name, std::size_t* units);
+
   bool folder_valid_ = false;
   std::size_t folder_units_ = 0;  // of the folder with its separator
 };
@@ -74,21 +81,24 @@ struct FolderProbe {
 // Looks at `folder` on a helper thread, waiting at most `timeout_ms`.
 FolderProbe ProbeFolder(const std::string& folder, int timeout_ms = kFolderProbeTimeoutMs);
 
+// The identities (device, inode) of the folders one walk entered.
 class VisitedFolders {
  public:
   // Records the folder's identity; false when it was visited before.
-  bool Enter(std::uint64_t device, std::uint64_t inode) {
-    return visited_.emplace(device, inode).second;
-  }
-  std::size_t size() const { return visited_.size(); }
+  bool Enter(std::uint64_t device, std::uint64_t inode);
+  std::size_t size() const { return size_; }
 
  private:
-  // A walk of a large collection enters tens of thousands of folders: a
-  // hashed set keeps each test at one or two looks.
-  struct Hash {
-    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& id) const {
-      return std::hash<std::uint64_t>()(id.second * 0x9E3779B97F4A7C15ull ^ id.first);
-    }
+  struct Slot {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool used = false;
   };
-  std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, Hash> visited_;
+  // A walk of a large collection enters tens of thousands of folders: an
+  // open-addressing table, at most half full, answers with one or two
+  // looks into one array (no node per folder to allocate and chase).
+  void Grow();
+
+  std::vector<Slot> slots_;
+  std::size_t size_ = 0;
 };

@@ -21,6 +21,7 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
     return true;
   }
   visited_ = VisitedFolders();
+  collected_.clear();
   folders_.clear();
   adds_before_walk_ = KivDB::AddCount();
   // Look for the iTunes library only when none is recorded or the recorded
@@ -35,6 +36,10 @@ bool AgentIndexer::CollectionPass(ScanResult& result) {
     CollectChangedFolders(result);
     return !CheckQuit();
   }
+  // Most files of the collection have records: their number is a fair
+  // guess of the list's length, which spares copying it while it grows.
+  result.files.reserve(KivDB::ValidCount());
+  result.listed.reserve(KivDB::ValidCount());
   for (const auto& [path, enabled] : search_paths_) {
     if (CheckQuit()) return false;
     if (enabled == 0 || !ChosenFolder(path).is_directory) continue;
@@ -76,11 +81,11 @@ DWORD AgentIndexer::getmediafilecount(const std::string& folder, ScanResult& res
 }
 
 DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result, bool recurse,
-                                  const platform::DirReader* parent) {
+                                  const Subfolder* from) {
   IndexerLogPath("Getting count of media files in selected path", folder, LEVEL_VERBOSE);
   platform::DirReader reader;
-  const bool opened = parent ? reader.OpenChild(*parent, folder.c_str() + folder.rfind('/') + 1)
-                             : reader.Open(folder);
+  const bool opened = from ? reader.OpenChild(*from->parent, folder.c_str() + folder.rfind('/') + 1)
+                           : reader.Open(folder);
   if (!opened) {
     IndexerLog(StrFormat("getmediafilecount: unable to start a new file search for %s during the "
                          "indexing process, err %d",
@@ -88,11 +93,12 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
                LEVEL_ERROR);
     return 0;
   }
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
   // A folder reached a second time (a link to an ancestor, a linked folder
-  // met twice, a chosen folder inside another) is listed only once.
-  const bool identified = reader.Identity(&device, &inode);
+  // met twice, a chosen folder inside another) is listed only once. A
+  // subfolder's identity is its entry's in the parent's listing.
+  std::uint64_t device = from ? from->device : 0;
+  std::uint64_t inode = from ? from->inode : 0;
+  const bool identified = from != nullptr || reader.Identity(&device, &inode);
   if (identified && !visited_.Enter(device, inode)) {
     IndexerLogPath("Skipping folder already searched", folder, LEVEL_VERBOSE);
     return 0;
@@ -100,20 +106,21 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
   const bool verbose = AppLog().Wants(LEVEL_VERBOSE, MODULE_INDEXER);
   // What holds for every entry alike is decided once for the folder.
   const std::string prefix = ChildPath(folder, "");
-  const ChildPathFit fit(folder);
+  const ChildPathFit fit = from ? from->fit : ChildPathFit(folder);
   SupportedNames supported;
   const bool system_by_folder = platform::ChildrenShareSystemTree(folder);
   const bool folder_in_system = system_by_folder && IsInSystemTree(folder);
   DWORD valid = 0;
   DWORD below = 0;  // files collected in subfolders
-  // This folder's files in `result`, looked up in the database together.
-  std::vector<std::size_t> here;
+  // This folder's files in `result`, looked up in the database together:
+  // those `collected_` holds from `here` on (the subfolders listed on the
+  // way have taken theirs off again).
+  const std::size_t here = collected_.size();
   platform::DirEntry entry;
+  std::string path;  // of the entry; its buffer serves every entry
   while (reader.Next(&entry)) {
     if (CheckQuit()) break;
-    std::string path;
-    path.reserve(prefix.size() + entry.name.size());
-    path.append(prefix).append(entry.name);
+    path.assign(prefix).append(entry.name);
     if (IsHiddenName(entry.name)) {
       if (verbose) IndexerLogPath("Skipping hidden", path, LEVEL_VERBOSE);
       continue;
@@ -132,7 +139,7 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
     }
     if (entry.is_directory) {
       if (!recurse || FindEnabledPath(search_paths_, path) == 0) continue;
-      if (!FolderCanHoldRecords(path)) {
+      if (!fit.HoldsFolder(entry.name)) {
         IndexerLogPath("Skipping folder whose paths do not fit a db record", path, LEVEL_INFO);
         continue;
       }
@@ -140,7 +147,8 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       // its files are not taken for deleted once it is unmounted.
       if (identified && entry.device != device) RememberMountPoint(path);
       if (verbose) IndexerLogPath("Recursing into folder", path, LEVEL_VERBOSE);
-      below += CollectFolder(path, result, true, &reader);
+      const Subfolder child{&reader, fit.Child(entry.name), entry.device, entry.inode};
+      below += CollectFolder(path, result, true, &child);
       continue;
     }
     if (!entry.is_regular) {
@@ -170,18 +178,20 @@ DWORD AgentIndexer::CollectFolder(const std::string& folder, ScanResult& result,
       continue;
     }
     ++valid;
-    here.push_back(result.files.size());
-    result.files.push_back(std::move(path));
+    collected_.push_back(result.files.size());
+    result.files.push_back(path);
     result.listed.push_back({entry.modified, 0, entry.size, entry.created, entry.accessed});
   }
   lookup_paths_.clear();
-  for (std::size_t i : here) lookup_paths_.push_back(&result.files[i]);
+  for (std::size_t k = here; k < collected_.size(); ++k)
+    lookup_paths_.push_back(result.files[collected_[k]]);
   db_->LookupEntries(lookup_paths_, &lookup_positions_);
   DWORD known = 0;
-  for (std::size_t k = 0; k < here.size(); ++k) {
-    result.listed[here[k]].position = lookup_positions_[k];
+  for (std::size_t k = 0; k < lookup_positions_.size(); ++k) {
+    result.listed[collected_[here + k]].position = lookup_positions_[k];
     if (lookup_positions_[k] != 0) ++known;
   }
+  collected_.resize(here);
   const DWORD added = valid - known;
   if (verbose)
     IndexerLog(StrFormat("Found %u valid files, %u not already in db, %u already in db, and %u "

@@ -6,15 +6,18 @@
 namespace cddb_component {
 
 Fingerprinter::~Fingerprinter() {
-  if (context_) chromaprint_free(context_);
+  if (context_) chromaprint_->chromaprint_free(context_);
 }
 
 HRESULT Fingerprinter::Begin(DWORD sample_rate, DWORD bits_per_sample, DWORD channels) {
   if (context_ || bits_per_sample != 16 || channels < 1 || channels > 2 || sample_rate < 8000)
     return E_INVALIDARG;
-  context_ = chromaprint_new(CHROMAPRINT_ALGORITHM_DEFAULT);
+  chromaprint_ = Chromaprint();
+  if (!chromaprint_) return E_FAIL;
+  context_ = chromaprint_->chromaprint_new(CHROMAPRINT_ALGORITHM_DEFAULT);
   if (!context_) return E_OUTOFMEMORY;
-  if (!chromaprint_start(context_, static_cast<int>(sample_rate), static_cast<int>(channels)))
+  if (!chromaprint_->chromaprint_start(context_, static_cast<int>(sample_rate),
+                                       static_cast<int>(channels)))
     return E_FAIL;
   rate_ = sample_rate;
   channels_ = channels;
@@ -29,8 +32,9 @@ HRESULT Fingerprinter::Write(const void* buffer, DWORD bytes) {
   const long long limit = static_cast<long long>(rate_) * kFingerprintSeconds;
   const long long take = std::min(frames, std::max(0LL, limit - frames_));
   // Chromaprint counts samples of all channels together.
-  if (take > 0 && !chromaprint_feed(context_, static_cast<const std::int16_t*>(buffer),
-                                    static_cast<int>(take * channels_)))
+  if (take > 0 &&
+      !chromaprint_->chromaprint_feed(context_, static_cast<const std::int16_t*>(buffer),
+                                      static_cast<int>(take * channels_)))
     return E_FAIL;
   frames_ += take;
   return frames_ >= limit ? 1 : S_OK;
@@ -40,11 +44,11 @@ HRESULT Fingerprinter::Finish(std::string* fingerprint) {
   if (fingerprint == nullptr) return E_POINTER;
   if (!context_ || finished_) return E_FAIL;
   finished_ = true;
-  if (!chromaprint_finish(context_)) return E_FAIL;
+  if (!chromaprint_->chromaprint_finish(context_)) return E_FAIL;
   char* text = nullptr;
-  if (!chromaprint_get_fingerprint(context_, &text) || text == nullptr) return E_FAIL;
+  if (!chromaprint_->chromaprint_get_fingerprint(context_, &text) || text == nullptr) return E_FAIL;
   *fingerprint = text;
-  chromaprint_dealloc(text);
+  chromaprint_->chromaprint_dealloc(text);
   return fingerprint->empty() ? S_FALSE : S_OK;
 }
 

@@ -1,13 +1,13 @@
 // The fingerprinter: computes a Chromaprint fingerprint (compressed, in
 // base64, as the lookup service takes it) from the first two minutes of
-// 16-bit interleaved PCM, and counts the audio it was given.
+// 16-bit interleaved PCM, and counts the audio it was given. Begin fails
+// with E_FAIL when Chromaprint cannot be loaded.
 //
 // Thread safety: one thread at a time.
 #pragma once
 
-#include <chromaprint.h>
-
 #include "musicid/cddb_object.h"
+#include "musicid/component/chromaprint_api.h"
 
 namespace cddb_component {
 
@@ -32,6 +32,7 @@ class Fingerprinter : public CddbObject<ICddbFingerprinter, IID_ICddbUnknown> {
   ~Fingerprinter() override;
 
  private:
+  const ChromaprintApi* chromaprint_ = nullptr;  // set with context_
   ChromaprintContext* context_ = nullptr;
   DWORD rate_ = 0;
   DWORD channels_ = 0;

@@ -69,9 +69,9 @@ TEST_F(KivDbIndexTest, TheRecordsOfChosenFoldersFollowAddsDeletesAndARestart) {
   EXPECT_EQ(db.LookupEntry("/m/a/4"), 0u);
 }
 
-// Among many folders the records of a few are followed folder by folder;
-// they still come in file order, and deletes, reused slots, a folder that
-// went and came back, and a restart leave no record out or in twice.
+// Among many folders the records of a few come in file order; deletes,
+// reused slots, a folder that went and came back under its old name, and a
+// restart leave no record out or in twice.
 TEST_F(KivDbIndexTest, TheRecordsOfAFewFoldersAmongManyComeInFileOrder) {
   ASSERT_TRUE(KivDB::Initialise(clock_));
   const auto path_of = [](int folder, int track) {
@@ -201,8 +201,7 @@ TEST_F(KivDbIndexTest, LookupsTogetherAnswerAsOneByOne) {
     ASSERT_TRUE(db.AddEntry(&entry));
   }
   const std::vector<std::string> paths = {"/m/b.mp3", "/m/c.mp3", "", "/m/a.mp3", "/m/b.mp3"};
-  std::vector<const std::string*> asked;
-  for (const std::string& path : paths) asked.push_back(&path);
+  const std::vector<std::string_view> asked(paths.begin(), paths.end());
   std::vector<std::uint32_t> positions;
   db.LookupEntries(asked, &positions);
   ASSERT_EQ(positions.size(), paths.size());

@@ -34,6 +34,17 @@ TEST(TextTest, UnpairedSurrogateBecomesReplacement) {
   EXPECT_EQ(Utf16ToUtf8(lone), "x\xEF\xBF\xBD");
 }
 
+TEST(TextTest, AppendingKeepsWhatTheBufferHeld) {
+  std::string out = "/music/";
+  AppendUtf16AsUtf8(u"\u00C4rtist \u65E5/Album of the Year/\U0001F3B5 01 Song Title.mp3", &out);
+  EXPECT_EQ(out,
+            "/music/\xC3\x84rtist \xE6\x97\xA5/Album of the Year/\xF0\x9F\x8E\xB5 01 Song "
+            "Title.mp3");
+  out.clear();
+  AppendUtf16AsUtf8(u"a", &out);
+  EXPECT_EQ(out, "a");
+}
+
 TEST(TextTest, PrefixNeverCutsACharacter) {
   std::string s = "ab\xE6\x97\xA5";
   EXPECT_EQ(Utf8Prefix(s, 4), "ab");

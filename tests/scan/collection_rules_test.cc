@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "media/tag_reader.h"
@@ -57,9 +58,16 @@ TEST(CollectionRulesTest, PerFolderAnswersAgreeWithThePerPathRules) {
   const std::string deep = "/" + std::string(250, 'a');
   for (const std::string& folder : {deep, deep + "/", std::string("/bad\xff"), std::string("/")}) {
     const ChildPathFit fit(folder);
-    for (const std::string& name : {std::string("b.mp3"), std::string(7, 'b'), std::string(8, 'b'),
-                                    std::string("\xF0\x9F\x8E\xB5xx"), std::string("x\xff")})
-      EXPECT_EQ(fit.Fits(name), FitsRecordPath(ChildPath(folder, name))) << folder << " " << name;
+    for (const std::string& name :
+         {std::string("b.mp3"), std::string(4, 'b'), std::string(5, 'b'), std::string(7, 'b'),
+          std::string(8, 'b'), std::string("\xF0\x9F\x8E\xB5xx"), std::string("x\xff")}) {
+      const std::string child = ChildPath(folder, name);
+      EXPECT_EQ(fit.Fits(name), FitsRecordPath(child)) << folder << " " << name;
+      EXPECT_EQ(fit.HoldsFolder(name), FolderCanHoldRecords(child)) << folder << " " << name;
+      // A subfolder's fit made from its parent's is the one measured whole.
+      for (const std::string& below : {std::string("c"), std::string(3, 'c')})
+        EXPECT_EQ(fit.Child(name).Fits(below), ChildPathFit(child).Fits(below)) << child << below;
+    }
   }
 }
 
@@ -70,6 +78,20 @@ TEST(CollectionRulesTest, NamesThatEndAlikeShareTheirAnswer) {
        {"a.mp3", "b.mp3", "c.MP3", "d.txt", "e.mp3", ".mp3", "mp3", "f.", "g", "h.tar.mp3"})
     EXPECT_EQ(names.Supported(name), IsSupportedFile(name)) << name;
   EXPECT_TRUE(names.Supported("i.mp3"));
+}
+
+TEST(CollectionRulesTest, AFolderIsEnteredOnceThroughEveryGrowthOfTheSet) {
+  VisitedFolders visited;
+  // Identities alike in all but one part, as inodes of one disk are.
+  for (std::uint64_t inode = 0; inode < 5000; ++inode) {
+    ASSERT_TRUE(visited.Enter(2049, inode)) << inode;
+    ASSERT_FALSE(visited.Enter(2049, inode / 2)) << inode;
+  }
+  EXPECT_TRUE(visited.Enter(2050, 7));
+  EXPECT_TRUE(visited.Enter(0, 0));
+  EXPECT_FALSE(visited.Enter(0, 0));
+  for (std::uint64_t inode = 0; inode < 5000; ++inode) EXPECT_FALSE(visited.Enter(2049, inode));
+  EXPECT_EQ(visited.size(), 5002u);
 }
 
 }  // namespace
