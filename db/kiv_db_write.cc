@@ -42,6 +42,13 @@ void Move(std::atomic<DWORD>& count, bool up) {
 // (PathIndex::Wide), so that a path listed twice in the batch is found by
 // comparing texts only when their hashes agree, and the index is given the
 // hash without hashing the path again.
+// Says that the record for `path` is not added: the path has one already.
+void LogDuplicate(std::string_view path) {
+  DbLogDetail(LEVEL_WARNING, path,
+              "Warning: not adding duplicate entry, attempted to add already existing DB "
+              "entry for");
+}
+
 class BatchKeys {
  public:
   bool Contains(std::string_view key, std::uint64_t hash) const {
@@ -110,9 +117,7 @@ BOOL KivDB::AddEntry(DBEntry* entry) {
   DBEntry indexed;
   bool checked = false;
   if (FindIndexed(key, &indexed, &checked) != 0) {
-    DbLogDetail(LEVEL_WARNING, path,
-                "Warning: not adding duplicate entry, attempted to add already existing DB "
-                "entry for");
+    LogDuplicate(path);
     return FALSE;
   }
   bool reused = !state.free_list.empty();
@@ -270,9 +275,7 @@ void KivDB::AddEntries(const std::vector<platform::FileInfo>& files, std::vector
     // path is looked for.
     const bool known_absent = none_recorded_at && *none_recorded_at == state.add_count;
     if (twice || (!known_absent && FindIndexed(std::string(key), &indexed, &checked) != 0)) {
-      DbLogDetail(LEVEL_WARNING, files[i].path,
-                  "Warning: not adding duplicate entry, attempted to add already existing DB "
-                  "entry for");
+      LogDuplicate(files[i].path);
       appended.pop_back();
       continue;
     }
@@ -306,9 +309,7 @@ void KivDB::AddEntries(std::vector<DBEntry>* entries, std::vector<bool>* added) 
     DBEntry indexed;
     bool checked = false;
     if (keys.Contains(key, hash) || FindIndexed(key, &indexed, &checked) != 0) {
-      DbLogDetail(LEVEL_WARNING, EntryPath(entry),
-                  "Warning: not adding duplicate entry, attempted to add already existing DB "
-                  "entry for");
+      LogDuplicate(EntryPath(entry));
       continue;
     }
     appended.push_back(entry);
